@@ -1,0 +1,22 @@
+#include "settings/app_settings.h"
+
+namespace velmora {
+
+namespace {
+template <typename Table>
+int16_t Clamp(int16_t index, const Table& table, int16_t fallback) {
+    return (index >= 0 && static_cast<size_t>(index) < table.size()) ? index : fallback;
+}
+}  // namespace
+
+int16_t ValidBitrateIndex(int16_t index) { return Clamp(index, BitrateTable, kDefaultBitrateIndex); }
+int16_t ValidChannelModeIndex(int16_t index) { return Clamp(index, ChannelModeTable, kDefaultChannelModeIndex); }
+int16_t ValidFrequencyIndex(int16_t index) { return Clamp(index, FrequencyTable, kDefaultFrequencyIndex); }
+
+uint16_t BitrateKbps(int16_t i) { return BitrateTable[ValidBitrateIndex(i)].kbps; }
+uint32_t FrequencyHz(int16_t i) { return FrequencyTable[ValidFrequencyIndex(i)].hz; }
+const char* BitrateText(int16_t i) { return BitrateTable[ValidBitrateIndex(i)].text; }
+const char* FrequencyText(int16_t i) { return FrequencyTable[ValidFrequencyIndex(i)].text; }
+const char* ChannelModeText(int16_t i) { return ChannelModeTable[ValidChannelModeIndex(i)].text; }
+
+}  // namespace velmora

@@ -1,0 +1,83 @@
+// The process-wide settings record and its value tables. Plain C++: every layer,
+// the engine included, reads these without pulling in Qt or any I/O.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+struct AppSettings {
+    int32_t askOutputPath = 0;        // 1: ask for the output path at every join
+    std::string outputFolder;         // ends with "/"; DefaultOutputFolder() when unset
+    std::string lastFolder;           // folder the tree selects at start-up
+    std::string defaultFileName = "Untitled";
+    int16_t bitrateIndex = 11;        // BitrateTable, 11 = 128 kbit/s
+    int16_t channelModeIndex = 0;     // ChannelModeTable, 0 = automatic
+    int16_t frequencyIndex = 0;       // FrequencyTable, 0 = automatic
+};
+
+// Initial values of the three index fields; a table lookup falls back to them.
+inline constexpr int16_t kDefaultBitrateIndex = 11;
+inline constexpr int16_t kDefaultChannelModeIndex = 0;
+inline constexpr int16_t kDefaultFrequencyIndex = 0;
+
+enum ChannelMode : int16_t {
+    kChannelAutomatic = 0,
+    kChannelMono = 1,
+    kChannelStereo = 2,
+    kChannelJointStereo = 3,
+    kChannelDual = 4,
+};
+
+struct FrequencyEntry { const char* text; uint32_t hz; };
+struct ChannelModeEntry { const char* text; };
+struct BitrateEntry { const char* text; uint16_t kbps; };
+
+// The item texts keep their leading blanks: they line the numbers up in the Options lists.
+inline constexpr std::array<FrequencyEntry, 10> FrequencyTable{{
+    {" Automatic (Fastest & Optimal Way, Recommended)", 0},
+    {"   8000 Hertz", 8000},
+    {" 11025 Hertz", 11025},
+    {" 12000 Hertz", 12000},
+    {" 16000 Hertz", 16000},
+    {" 22050 Hertz", 22050},
+    {" 24000 Hertz", 24000},
+    {" 32000 Hertz", 32000},
+    {" 44100 Hertz", 44100},
+    {" 48000 Hertz", 48000},
+}};
+
+inline constexpr std::array<ChannelModeEntry, 5> ChannelModeTable{{
+    {" Automatic (Fastest & Optimal Way, Recommended)"},
+    {" Mono"},
+    {" Stereo"},
+    {" Joint Stereo"},
+    {" Dual Channel"},
+}};
+
+inline constexpr std::array<BitrateEntry, 17> BitrateTable{{
+    {"   8 kbits per second", 8},   {"  16 kbits per second", 16},  {"  24 kbits per second", 24},
+    {"  32 kbits per second", 32},  {"  40 kbits per second", 40},  {"  48 kbits per second", 48},
+    {"  56 kbits per second", 56},  {"  64 kbits per second", 64},  {"  80 kbits per second", 80},
+    {"  96 kbits per second", 96},  {" 112 kbits per second", 112}, {" 128 kbits per second", 128},
+    {" 160 kbits per second", 160}, {" 192 kbits per second", 192}, {" 224 kbits per second", 224},
+    {" 256 kbits per second", 256}, {" 320 kbits per second", 320},
+}};
+
+// A hand-edited "Config.ini" may hold any 16-bit index. The values are kept as read, but
+// every lookup goes through these accessors, which map an index outside its table to the
+// field's initial value, so no lookup ever reads outside a table.
+int16_t ValidBitrateIndex(int16_t index);
+int16_t ValidChannelModeIndex(int16_t index);
+int16_t ValidFrequencyIndex(int16_t index);
+
+uint16_t BitrateKbps(int16_t bitrateIndex);
+uint32_t FrequencyHz(int16_t frequencyIndex);          // 0 = automatic
+const char* BitrateText(int16_t bitrateIndex);
+const char* FrequencyText(int16_t frequencyIndex);
+const char* ChannelModeText(int16_t channelModeIndex);
+
+}  // namespace velmora
