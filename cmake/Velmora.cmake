@@ -21,7 +21,7 @@ function(velmora_layer_tests label)
     set(exe ${label}_${name})
     add_executable(${exe} ${t} ${helpers})
     target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(${exe} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+    target_link_libraries(${exe} PRIVATE ${ARG_LIBS} velmora_test_support GTest::gtest GTest::gmock Threads::Threads)
     # A folder with its own main.cpp (a QApplication for widget tests, say) brings its own main.
     if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
       target_link_libraries(${exe} PRIVATE GTest::gtest_main)
@@ -31,3 +31,5 @@ function(velmora_layer_tests label)
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELMORA_SOURCE_DIR=${CMAKE_SOURCE_DIR};VELMORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
   endforeach()
 endfunction()
+
+# velmora_layer_tests links velmora_test_support into every test binary (MP3 fixtures, TempDir).

@@ -43,3 +43,23 @@ TEST(AppSettings, OutOfRangeIndicesFallBack) {
     EXPECT_EQ(ValidChannelModeIndex(5), 0);
     EXPECT_EQ(ValidChannelModeIndex(4), 4);
 }
+
+#include "support/mp3_fixtures.h"
+
+// The shared fixtures are what every engine test stands on: check they round-trip.
+TEST(TestSupport, ToneRoundTripsThroughLameAndMpg123) {
+    velmora::testing::TempDir dir;
+    velmora::testing::ToneSpec spec;
+    spec.rate = 22050;
+    spec.channels = 1;
+    spec.seconds = 1.5;
+    spec.frequency = 500;
+    spec.kbps = 64;
+    ASSERT_TRUE(velmora::testing::MakeToneMp3(dir / "t.mp3", spec));
+    auto d = velmora::testing::DecodeMp3(dir / "t.mp3");
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.rate, 22050);
+    EXPECT_EQ(d.channels, 1);
+    EXPECT_EQ(d.frames(), 33075u);  // gapless: exactly 1.5 s
+    EXPECT_NEAR(velmora::testing::EstimateFrequency(d, 2000, 20000), 500.0, 10.0);
+}

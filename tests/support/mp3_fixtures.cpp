@@ -1,0 +1,131 @@
+#include "support/mp3_fixtures.h"
+
+#include <lame/lame.h>
+#include <mpg123.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+
+namespace velmora::testing {
+
+bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec) {
+    lame_global_flags* gf = lame_init();
+    if (!gf) return false;
+    lame_set_in_samplerate(gf, spec.rate);
+    lame_set_out_samplerate(gf, spec.rate);
+    lame_set_num_channels(gf, spec.channels);
+    lame_set_mode(gf, spec.channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_brate(gf, spec.kbps);
+    lame_set_VBR(gf, vbr_off);
+    lame_set_quality(gf, 7);
+    lame_set_bWriteVbrTag(gf, spec.infoTag ? 1 : 0);
+    if (lame_init_params(gf) < 0) {
+        std::fprintf(stderr, "MakeToneMp3: lame_init_params failed for %d Hz %d ch %d kbps\n",
+                     spec.rate, spec.channels, spec.kbps);
+        lame_close(gf);
+        return false;
+    }
+    FILE* f = std::fopen(path.c_str(), "w+b");
+    if (!f) {
+        lame_close(gf);
+        return false;
+    }
+    const size_t frames = static_cast<size_t>(std::llround(spec.seconds * spec.rate));
+    const size_t block = 4096;
+    std::vector<short> left(block), right(block);
+    std::vector<unsigned char> out(block * 5 / 4 + 7200);
+    bool ok = true;
+    for (size_t done = 0; done < frames && ok;) {
+        const size_t n = std::min(block, frames - done);
+        for (size_t i = 0; i < n; ++i) {
+            const double t = static_cast<double>(done + i) / spec.rate;
+            left[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * spec.frequency * t));
+            right[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * spec.frequency * 1.5 * t));
+        }
+        const int bytes = lame_encode_buffer(gf, left.data(), spec.channels == 2 ? right.data() : left.data(),
+                                             static_cast<int>(n), out.data(), static_cast<int>(out.size()));
+        ok = bytes >= 0 && std::fwrite(out.data(), 1, bytes, f) == static_cast<size_t>(bytes);
+        done += n;
+    }
+    if (ok) {
+        const int bytes = lame_encode_flush(gf, out.data(), static_cast<int>(out.size()));
+        ok = bytes >= 0 && std::fwrite(out.data(), 1, bytes, f) == static_cast<size_t>(bytes);
+    }
+    if (ok && spec.infoTag) lame_mp3_tags_fid(gf, f);
+    std::fclose(f);
+    lame_close(gf);
+    return ok;
+}
+
+DecodedMp3 DecodeMp3(const std::filesystem::path& path) {
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+    DecodedMp3 d;
+    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+    if (!mh) return d;
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0);
+    if (mpg123_open(mh, path.c_str()) != MPG123_OK) {
+        mpg123_delete(mh);
+        return d;
+    }
+    int enc = 0;
+    int channels = 0;
+    long rate = 0;
+    if (mpg123_getformat(mh, &rate, &channels, &enc) != MPG123_OK) {
+        mpg123_close(mh);
+        mpg123_delete(mh);
+        return d;
+    }
+    mpg123_format_none(mh);
+    mpg123_format(mh, rate, channels, MPG123_ENC_SIGNED_16);
+    d.rate = rate;
+    d.channels = channels;
+    std::vector<unsigned char> buf(65536);
+    for (;;) {
+        size_t got = 0;
+        const int err = mpg123_read(mh, buf.data(), buf.size(), &got);
+        const auto* s = reinterpret_cast<const int16_t*>(buf.data());
+        d.samples.insert(d.samples.end(), s, s + got / 2);
+        if (err == MPG123_DONE) {
+            d.ok = true;
+            break;
+        }
+        if (err != MPG123_OK && err != MPG123_NEW_FORMAT) break;
+    }
+    mpg123_close(mh);
+    mpg123_delete(mh);
+    return d;
+}
+
+double EstimateFrequency(const DecodedMp3& d, size_t firstFrame, size_t frameCount, int channel) {
+    if (d.channels == 0 || d.rate == 0) return 0;
+    size_t crossings = 0;
+    const size_t end = std::min(d.frames(), firstFrame + frameCount);
+    for (size_t i = firstFrame + 1; i < end; ++i) {
+        const int a = d.samples[(i - 1) * d.channels + channel];
+        const int b = d.samples[i * d.channels + channel];
+        if ((a < 0 && b >= 0) || (a >= 0 && b < 0)) ++crossings;
+    }
+    const double seconds = static_cast<double>(end - firstFrame) / d.rate;
+    return seconds > 0 ? crossings / 2.0 / seconds : 0;
+}
+
+TempDir::TempDir() {
+    std::random_device rd;
+    auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        path_ = base / ("velmora-test-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(path_)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace velmora::testing

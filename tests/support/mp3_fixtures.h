@@ -1,0 +1,52 @@
+// Test inputs made on the spot: sine-tone MP3s encoded with libmp3lame, and a decoder that
+// reads any MP3 back with libmpg123, so tests can compare sample counts and content.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velmora::testing {
+
+struct ToneSpec {
+    int rate = 44100;
+    int channels = 2;
+    double seconds = 1.0;
+    double frequency = 440.0;  // Hz of the tone (right channel gets 1.5x for stereo)
+    int kbps = 128;
+    bool infoTag = true;       // write the Xing/Info header (gives mpg123 the exact length)
+};
+
+// Encodes a tone to `path`. Returns false (with a message on stderr) when encoding fails.
+bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec);
+
+struct DecodedMp3 {
+    bool ok = false;
+    long rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;  // interleaved
+    size_t frames() const { return channels ? samples.size() / channels : 0; }
+};
+
+// Decodes a whole file to 16-bit PCM at its own rate and channel count (gapless on).
+DecodedMp3 DecodeMp3(const std::filesystem::path& path);
+
+// Dominant frequency (Hz) of a mono/left-channel stretch, by counting zero crossings.
+double EstimateFrequency(const DecodedMp3& d, size_t firstFrame, size_t frameCount, int channel = 0);
+
+// A fresh temporary folder, removed with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace velmora::testing
