@@ -1,0 +1,189 @@
+#include "settings/settings_store.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "settings/config_ini.h"
+
+namespace velmora {
+
+namespace {
+
+std::string WithTrailingSlash(std::string folder) {
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+std::string ModuleFolder() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    return exe.parent_path().string();
+}
+
+std::string DataFolder() {
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QDir(config).filePath(QStringLiteral("Velmora")).toStdString();
+}
+
+std::string SettingsFilePath() { return DataFolder() + "/Config.ini"; }
+
+std::string DefaultOutputFolder() {
+    for (auto location : {QStandardPaths::MusicLocation, QStandardPaths::DesktopLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty())
+            return WithTrailingSlash(folder.toStdString());
+    }
+    return WithTrailingSlash(QDir::homePath().toStdString() + "/Music");
+}
+
+// Works like the folder creation it replaces: try the whole path; when a parent is missing,
+// step back one component at a time until a prefix can be made, then walk forward again.
+// Unlike a fixed 260-character buffer, any length the file system accepts works.
+bool CreateFolderPath(const std::string& path) {
+    std::string buf = path;
+    while (buf.size() > 1 && buf.back() == '/')
+        buf.pop_back();  // "a/b/" is the folder "a/b"
+    if (buf.empty())
+        return false;
+
+    size_t mark = buf.size();
+    bool steppedForward = false;
+    // Each component is tried at most twice (once going back, once going forward).
+    const size_t limit = 2 * static_cast<size_t>(std::count(buf.begin(), buf.end(), '/')) + 4;
+    for (size_t attempt = 0; attempt < limit; ++attempt) {
+        const std::string prefix = buf.substr(0, mark);
+        if (::mkdir(prefix.c_str(), 0777) == 0 || errno == EEXIST) {
+            if (mark == buf.size())
+                return true;
+            mark = buf.find('/', mark + 1);
+            if (mark == std::string::npos)
+                mark = buf.size();
+            steppedForward = true;
+            continue;
+        }
+        if (errno != ENOENT)
+            return false;  // a file in the middle, no permission, name too long, ...
+        // The parent was there a moment ago and still the child cannot be made: the
+        // file system will not hold this path (a pseudo file system, a dangling link).
+        if (steppedForward)
+            return false;
+        if (mark == 0)
+            return false;
+        const size_t slash = buf.rfind('/', mark - 1);
+        if (slash == std::string::npos || slash == 0)
+            return false;  // nothing above that could be created: the root is missing
+        mark = slash;
+    }
+    return false;
+}
+
+bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
+    const auto loaded = LoadConfigIni(file, error);
+    if (!loaded)
+        return false;
+    const ConfigIni& cfg = *loaded;
+    // The index fields are 16-bit: a value read is held in 16 bits, whatever the file says.
+    // Values outside the tables are kept as read; every lookup goes through the
+    // bounds-checked accessors of app_settings.h.
+    s.askOutputPath = cfg.GetInt(ini::kOutputSection, ini::kSameAsSrc, 0);
+    s.bitrateIndex = static_cast<int16_t>(cfg.GetInt(ini::kMp3Section, ini::kLameBits, kDefaultBitrateIndex));
+    s.channelModeIndex =
+        static_cast<int16_t>(cfg.GetInt(ini::kMp3Section, ini::kLameChannel, kDefaultChannelModeIndex));
+    s.frequencyIndex = static_cast<int16_t>(cfg.GetInt(ini::kMp3Section, ini::kFreq, kDefaultFrequencyIndex));
+    s.outputFolder = cfg.GetString(ini::kOutputSection, ini::kDesDir, DefaultOutputFolder());
+    s.lastFolder = cfg.GetString(ini::kOutputSection, ini::kLastDir, "");
+    s.defaultFileName = cfg.GetString(ini::kOutputSection, ini::kName, "Untitled");
+    return true;
+}
+
+bool SaveSettings(const AppSettings& s, const std::string& file, std::string* error) {
+    // The other lines of the file stay; a file that exists but cannot be read is not
+    // replaced, since that would throw those lines away.
+    auto cfg = LoadConfigIni(file, error);
+    if (!cfg)
+        return false;
+    cfg->SetInt(ini::kOutputSection, ini::kSameAsSrc, s.askOutputPath);
+    cfg->SetString(ini::kOutputSection, ini::kDesDir, s.outputFolder);
+    cfg->SetString(ini::kOutputSection, ini::kLastDir, s.lastFolder);
+    cfg->SetString(ini::kOutputSection, ini::kName, s.defaultFileName);
+    cfg->SetInt(ini::kMp3Section, ini::kLameBits, s.bitrateIndex);
+    cfg->SetInt(ini::kMp3Section, ini::kLameChannel, s.channelModeIndex);
+    cfg->SetInt(ini::kMp3Section, ini::kFreq, s.frequencyIndex);
+    return SaveConfigIni(file, *cfg, error);
+}
+
+std::string CreateFolderFailedText(const std::string& folder) {
+    std::string text = kCreateFolderFailedFormat;
+    text.replace(text.find("%s"), 2, folder);
+    return text;
+}
+
+SettingsPreparation PrepareSettings(AppSettings& s) {
+    SettingsPreparation p;
+    p.moduleFolder = ModuleFolder();
+    s.outputFolder = DefaultOutputFolder();
+    p.dataFolder = DataFolder();
+    p.settingsFile = p.dataFolder + "/Config.ini";
+    if (!IsFolder(p.dataFolder) && !CreateFolderPath(p.dataFolder)) {
+        p.createFolderMessage = CreateFolderFailedText(p.dataFolder);
+        p.error = p.dataFolder + ": " + std::strerror(errno);
+    }
+    if (Exists(p.settingsFile)) {
+        p.loaded = LoadSettings(s, p.settingsFile, &p.error);
+        p.loadFailed = !p.loaded;
+        return p;
+    }
+    // First start: an empty settings file, and the record keeps its initial values.
+    if (FILE* f = std::fopen(p.settingsFile.c_str(), "wb")) {
+        p.settingsFileCreated = std::fclose(f) == 0;
+        p.settingsFileFailed = !p.settingsFileCreated;
+    } else {
+        p.settingsFileFailed = true;
+        p.error = p.settingsFile + ": " + std::strerror(errno);
+    }
+    return p;
+}
+
+std::string EncoderSummaryText(const AppSettings& s) {
+    char rate[96];
+    const unsigned kbps = BitrateKbps(s.bitrateIndex);
+    const uint32_t hz = FrequencyHz(s.frequencyIndex);
+    // An out-of-range frequency index falls back to automatic, as every lookup does.
+    if (hz == 0)
+        std::snprintf(rate, sizeof rate, "CBR %3u kbps; Automatic Frequency;", kbps);
+    else
+        std::snprintf(rate, sizeof rate, "CBR %3u kbps; %5u Hz;", kbps, static_cast<unsigned>(hz));
+    static constexpr const char* kChannelParts[] = {" Automatic Channel;", " Mono;", " Stereo;", " Joint Stereo;",
+                                                    " Dual Channel;"};
+    std::string text = std::string("  ") + "MP3:  " + rate;
+    if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
+        text += kChannelParts[s.channelModeIndex];
+    return text;
+}
+
+}  // namespace velmora
