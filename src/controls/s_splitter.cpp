@@ -28,7 +28,8 @@ auto WithProfile(ApplicationProfile* given, Fn fn) {
 
 CSSplitter::CSSplitter(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
-    setFocusPolicy(Qt::ClickFocus);
+    // Focus is taken only while dragging (for Esc), so the window that had it can get it back.
+    setFocusPolicy(Qt::NoFocus);
 }
 
 CSSplitter::~CSSplitter() { SavePosition(); }
@@ -197,7 +198,8 @@ void CSSplitter::mousePressEvent(QMouseEvent* e) {
     if (!liveDrag_) ShowOutline(trackPos_);
     savedFocus_ = QApplication::focusWidget();
     setFocus(Qt::MouseFocusReason);
-    grabMouse(vertical_ ? Qt::SplitHCursor : Qt::SplitVCursor);
+    // The pressed button already routes every move and the release here (Qt's implicit grab).
+    setCursor(vertical_ ? Qt::SplitHCursor : Qt::SplitVCursor);
     e->accept();
 }
 
@@ -255,7 +257,6 @@ void CSSplitter::mouseReleaseEvent(QMouseEvent* e) {
 void CSSplitter::EndTracking() {
     tracking_ = false;
     buttonDown_ = false;
-    releaseMouse();
 }
 
 void CSSplitter::keyPressEvent(QKeyEvent* e) {
