@@ -1,0 +1,38 @@
+// The stream step of the media information reader: what libmpg123 says about one MP3 file
+// without decoding it (sampling rate and channels from the format query, the length from the
+// length query). Shared by the file list and velmora-cli.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+typedef struct mpg123_handle_struct mpg123_handle;
+
+namespace velmora {
+
+struct StreamInfo {
+    bool readable = false;      // the file opened and its output format is known
+    uint32_t sampleRate = 0;    // Hz
+    uint32_t channels = 0;
+    uint64_t totalSamples = 0;  // length per channel × channels
+    double duration = 0;        // seconds: totalSamples / (sampleRate × channels)
+    std::string message;        // when not readable: "Trouble with mpg123: <decoder's text>"
+};
+
+// Reads the stream properties of `path` (UTF-8) on `handle`: open, format query, length
+// query, close. The handle is left closed and can be used for the next file. A null handle
+// gives an unreadable result with a message.
+StreamInfo ReadStreamInfo(mpg123_handle* handle, const std::string& path);
+
+// The same on a handle of its own, made with the library's defaults (its console notes off).
+StreamInfo ReadStreamInfo(const std::string& path);
+
+// "Trouble with mpg123: %s" with the decoder's text.
+std::string StreamTroubleMessage(const char* decoderText);
+
+// Makes a decoder handle the way the file list makes its own: the library started once per
+// process, then a handle with the default decoder. Null on failure. `quiet` keeps the
+// library's own notes off stderr. Free it with mpg123_delete.
+mpg123_handle* NewStreamInfoHandle(bool quiet);
+
+}  // namespace velmora

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <mpg123.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "engine/stream_info.h"
+#include "support/mp3_fixtures.h"
+
+using namespace velmora;
+using velmora::testing::DecodeMp3;
+using velmora::testing::MakeToneMp3;
+using velmora::testing::TempDir;
+using velmora::testing::ToneSpec;
+
+namespace {
+
+struct HandleDeleter {
+    void operator()(mpg123_handle* h) const { mpg123_delete(h); }
+};
+using Handle = std::unique_ptr<mpg123_handle, HandleDeleter>;
+
+std::vector<char> ReadBytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::filesystem::path& p, const std::vector<char>& bytes) {
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+TEST(StreamInfo, StereoFileLengthMatchesWhatDecodes) {
+    TempDir tmp;
+    const auto path = tmp / "stereo.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{44100, 2, 1.5, 440.0, 128, true}));
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable) << info.message;
+    EXPECT_EQ(info.sampleRate, 44100u);
+    EXPECT_EQ(info.channels, 2u);
+    const auto decoded = DecodeMp3(path);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(info.totalSamples, decoded.samples.size());
+    EXPECT_EQ(info.totalSamples, 2u * 66150u);
+    EXPECT_DOUBLE_EQ(info.duration, 1.5);
+    EXPECT_TRUE(info.message.empty());
+}
+
+TEST(StreamInfo, MonoFileAtAnotherRate) {
+    TempDir tmp;
+    const auto path = tmp / "mono.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{22050, 1, 1.0, 300.0, 64, true}));
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable) << info.message;
+    EXPECT_EQ(info.sampleRate, 22050u);
+    EXPECT_EQ(info.channels, 1u);
+    const auto decoded = DecodeMp3(path);
+    EXPECT_EQ(info.totalSamples, decoded.samples.size());
+    EXPECT_EQ(info.totalSamples, 22050u);
+    EXPECT_DOUBLE_EQ(info.duration, 1.0);
+}
+
+TEST(StreamInfo, StreamShorterThanASecond) {
+    TempDir tmp;
+    const auto path = tmp / "short.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{44100, 2, 0.6, 440.0, 128, true}));
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable);
+    EXPECT_EQ(info.totalSamples, 2u * 26460u);
+    EXPECT_NEAR(info.duration, 0.6, 1e-9);
+}
+
+TEST(StreamInfo, WithoutAnInfoHeaderTheLengthIsTheDecodersEstimate) {
+    TempDir tmp;
+    const auto path = tmp / "noinfo.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{44100, 2, 2.0, 440.0, 128, false}));
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable);
+    const auto decoded = DecodeMp3(path);
+    // Estimated from the size of a constant-bit-rate stream: within a frame or two of the truth.
+    EXPECT_NEAR(static_cast<double>(info.totalSamples), static_cast<double>(decoded.samples.size()), 2.0 * 2 * 1152);
+    EXPECT_EQ(info.totalSamples % 2, 0u);
+}
+
+TEST(StreamInfo, TenHourStreamNeedsSixtyFourBits) {
+    TempDir tmp;
+    const auto path = tmp / "long.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{44100, 2, 1.0, 440.0, 128, true}));
+    // Raise the frame count of the Info header by ten hours' worth of frames
+    // (36000 s × 44100 / 1152 = 1378125); the decoder takes its length from there.
+    std::vector<char> bytes = ReadBytes(path);
+    const char* tags[] = {"Info", "Xing"};
+    size_t at = std::string::npos;
+    for (const char* tag : tags) {
+        const std::string_view view(bytes.data(), bytes.size());
+        at = view.find(tag);
+        if (at != std::string::npos)
+            break;
+    }
+    ASSERT_NE(at, std::string::npos);
+    const auto u8 = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])); };
+    ASSERT_TRUE(u8(at + 7) & 1u) << "the header carries a frame count";
+    uint32_t frames = (u8(at + 8) << 24) | (u8(at + 9) << 16) | (u8(at + 10) << 8) | u8(at + 11);
+    frames += 1378125u;
+    bytes[at + 8] = static_cast<char>(frames >> 24);
+    bytes[at + 9] = static_cast<char>(frames >> 16);
+    bytes[at + 10] = static_cast<char>(frames >> 8);
+    bytes[at + 11] = static_cast<char>(frames);
+    WriteBytes(path, bytes);
+
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable) << info.message;
+    EXPECT_EQ(info.totalSamples, 3175200000ull + 2ull * 44100ull);
+    EXPECT_GT(info.totalSamples, static_cast<uint64_t>(INT32_MAX));
+    EXPECT_DOUBLE_EQ(info.duration, 36001.0);
+}
+
+TEST(StreamInfo, TextFileWithAnMp3NameIsUnreadable) {
+    TempDir tmp;
+    const auto path = tmp / "fake.mp3";
+    std::string text;
+    for (int i = 0; i < 200; ++i)
+        text += "this is not audio, line " + std::to_string(i) + "\n";
+    WriteBytes(path, std::vector<char>(text.begin(), text.end()));
+    const StreamInfo info = ReadStreamInfo(path.string());
+    EXPECT_FALSE(info.readable);
+    EXPECT_EQ(info.message.rfind("Trouble with mpg123: ", 0), 0u) << info.message;
+    EXPECT_GT(info.message.size(), std::strlen("Trouble with mpg123: "));
+    EXPECT_EQ(info.sampleRate, 0u);
+    EXPECT_EQ(info.channels, 0u);
+    EXPECT_EQ(info.totalSamples, 0u);
+    EXPECT_EQ(info.duration, 0.0);
+}
+
+TEST(StreamInfo, EmptyAndMissingFilesAreUnreadable) {
+    TempDir tmp;
+    WriteBytes(tmp / "empty.mp3", {});
+    const StreamInfo empty = ReadStreamInfo((tmp / "empty.mp3").string());
+    EXPECT_FALSE(empty.readable);
+    EXPECT_EQ(empty.message.rfind("Trouble with mpg123: ", 0), 0u);
+    const StreamInfo missing = ReadStreamInfo((tmp / "missing.mp3").string());
+    EXPECT_FALSE(missing.readable);
+    EXPECT_EQ(missing.message.rfind("Trouble with mpg123: ", 0), 0u);
+    EXPECT_GT(missing.message.size(), std::strlen("Trouble with mpg123: "));
+}
+
+TEST(StreamInfo, TruncatedFileStillReportsItsFormat) {
+    TempDir tmp;
+    const auto path = tmp / "cut.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{44100, 2, 3.0, 440.0, 128, false}));
+    std::vector<char> bytes = ReadBytes(path);
+    bytes.resize(bytes.size() / 3);
+    WriteBytes(path, bytes);
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable);
+    EXPECT_EQ(info.sampleRate, 44100u);
+    EXPECT_LT(info.duration, 1.5);
+    EXPECT_GT(info.duration, 0.5);
+}
+
+TEST(StreamInfo, OneHandleServesManyFilesInTurn) {
+    TempDir tmp;
+    ASSERT_TRUE(MakeToneMp3(tmp / "a.mp3", ToneSpec{44100, 2, 1.0, 440.0, 128, true}));
+    ASSERT_TRUE(MakeToneMp3(tmp / "b.mp3", ToneSpec{32000, 1, 0.5, 440.0, 64, true}));
+    WriteBytes(tmp / "bad.mp3", std::vector<char>(5000, 'z'));
+    Handle h(NewStreamInfoHandle(true));
+    ASSERT_TRUE(h);
+    const StreamInfo a = ReadStreamInfo(h.get(), (tmp / "a.mp3").string());
+    const StreamInfo bad = ReadStreamInfo(h.get(), (tmp / "bad.mp3").string());
+    const StreamInfo b = ReadStreamInfo(h.get(), (tmp / "b.mp3").string());
+    const StreamInfo again = ReadStreamInfo(h.get(), (tmp / "a.mp3").string());
+    EXPECT_TRUE(a.readable);
+    EXPECT_FALSE(bad.readable);
+    ASSERT_TRUE(b.readable);
+    EXPECT_EQ(b.sampleRate, 32000u);
+    EXPECT_EQ(b.channels, 1u);
+    EXPECT_EQ(b.totalSamples, 16000u);
+    EXPECT_EQ(again.totalSamples, a.totalSamples);
+    EXPECT_EQ(again.sampleRate, 44100u);
+}
+
+TEST(StreamInfo, NullHandleIsReportedNotDereferenced) {
+    const StreamInfo info = ReadStreamInfo(nullptr, "/nonexistent.mp3");
+    EXPECT_FALSE(info.readable);
+    EXPECT_EQ(info.message.rfind("Trouble with mpg123: ", 0), 0u);
+}
+
+TEST(StreamInfo, MessageFormat) {
+    EXPECT_EQ(StreamTroubleMessage("File access error."), "Trouble with mpg123: File access error.");
+    EXPECT_EQ(StreamTroubleMessage(nullptr), "Trouble with mpg123: ");
+}
