@@ -1,0 +1,309 @@
+// lame_enc.so: the BladeEnc-style entry points over libmp3lame.
+//
+// A stream is a libmp3lame context behind an opaque handle. The call order is
+// beInitStream, beEncodeChunkFloatS16NI..., beDeinitStream (flush), beCloseStream, and then,
+// on the closed file, beWriteInfoTag (or beWriteVBRHeader for the most recently closed
+// stream). The module keeps the final Info/LAME frame of a closed stream, not the whole
+// libmp3lame context, so a caller that never asks for the header loses only a few bytes.
+
+#include "lame_enc/bladeenc.h"
+
+#include <lame/lame.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+using namespace velmora::bladeenc;
+
+namespace {
+
+struct Stream {
+    lame_global_flags* gf = nullptr;  // null once the stream is closed
+    uint32_t channels = 0;
+    uint32_t framesPerChunk = 0;
+    uint32_t outputBufferSize = 0;
+    bool wantTag = false;
+    bool flushed = false;
+    std::vector<uint8_t> tag;  // the final Info frame, taken when the stream closes
+
+    ~Stream() {
+        if (gf) lame_close(gf);
+    }
+};
+
+// Streams open at once. Generous for a program that encodes one output at a time, and a
+// bound on what a caller that forgets to close can hold.
+constexpr size_t kMaxOpenStreams = 64;
+// Closed streams still waiting for their header call; older ones are forgotten.
+constexpr size_t kMaxClosedStreams = 16;
+
+struct Registry {
+    std::mutex mutex;
+    std::map<HBE_STREAM, std::unique_ptr<Stream>> open;
+    std::map<HBE_STREAM, std::unique_ptr<Stream>> closed;
+    std::deque<HBE_STREAM> closedOrder;
+    HBE_STREAM next = 1;
+    std::vector<uint8_t> lastTag;  // for beWriteVBRHeader, which names no stream
+    bool haveLastTag = false;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+// The caller owns the use of a stream between init and close; the lock only guards the table.
+Stream* FindOpen(HBE_STREAM handle) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.open.find(handle);
+    return it == r.open.end() ? nullptr : it->second.get();
+}
+
+bool IsMpegRate(uint32_t hz) {
+    static constexpr std::array<uint32_t, 9> rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    for (uint32_t r : rates)
+        if (r == hz) return true;
+    return false;
+}
+
+// Size of an ID3v2 tag at the start of the file (0 when there is none).
+long Id3v2Size(const uint8_t* h, size_t n) {
+    if (n < 10 || std::memcmp(h, "ID3", 3) != 0) return 0;
+    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;  // not a synchsafe size: not a tag
+    long size = (long(h[6]) << 21) | (long(h[7]) << 14) | (long(h[8]) << 7) | long(h[9]);
+    size += 10;
+    if (h[5] & 0x10) size += 10;  // footer present
+    return size;
+}
+
+// Writes the Info frame over the empty frame libmp3lame put at the start of the audio.
+// The file is checked first: the place must hold a frame header and room for the whole
+// frame, so a wrong path never gets a frame written into the middle of unrelated data.
+BE_ERR WriteTagFrame(const char* path, const std::vector<uint8_t>& tag) {
+    if (!path) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (tag.empty()) return BE_ERR_SUCCESSFUL;  // no header was asked for
+    FILE* f = std::fopen(path, "r+b");
+    if (!f) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    BE_ERR result = BE_ERR_INVALID_FORMAT;
+    uint8_t head[10] = {};
+    const size_t got = std::fread(head, 1, sizeof head, f);
+    const long offset = Id3v2Size(head, got);
+    uint8_t sync[4] = {};
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        const long size = std::ftell(f);
+        if (size >= offset + static_cast<long>(tag.size()) && std::fseek(f, offset, SEEK_SET) == 0 &&
+            std::fread(sync, 1, 4, f) == 4 && sync[0] == 0xFF && (sync[1] & 0xE0) == 0xE0 &&
+            std::fseek(f, offset, SEEK_SET) == 0) {
+            if (std::fwrite(tag.data(), 1, tag.size(), f) == tag.size() && std::fflush(f) == 0)
+                result = BE_ERR_SUCCESSFUL;
+        }
+    }
+    if (std::fclose(f) != 0) result = BE_ERR_INVALID_FORMAT;
+    return result;
+}
+
+std::vector<uint8_t> TakeTag(lame_global_flags* gf) {
+    std::vector<uint8_t> tag(2880);  // larger than any MPEG audio frame
+    size_t n = lame_get_lametag_frame(gf, tag.data(), tag.size());
+    if (n > tag.size()) {
+        tag.resize(n);
+        n = lame_get_lametag_frame(gf, tag.data(), tag.size());
+        if (n > tag.size()) n = 0;
+    }
+    tag.resize(n);
+    return tag;
+}
+
+// Maps the record onto libmp3lame. Returns 0 or an error code; on success gf is ready.
+BE_ERR Configure(lame_global_flags* gf, const BE_CONFIG& c) {
+    const auto& l = c.LHV1;
+    if (!IsMpegRate(l.dwSampleRate)) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (l.dwReSampleRate != 0 && !IsMpegRate(l.dwReSampleRate)) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    MPEG_mode mode;
+    switch (l.nMode) {
+    case BE_MP3_MODE_STEREO: mode = STEREO; break;
+    case BE_MP3_MODE_JSTEREO: mode = JOINT_STEREO; break;
+    case BE_MP3_MODE_DUALCHANNEL: mode = DUAL_CHANNEL; break;
+    case BE_MP3_MODE_MONO: mode = MONO; break;
+    default: return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    }
+    const int channels = mode == MONO ? 1 : 2;
+    lame_set_in_samplerate(gf, static_cast<int>(l.dwSampleRate));
+    lame_set_out_samplerate(gf, static_cast<int>(l.dwReSampleRate ? l.dwReSampleRate : l.dwSampleRate));
+    lame_set_num_channels(gf, channels);
+    lame_set_mode(gf, mode);
+
+    if (l.bEnableVBR) {
+        // Not used by the program; mapped plainly: ABR when a mean rate is given, else VBR
+        // of the given quality between the two bit rates.
+        if (l.dwVbrAbr_bps > 0) {
+            lame_set_VBR(gf, vbr_abr);
+            lame_set_VBR_mean_bitrate_kbps(gf, static_cast<int>(l.dwVbrAbr_bps / 1000));
+        } else {
+            lame_set_VBR(gf, vbr_default);
+            lame_set_VBR_q(gf, l.nVBRQuality < 0 ? 0 : l.nVBRQuality > 9 ? 9 : l.nVBRQuality);
+        }
+        if (l.dwBitrate) lame_set_VBR_min_bitrate_kbps(gf, static_cast<int>(l.dwBitrate));
+        if (l.dwMaxBitrate) lame_set_VBR_max_bitrate_kbps(gf, static_cast<int>(l.dwMaxBitrate));
+    } else {
+        if (l.dwBitrate == 0 || l.dwBitrate > 320) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+        lame_set_VBR(gf, vbr_off);
+        lame_set_brate(gf, static_cast<int>(l.dwBitrate));
+    }
+    // The quality byte counts only with its check byte; otherwise libmp3lame's default stays.
+    const uint8_t q = l.nQuality & 0xFF;
+    if ((l.nQuality >> 8) == static_cast<uint8_t>(~q) && q <= 9) lame_set_quality(gf, q);
+    // Presets (nPreset) are not offered: the record's explicit fields are what counts.
+    lame_set_disable_reservoir(gf, l.bNoRes ? 1 : 0);
+    lame_set_strict_ISO(gf, l.bStrictIso ? 1 : 0);
+    lame_set_error_protection(gf, l.bCRC ? 1 : 0);
+    lame_set_copyright(gf, l.bCopyright ? 1 : 0);
+    lame_set_original(gf, l.bOriginal ? 1 : 0);
+    lame_set_extension(gf, l.bPrivate ? 1 : 0);
+    lame_set_emphasis(gf, static_cast<int>(l.dwEmphasis <= 3 ? l.dwEmphasis : 0));
+    lame_set_bWriteVbrTag(gf, l.bWriteVBRHeader ? 1 : 0);
+    lame_set_write_id3tag_automatic(gf, 0);  // the output holds audio only
+    if (lame_init_params(gf) < 0) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    return BE_ERR_SUCCESSFUL;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) BE_ERR beInitStream(
+    BE_CONFIG* config, uint32_t* samplesPerChunk, uint32_t* outputBufferSize, HBE_STREAM* stream, uint32_t,
+    uint32_t, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+    const wchar_t*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
+    if (!config || !samplesPerChunk || !outputBufferSize || !stream) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (config->dwConfig != BE_CONFIG_LAME) return BE_ERR_INVALID_FORMAT;
+    if (config->LHV1.dwStructVersion < CURRENT_STRUCT_VERSION || config->LHV1.dwStructSize < CURRENT_STRUCT_SIZE)
+        return BE_ERR_INVALID_FORMAT;
+
+    auto s = std::make_unique<Stream>();
+    s->gf = lame_init();
+    if (!s->gf) return BE_ERR_NO_MORE_HANDLES;
+    if (BE_ERR e = Configure(s->gf, *config); e != BE_ERR_SUCCESSFUL) return e;
+    s->channels = static_cast<uint32_t>(lame_get_num_channels(s->gf));
+    s->framesPerChunk = static_cast<uint32_t>(lame_get_framesize(s->gf));
+    // libmp3lame's own worst case for one call: 1.25 bytes per frame plus 7200.
+    s->outputBufferSize = s->framesPerChunk * 5 / 4 + 7200;
+    s->wantTag = config->LHV1.bWriteVBRHeader != 0;
+
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (r.open.size() >= kMaxOpenStreams) return BE_ERR_NO_MORE_HANDLES;
+    const HBE_STREAM handle = r.next++;
+    *samplesPerChunk = s->framesPerChunk * s->channels;
+    *outputBufferSize = s->outputBufferSize;
+    *stream = handle;
+    r.open.emplace(handle, std::move(s));
+    return BE_ERR_SUCCESSFUL;
+}
+
+__attribute__((visibility("default"))) BE_ERR beEncodeChunkFloatS16NI(HBE_STREAM stream, uint32_t frames,
+                                                                      const float* left, const float* right,
+                                                                      uint8_t* output, uint32_t* outputBytes) {
+    Stream* s = FindOpen(stream);
+    if (!s || s->flushed) return BE_ERR_INVALID_HANDLE;
+    if (!outputBytes || !output) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = 0;
+    if (frames == 0) return BE_ERR_SUCCESSFUL;
+    if (!left || (s->channels == 2 && !right)) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    // The output buffer is outputBufferSize bytes; a call of more than one chunk may need more.
+    if (frames > s->framesPerChunk) return BE_ERR_BUFFER_TOO_SMALL;
+    const int n = lame_encode_buffer_float(s->gf, left, s->channels == 2 ? right : left, static_cast<int>(frames),
+                                           output, static_cast<int>(s->outputBufferSize));
+    if (n == -1) return BE_ERR_BUFFER_TOO_SMALL;
+    if (n < 0) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = static_cast<uint32_t>(n);
+    return BE_ERR_SUCCESSFUL;
+}
+
+__attribute__((visibility("default"))) BE_ERR beDeinitStream(HBE_STREAM stream, uint8_t* output,
+                                                             uint32_t* outputBytes) {
+    Stream* s = FindOpen(stream);
+    if (!s || s->flushed) return BE_ERR_INVALID_HANDLE;
+    if (!outputBytes || !output) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = 0;
+    const int n = lame_encode_flush(s->gf, output, static_cast<int>(s->outputBufferSize));
+    s->flushed = true;
+    if (n == -1) return BE_ERR_BUFFER_TOO_SMALL;
+    if (n < 0) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *outputBytes = static_cast<uint32_t>(n);
+    return BE_ERR_SUCCESSFUL;
+}
+
+__attribute__((visibility("default"))) BE_ERR beCloseStream(HBE_STREAM stream) {
+    Registry& r = registry();
+    std::unique_ptr<Stream> s;
+    {
+        std::lock_guard lock(r.mutex);
+        auto it = r.open.find(stream);
+        if (it == r.open.end()) return BE_ERR_INVALID_HANDLE;
+        s = std::move(it->second);
+        r.open.erase(it);
+    }
+    if (s->wantTag) s->tag = TakeTag(s->gf);
+    lame_close(s->gf);
+    s->gf = nullptr;
+    if (!s->wantTag) return BE_ERR_SUCCESSFUL;
+
+    std::lock_guard lock(r.mutex);
+    r.lastTag = s->tag;
+    r.haveLastTag = true;
+    r.closed.emplace(stream, std::move(s));
+    r.closedOrder.push_back(stream);
+    while (r.closedOrder.size() > kMaxClosedStreams) {
+        r.closed.erase(r.closedOrder.front());
+        r.closedOrder.pop_front();
+    }
+    return BE_ERR_SUCCESSFUL;
+}
+
+__attribute__((visibility("default"))) BE_ERR beWriteInfoTag(HBE_STREAM stream, const char* path) {
+    Registry& r = registry();
+    std::unique_ptr<Stream> s;
+    {
+        std::lock_guard lock(r.mutex);
+        auto it = r.closed.find(stream);
+        if (it != r.closed.end()) {
+            s = std::move(it->second);
+            r.closed.erase(it);
+            std::erase(r.closedOrder, stream);
+        }
+    }
+    if (!s) {
+        // A stream still open: flushed or not, its header is taken now and the stream ends.
+        if (!FindOpen(stream)) return BE_ERR_INVALID_HANDLE;
+        {
+            std::lock_guard lock(r.mutex);
+            auto it = r.open.find(stream);
+            if (it == r.open.end()) return BE_ERR_INVALID_HANDLE;
+            s = std::move(it->second);
+            r.open.erase(it);
+        }
+        if (s->wantTag) s->tag = TakeTag(s->gf);
+    }
+    return WriteTagFrame(path, s->tag);
+}
+
+__attribute__((visibility("default"))) BE_ERR beWriteVBRHeader(const char* path) {
+    Registry& r = registry();
+    std::vector<uint8_t> tag;
+    {
+        std::lock_guard lock(r.mutex);
+        if (!r.haveLastTag) return BE_ERR_INVALID_HANDLE;  // no stream has been closed yet
+        tag = r.lastTag;
+    }
+    return WriteTagFrame(path, tag);
+}
+
+}  // extern "C"

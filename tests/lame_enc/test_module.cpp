@@ -1,0 +1,326 @@
+// The encoder module through its entry points, loaded with dlopen as the engine loads it:
+// encodes tones, decodes the files with libmpg123 and checks lengths, content and headers.
+#include "lame_enc/mp3_frames.h"
+#include "lame_enc/module_loader.h"
+#include "support/mp3_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+using namespace velmora::bladeenc;
+using namespace velmora::testing;
+
+namespace {
+
+BE_CONFIG MakeConfig(uint32_t rate, int32_t mode, uint32_t kbps) {
+    BE_CONFIG c;
+    std::memset(&c, 0, sizeof c);
+    c.dwConfig = BE_CONFIG_LAME;
+    c.LHV1.dwStructVersion = 1;
+    c.LHV1.dwStructSize = sizeof c;
+    c.LHV1.dwSampleRate = rate;
+    c.LHV1.nMode = mode;
+    c.LHV1.dwBitrate = kbps;
+    c.LHV1.nPreset = LQP_NOPRESET;
+    c.LHV1.dwMpegVersion = MPEG1;
+    c.LHV1.bWriteVBRHeader = 1;
+    c.LHV1.bNoRes = 1;
+    c.LHV1.nQuality = MakeQuality(9);
+    return c;
+}
+
+struct EncodeResult {
+    BE_ERR initCode = 0;
+    uint32_t samplesPerChunk = 0;
+    uint32_t bufferSize = 0;
+    std::vector<uint32_t> framesPerCall;
+    bool allCallsOk = true;
+};
+
+// Encodes `frames` frames of a tone (left f, right 1.5 f) through the module into `path`,
+// in calls of one chunk each and a shorter last one, then flushes, closes and writes the header.
+EncodeResult EncodeTone(const EncoderModule& m, const std::filesystem::path& path, BE_CONFIG config, size_t frames,
+                        double freq = 440.0) {
+    EncodeResult r;
+    HBE_STREAM stream = 0;
+    r.initCode = m.Init(&config, &r.samplesPerChunk, &r.bufferSize, &stream);
+    if (r.initCode != BE_ERR_SUCCESSFUL) return r;
+    const bool mono = config.LHV1.nMode == BE_MP3_MODE_MONO;
+    const uint32_t chunkFrames = mono ? r.samplesPerChunk : r.samplesPerChunk / 2;
+    std::vector<float> left(chunkFrames), right(chunkFrames);
+    std::vector<uint8_t> out(r.bufferSize);
+    FILE* f = std::fopen(path.c_str(), "w+b");
+    if (!f) {
+        r.allCallsOk = false;
+        return r;
+    }
+    const double rate = config.LHV1.dwSampleRate;
+    for (size_t done = 0; done < frames;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkFrames, frames - done));
+        for (uint32_t i = 0; i < n; ++i) {
+            const double t = (done + i) / rate;
+            left[i] = static_cast<float>(10000.0 * std::sin(2 * M_PI * freq * t));
+            right[i] = static_cast<float>(10000.0 * std::sin(2 * M_PI * freq * 1.5 * t));
+        }
+        uint32_t bytes = 0;
+        if (m.encode(stream, n, left.data(), mono ? nullptr : right.data(), out.data(), &bytes) != 0)
+            r.allCallsOk = false;
+        r.framesPerCall.push_back(n);
+        std::fwrite(out.data(), 1, bytes, f);
+        done += n;
+    }
+    uint32_t bytes = 0;
+    if (m.deinit(stream, out.data(), &bytes) != 0) r.allCallsOk = false;
+    std::fwrite(out.data(), 1, bytes, f);
+    if (m.close(stream) != 0) r.allCallsOk = false;
+    std::fclose(f);
+    if (m.writeInfoTag(stream, path.c_str()) != 0) r.allCallsOk = false;
+    return r;
+}
+
+class ModuleTest : public ::testing::Test {
+protected:
+    EncoderModule m;
+    TempDir dir;
+    void SetUp() override {
+        ASSERT_NE(m.handle, nullptr) << dlerror();
+        ASSERT_NE(m.init, nullptr);
+        ASSERT_NE(m.encode, nullptr);
+        ASSERT_NE(m.deinit, nullptr);
+        ASSERT_NE(m.close, nullptr);
+        ASSERT_NE(m.writeInfoTag, nullptr);
+        ASSERT_NE(m.writeVbrHeader, nullptr);
+    }
+};
+
+TEST_F(ModuleTest, StereoCbrRoundTripIsSampleExact) {
+    const auto path = dir / "stereo.mp3";
+    const size_t frames = 44100 * 2 + 777;  // not a whole number of chunks
+    const auto r = EncodeTone(m, path, MakeConfig(44100, BE_MP3_MODE_STEREO, 128), frames);
+    ASSERT_EQ(r.initCode, BE_ERR_SUCCESSFUL);
+    ASSERT_TRUE(r.allCallsOk);
+    EXPECT_EQ(r.samplesPerChunk, 2304u);  // one MPEG-1 frame of 1152 per channel
+    EXPECT_GE(r.bufferSize, 7200u);
+
+    const Mp3File file = ReadMp3File(path);
+    ASSERT_TRUE(file.ok);
+    ASSERT_TRUE(file.hasInfo);
+    EXPECT_EQ(file.infoId, "Info");
+    EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+    EXPECT_EQ(file.infoBytes, file.bytes.size());
+    for (const Mp3Frame& f : file.frames) {
+        EXPECT_EQ(f.version, 1);
+        EXPECT_EQ(f.layer, 3);
+        EXPECT_EQ(f.kbps, 128);
+        EXPECT_EQ(f.rate, 44100);
+        EXPECT_EQ(f.mode, 0);              // plain stereo
+        EXPECT_EQ(f.mainDataBegin, 0u);    // bit reservoir off
+        EXPECT_FALSE(f.crc);
+    }
+    ASSERT_GE(file.encoderDelay, 0);
+    EXPECT_EQ((file.frames.size() - 1) * 1152 - file.encoderDelay - file.encoderPadding, frames);
+
+    const DecodedMp3 d = DecodeMp3(path);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.rate, 44100);
+    EXPECT_EQ(d.channels, 2);
+    EXPECT_EQ(d.frames(), frames);
+    EXPECT_NEAR(EstimateFrequency(d, 4410, 44100, 0), 440.0, 5.0);
+    EXPECT_NEAR(EstimateFrequency(d, 4410, 44100, 1), 660.0, 5.0);
+}
+
+TEST_F(ModuleTest, MonoAtMpeg2RateTakesHalfFrames) {
+    const auto path = dir / "mono.mp3";
+    const size_t frames = 22050 + 100;
+    const auto r = EncodeTone(m, path, MakeConfig(22050, BE_MP3_MODE_MONO, 64), frames, 1000.0);
+    ASSERT_EQ(r.initCode, BE_ERR_SUCCESSFUL);
+    ASSERT_TRUE(r.allCallsOk);
+    EXPECT_EQ(r.samplesPerChunk, 576u);
+    const Mp3File file = ReadMp3File(path);
+    ASSERT_TRUE(file.ok);
+    ASSERT_TRUE(file.hasInfo);
+    for (const Mp3Frame& f : file.frames) {
+        EXPECT_EQ(f.version, 2);
+        EXPECT_EQ(f.rate, 22050);
+        EXPECT_EQ(f.kbps, 64);
+        EXPECT_EQ(f.mode, 3);
+    }
+    const DecodedMp3 d = DecodeMp3(path);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.channels, 1);
+    EXPECT_EQ(d.frames(), frames);
+    EXPECT_NEAR(EstimateFrequency(d, 2205, 17640), 1000.0, 10.0);
+}
+
+TEST_F(ModuleTest, EveryModeReachesTheFrameHeader) {
+    const struct { int32_t mode; int bits; } cases[] = {
+        {BE_MP3_MODE_STEREO, 0}, {BE_MP3_MODE_JSTEREO, 1}, {BE_MP3_MODE_DUALCHANNEL, 2}, {BE_MP3_MODE_MONO, 3}};
+    for (const auto& c : cases) {
+        const auto path = dir / ("mode" + std::to_string(c.mode) + ".mp3");
+        const auto r = EncodeTone(m, path, MakeConfig(48000, c.mode, 192), 48000 / 4);
+        ASSERT_EQ(r.initCode, BE_ERR_SUCCESSFUL) << c.mode;
+        ASSERT_TRUE(r.allCallsOk) << c.mode;
+        const Mp3File file = ReadMp3File(path);
+        ASSERT_TRUE(file.ok) << c.mode;
+        ASSERT_GT(file.frames.size(), 2u);
+        for (const Mp3Frame& f : file.frames) {
+            EXPECT_EQ(f.mode, c.bits) << c.mode;
+            EXPECT_EQ(f.kbps, 192) << c.mode;
+        }
+    }
+}
+
+TEST_F(ModuleTest, FullScaleFloatsAreAccepted) {
+    BE_CONFIG c = MakeConfig(44100, BE_MP3_MODE_JSTEREO, 128);
+    uint32_t samples = 0, size = 0;
+    HBE_STREAM s = 0;
+    ASSERT_EQ(m.Init(&c, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+    std::vector<float> l(samples / 2), r(samples / 2);
+    for (size_t i = 0; i < l.size(); ++i) {
+        l[i] = (i / 20) % 2 ? 32767.0f : -32768.0f;
+        r[i] = -l[i];
+    }
+    std::vector<uint8_t> out(size);
+    uint32_t bytes = 0;
+    for (int k = 0; k < 10; ++k) {
+        EXPECT_EQ(m.encode(s, samples / 2, l.data(), r.data(), out.data(), &bytes), BE_ERR_SUCCESSFUL);
+        EXPECT_LE(bytes, size);
+    }
+    EXPECT_EQ(m.deinit(s, out.data(), &bytes), BE_ERR_SUCCESSFUL);
+    EXPECT_GT(bytes, 0u);
+    EXPECT_EQ(m.close(s), BE_ERR_SUCCESSFUL);
+}
+
+TEST_F(ModuleTest, BadRecordsAreRefused) {
+    uint32_t samples = 0, size = 0;
+    HBE_STREAM s = 0;
+    EXPECT_EQ(m.Init(nullptr, &samples, &size, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    BE_CONFIG c = MakeConfig(44100, BE_MP3_MODE_STEREO, 128);
+    EXPECT_EQ(m.Init(&c, nullptr, &size, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+
+    BE_CONFIG wrongKind = c;
+    wrongKind.dwConfig = BE_CONFIG_MP3;
+    EXPECT_EQ(m.Init(&wrongKind, &samples, &size, &s), BE_ERR_INVALID_FORMAT);
+    BE_CONFIG small = c;
+    small.LHV1.dwStructSize = 100;
+    EXPECT_EQ(m.Init(&small, &samples, &size, &s), BE_ERR_INVALID_FORMAT);
+    BE_CONFIG oddRate = c;
+    oddRate.LHV1.dwSampleRate = 12345;
+    EXPECT_EQ(m.Init(&oddRate, &samples, &size, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    BE_CONFIG badMode = c;
+    badMode.LHV1.nMode = 4;
+    EXPECT_EQ(m.Init(&badMode, &samples, &size, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    BE_CONFIG noRate = c;
+    noRate.LHV1.dwBitrate = 0;
+    EXPECT_EQ(m.Init(&noRate, &samples, &size, &s), BE_ERR_INVALID_FORMAT_PARAMETERS);
+}
+
+TEST_F(ModuleTest, CallsOnUnknownOrFinishedStreamsAreRefused) {
+    std::vector<uint8_t> out(16384);
+    std::vector<float> pcm(1152);
+    uint32_t bytes = 99;
+    EXPECT_EQ(m.encode(987654321, 1152, pcm.data(), pcm.data(), out.data(), &bytes), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(m.deinit(987654321, out.data(), &bytes), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(m.close(987654321), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(m.writeInfoTag(987654321, (dir / "x.mp3").c_str()), BE_ERR_INVALID_HANDLE);
+
+    BE_CONFIG c = MakeConfig(44100, BE_MP3_MODE_STEREO, 128);
+    uint32_t samples = 0, size = 0;
+    HBE_STREAM s = 0;
+    ASSERT_EQ(m.Init(&c, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+    out.resize(size);
+    // Stereo without a right channel, and more than one chunk in a call.
+    EXPECT_EQ(m.encode(s, 1152, pcm.data(), nullptr, out.data(), &bytes), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    std::vector<float> big(samples);
+    EXPECT_EQ(m.encode(s, samples, big.data(), big.data(), out.data(), &bytes), BE_ERR_BUFFER_TOO_SMALL);
+    // Zero frames is a harmless no-op.
+    EXPECT_EQ(m.encode(s, 0, pcm.data(), pcm.data(), out.data(), &bytes), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(m.deinit(s, out.data(), &bytes), BE_ERR_SUCCESSFUL);
+    // After the flush the stream takes no more audio and no second flush.
+    EXPECT_EQ(m.encode(s, 1152, pcm.data(), pcm.data(), out.data(), &bytes), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(m.deinit(s, out.data(), &bytes), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(m.close(s), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(m.close(s), BE_ERR_INVALID_HANDLE);
+}
+
+TEST_F(ModuleTest, HeaderIsNotWrittenIntoAFileWithoutAFrame) {
+    BE_CONFIG c = MakeConfig(44100, BE_MP3_MODE_STEREO, 128);
+    uint32_t samples = 0, size = 0;
+    HBE_STREAM s = 0;
+    ASSERT_EQ(m.Init(&c, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+    std::vector<uint8_t> out(size);
+    uint32_t bytes = 0;
+    ASSERT_EQ(m.deinit(s, out.data(), &bytes), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(m.close(s), BE_ERR_SUCCESSFUL);
+
+    const auto text = dir / "notes.txt";
+    const std::string content(4000, 'a');
+    std::ofstream(text) << content;
+    EXPECT_EQ(m.writeInfoTag(s, text.c_str()), BE_ERR_INVALID_FORMAT);
+    std::ifstream in(text);
+    const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(after, content);
+    // A missing file is an error too, and the handle is spent afterwards.
+    EXPECT_NE(m.writeVbrHeader((dir / "missing.mp3").c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing.mp3"));
+    EXPECT_EQ(m.writeInfoTag(s, text.c_str()), BE_ERR_INVALID_HANDLE);
+}
+
+TEST_F(ModuleTest, VbrHeaderCallUsesTheLastClosedStream) {
+    const auto path = dir / "vbrheader.mp3";
+    BE_CONFIG c = MakeConfig(32000, BE_MP3_MODE_JSTEREO, 96);
+    uint32_t samples = 0, size = 0;
+    HBE_STREAM s = 0;
+    ASSERT_EQ(m.Init(&c, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+    std::vector<float> l(samples / 2), r(samples / 2);
+    for (size_t i = 0; i < l.size(); ++i) l[i] = r[i] = static_cast<float>(8000 * std::sin(i * 0.05));
+    std::vector<uint8_t> out(size);
+    FILE* f = std::fopen(path.c_str(), "w+b");
+    ASSERT_NE(f, nullptr);
+    uint32_t bytes = 0;
+    for (int k = 0; k < 40; ++k) {
+        ASSERT_EQ(m.encode(s, samples / 2, l.data(), r.data(), out.data(), &bytes), BE_ERR_SUCCESSFUL);
+        std::fwrite(out.data(), 1, bytes, f);
+    }
+    ASSERT_EQ(m.deinit(s, out.data(), &bytes), BE_ERR_SUCCESSFUL);
+    std::fwrite(out.data(), 1, bytes, f);
+    std::fclose(f);
+    ASSERT_EQ(m.close(s), BE_ERR_SUCCESSFUL);
+
+    EXPECT_EQ(m.writeVbrHeader(path.c_str()), BE_ERR_SUCCESSFUL);
+    const Mp3File file = ReadMp3File(path);
+    ASSERT_TRUE(file.ok);
+    ASSERT_TRUE(file.hasInfo);
+    EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+    const DecodedMp3 d = DecodeMp3(path);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), 40u * samples / 2);
+}
+
+TEST_F(ModuleTest, StreamsRunInParallelThreads) {
+    // Two outputs encoded at once must not disturb each other.
+    const auto a = dir / "a.mp3";
+    const auto b = dir / "b.mp3";
+    EncodeResult ra, rb;
+    std::thread t([&] { ra = EncodeTone(m, a, MakeConfig(44100, BE_MP3_MODE_JSTEREO, 160), 30000, 300.0); });
+    rb = EncodeTone(m, b, MakeConfig(44100, BE_MP3_MODE_MONO, 96), 50000, 900.0);
+    t.join();
+    ASSERT_TRUE(ra.allCallsOk);
+    ASSERT_TRUE(rb.allCallsOk);
+    const DecodedMp3 da = DecodeMp3(a), db = DecodeMp3(b);
+    ASSERT_TRUE(da.ok);
+    ASSERT_TRUE(db.ok);
+    EXPECT_EQ(da.frames(), 30000u);
+    EXPECT_EQ(db.frames(), 50000u);
+    EXPECT_NEAR(EstimateFrequency(da, 2000, 26000), 300.0, 5.0);
+    EXPECT_NEAR(EstimateFrequency(db, 2000, 44000), 900.0, 10.0);
+}
+
+}  // namespace
