@@ -1,0 +1,68 @@
+#include "engine/decoder.h"
+
+#include <mpg123.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace velmora {
+
+int DecodeFile(JoinEngine& engine, CConversionTask& task) {
+    mpg123_handle* handle = engine.mpg123Handle;
+    const std::shared_ptr<JoinRunState> runOwner = engine.activeRun;
+    const JoinRunState& run = *runOwner;
+    const long rate = static_cast<long>(task.currentRate.load());
+    const int channels = static_cast<int>(task.currentChannels.load());
+
+    if (!handle) {
+        PostJoinMessage(engine, "Trouble with mpg123: no decoder handle", kMessageError);
+        return 0;
+    }
+    mpg123_format_none(handle);
+    // Only 1 and 2 are channel counts the library knows; anything else is an invalid format,
+    // not a request for some other layout.
+    if ((channels != MPG123_MONO && channels != MPG123_STEREO) ||
+        mpg123_format(handle, rate, channels, MPG123_ENC_SIGNED_32) != MPG123_OK) {
+        PostJoinMessage(engine, "Invalid Format!", kMessageError);
+        return 0;
+    }
+    if (mpg123_format_support(handle, rate, MPG123_ENC_SIGNED_32) == 0) {
+        PostJoinMessage(engine, "Invalid Format!", kMessageError);
+        return 0;
+    }
+    if (mpg123_open(handle, task.currentFile.c_str()) != MPG123_OK) {
+        PostJoinMessage(engine, FormatText("Trouble with mpg123: %s", mpg123_strerror(handle)), kMessageError);
+        mpg123_close(handle);
+        return 0;
+    }
+
+    // Reads the first frame and takes the new-format notice, so the first read returns OK.
+    long gotRate = 0;
+    int gotChannels = 0;
+    int gotEncoding = 0;
+    mpg123_getformat(handle, &gotRate, &gotChannels, &gotEncoding);
+
+    const size_t blockBytes = mpg123_outblock(handle);
+    const uint32_t blockSamples = static_cast<uint32_t>(blockBytes / sizeof(int32_t));
+    std::unique_ptr<int32_t[]> block(new int32_t[blockSamples > 0 ? blockSamples : 1]);
+    SampleRing& out = engine.decodedSamples;
+
+    while (run.running) {
+        if (out.Free() < blockSamples) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        size_t done = 0;
+        const int r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
+                                  blockSamples * sizeof(int32_t), &done);
+        out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
+        // End of stream, a format change or a damaged stream all end this input quietly.
+        if (r != MPG123_OK) break;
+    }
+
+    mpg123_close(handle);
+    return 1;
+}
+
+}  // namespace velmora

@@ -1,0 +1,221 @@
+#include "engine/join_runner.h"
+
+#include <mpg123.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/converter.h"
+#include "engine/decoder.h"
+
+namespace velmora {
+
+namespace {
+
+void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Waits for a task's worker at the end of the task. Threads cannot be terminated here, so a
+// worker that is still busy after the wait is told to stop (running cleared: it ends at its
+// next poll, and the encoder still closes a valid file) and waited for once more. One that
+// still has not ended is left to itself; it owns what it touches, and since the run is
+// stopped no later task resets or shares the ring buffers it may still use.
+void AwaitTaskWorker(JoinRunState& run, const std::atomic<std::shared_ptr<WorkerThread>>& slot,
+                     uint32_t waitMs) {
+    if (WaitForWorker(slot, waitMs)) return;
+    run.running = 0;
+    WaitForWorker(slot, waitMs);
+}
+
+}  // namespace
+
+JoinEngine::JoinEngine() {
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+    mpg123Handle = mpg123_new(nullptr, nullptr);
+    // The library's own warnings about damaged frames would only clutter a terminal; the
+    // engine reports what matters through its log lines.
+    if (mpg123Handle) mpg123_param(mpg123Handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+}
+
+JoinEngine::~JoinEngine() {
+    if (mpg123Handle) mpg123_delete(mpg123Handle);
+}
+
+int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
+                   const std::shared_ptr<CConversionTask>& task) {
+    const std::shared_ptr<JoinRunState> runOwner = engine->activeRun;
+    JoinRunState& run = *runOwner;
+    int result = 0;
+    try {
+        engine->currentTask.store(task.get(), std::memory_order_release);
+        task->decoding = 1;
+        run.conversionThread.store(nullptr);
+        task->encoderSource = task->needsConversion ? &engine->convertedSamples : &engine->decodedSamples;
+
+        if (engine->encodeTask) {
+            run.encoderThread.store(WorkerThread::Start([engine, task, runOwner] {
+                int ok = 0;
+                try {
+                    ok = engine->encodeTask(*engine, *task);
+                } catch (...) {
+                    runOwner->running = 0;
+                    PostJoinMessage(*engine, FormatText("An error occurred while encoding %s", task->outputPath.c_str()),
+                                    kMessageError);
+                    task->encoding = 0;
+                }
+                // An encoder that gives up without stopping the run (an output kind it does not
+                // write, say) would leave the decoder waiting forever on a full buffer.
+                if (ok == 0) runOwner->running = 0;
+            }));
+        } else {
+            run.encoderThread.store(nullptr);
+        }
+
+        const std::shared_ptr<FileList> files = task->files;
+        for (size_t i = 0; files && i < files->size() && run.running; ++i) {
+            const CFileToBeJoin& input = (*files)[i];
+            if (i > 0 && task->needsConversion) {
+                if (std::shared_ptr<WorkerThread> previous = run.conversionThread.load()) previous->WaitForever();
+            }
+            task->currentFile = input.path;
+            if (engine->sink) engine->sink->SetSource(input.path);
+            task->currentRate = input.sampleRate;
+            task->currentChannels = input.channels;
+            task->fileDecoding = 1;
+            if (task->needsConversion) {
+                task->converting = 1;
+                run.conversionThread.store(WorkerThread::Start([engine, task, runOwner, path = input.path] {
+                    try {
+                        ConvertFile(*engine, *task);
+                    } catch (...) {
+                        runOwner->running = 0;
+                        PostJoinMessage(*engine, FormatText("An error occurred while converting %s", path.c_str()),
+                                        kMessageError);
+                        task->converting = 0;
+                    }
+                }));
+            }
+            result = DecodeFile(*engine, *task);
+            task->fileDecoding = 0;
+        }
+    } catch (...) {
+        run.running = 0;
+        PostJoinMessage(*engine, FormatText("An error occurred while decoding %s", task->currentFile.c_str()),
+                        kMessageError);
+        result = 0;
+    }
+    task->decoding = 0;
+    task->fileDecoding = 0;
+    return result;
+}
+
+void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
+    const std::shared_ptr<JoinRunState> runOwner = engine->activeRun;
+    JoinRunState& run = *runOwner;
+    JoinSink* sink = engine->sink.get();
+    try {
+        // Lets the dialog appear before work starts; a cancel meanwhile is seen within 10 ms.
+        for (uint32_t slept = 0; slept < engine->startDelayMs && run.running; slept += 10)
+            SleepMs(std::min<uint32_t>(10, engine->startDelayMs - slept));
+        run.jobStartTick = TickCount();
+        run.currentTaskIndex = 0;
+
+        while (static_cast<size_t>(run.currentTaskIndex.load()) < run.tasks.size() && run.running) {
+            const uint32_t taskStart = TickCount();
+            if (sink) sink->SetTitle("Joining...");
+
+            auto copy = std::make_shared<CConversionTask>(run.tasks[static_cast<size_t>(run.currentTaskIndex.load())]);
+            if (engine->settings.askOutputPath == 0 && FileExists(copy->outputPath))
+                copy->outputPath = UniqueOutputPath(copy->outputPath);
+            if (sink) sink->SetDestination(copy->outputPath);
+
+            PostJoinMessage(*engine, "Start a new joining task.", kMessageInfo);
+            PostJoinMessage(*engine, FormatText("Destination: %s.", copy->outputPath.c_str()), kMessageInfo);
+
+            run.taskSamplesDone = 0;
+            run.taskSecondsDone = 0.0f;
+            run.taskStartTick = TickCount();
+            engine->decodedSamples.Reset();
+            engine->convertedSamples.Reset();
+
+            const int r = DecodeAllFiles(engine, copy);
+            if (r == 0) run.running = 0;
+
+            if (copy->needsConversion) AwaitTaskWorker(run, run.conversionThread, engine->workerWaitMs);
+            AwaitTaskWorker(run, run.encoderThread, engine->workerWaitMs);
+
+            if (run.running) {
+                const float elapsed = static_cast<float>(TickCount() - taskStart) / 1000.0f;
+                // A task shorter than the clock's step has no measurable speed.
+                const float speed = elapsed > 0 ? run.taskSecondsDone.load() / elapsed : 0.0f;
+                PostJoinMessage(*engine, FormatText("Time elapsed %.2f secs, speed %.2fx.", elapsed, speed),
+                                kMessageInfo);
+                PostJoinMessage(*engine, "Joining status: OK.", kMessageInfo);
+            } else {
+                PostJoinMessage(*engine, "Joining status: ERROR.", kMessageError);
+            }
+
+            // The list goes with the task; workers that may still hold the copy never read it.
+            if (copy->files) copy->files->clear();
+            copy->files.reset();
+            engine->currentTask.store(nullptr, std::memory_order_release);
+            copy.reset();
+            run.currentTaskIndex = run.currentTaskIndex.load() + 1;
+        }
+
+        if (run.running) {
+            if (run.tasks.size() > 1) {
+                const float elapsed = static_cast<float>(TickCount() - run.jobStartTick.load()) / 1000.0f;
+                const float speed = elapsed > 0 ? run.overallSecondsDone.load() / elapsed : 0.0f;
+                PostJoinMessage(*engine, std::string(99, '-'), kMessageInfo);
+                PostJoinMessage(*engine, FormatText("Total time elapsed %.2f secs, overall speed %.2fx.", elapsed, speed),
+                                kMessageInfo);
+            }
+            if (sink) sink->Done();
+        }
+    } catch (...) {
+        // Only resource exhaustion gets here; the run ends as failed.
+        run.running = 0;
+        PostJoinMessage(*engine, "An error occurred while joining.", kMessageError);
+    }
+}
+
+std::shared_ptr<WorkerThread> StartJoinRun(const std::shared_ptr<JoinEngine>& engine) {
+    const std::shared_ptr<JoinRunState> run = engine->activeRun;
+    // A worker of an earlier run that never ended still uses the ring buffers.
+    for (const auto* slot : {&run->jobThread, &run->encoderThread, &run->conversionThread}) {
+        std::shared_ptr<WorkerThread> w = slot->load();
+        if (w && !w->Finished()) return nullptr;
+    }
+    run->running = 0;
+    run->paused = 0;
+    run->stopped = 0;
+    run->overallSamplesDone = 0;
+    run->taskSamplesDone = 0;
+    run->overallSecondsDone = 0.0f;
+    run->taskSecondsDone = 0.0f;
+    run->currentTaskIndex = 0;
+    run->threadsStarted = 1;
+    PostJoinProgress(*engine, 0.0f, 0.0f, false);
+    run->running = 1;
+    std::shared_ptr<WorkerThread> job = WorkerThread::Start([engine] { RunJoinJob(engine); });
+    run->jobThread.store(job);
+    return job;
+}
+
+bool StopJoinWorkers(JoinRunState& run, uint32_t milliseconds) {
+    bool all = WaitForWorker(run.conversionThread, milliseconds);
+    all = WaitForWorker(run.encoderThread, milliseconds) && all;
+    all = WaitForWorker(run.jobThread, milliseconds) && all;
+    return all;
+}
+
+}  // namespace velmora
