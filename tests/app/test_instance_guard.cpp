@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QLocalSocket>
+#include <QTest>
+
+#include "app/instance_guard.h"
+#include "support/mp3_fixtures.h"
+
+using namespace velmora;
+
+namespace {
+
+// Each test works in a runtime folder of its own, so nothing meets a real instance.
+class InstanceGuardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir_.path().string()));
+    }
+    void TearDown() override { qputenv("XDG_RUNTIME_DIR", old_); }
+
+    velmora::testing::TempDir dir_;
+    QByteArray old_;
+};
+
+}  // namespace
+
+TEST_F(InstanceGuardTest, FilesAreKeyedByNameInTheRuntimeFolder) {
+    CInstanceGuard guard(QStringLiteral("velmora"));
+    EXPECT_EQ(guard.LockPath().toStdString(), (dir_.path() / "velmora.lock").string());
+    EXPECT_EQ(guard.SocketPath().toStdString(), (dir_.path() / "velmora.sock").string());
+}
+
+TEST_F(InstanceGuardTest, SecondGuardOfTheSameNameIsNotFirst) {
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    EXPECT_TRUE(first.TryBecomeFirst());  // asking again keeps the lock
+    CInstanceGuard second(QStringLiteral("velmora"));
+    EXPECT_FALSE(second.TryBecomeFirst());
+    EXPECT_TRUE(QFile::exists(first.LockPath()));
+}
+
+TEST_F(InstanceGuardTest, DifferentNamesAreDifferentInstances) {
+    CInstanceGuard a(QStringLiteral("velmora"));
+    CInstanceGuard b(QStringLiteral("velmora-copy"));
+    EXPECT_TRUE(a.TryBecomeFirst());
+    EXPECT_TRUE(b.TryBecomeFirst());
+}
+
+TEST_F(InstanceGuardTest, LockIsFreedWhenTheFirstGoesAway) {
+    {
+        CInstanceGuard first(QStringLiteral("velmora"));
+        ASSERT_TRUE(first.TryBecomeFirst());
+    }
+    CInstanceGuard next(QStringLiteral("velmora"));
+    EXPECT_TRUE(next.TryBecomeFirst());
+}
+
+TEST_F(InstanceGuardTest, SimultaneousStartsGiveExactlyOneFirst) {
+    for (int round = 0; round < 20; ++round) {
+        constexpr int kStarts = 8;
+        std::vector<std::unique_ptr<CInstanceGuard>> guards;
+        for (int i = 0; i < kStarts; ++i) guards.push_back(std::make_unique<CInstanceGuard>(QStringLiteral("race")));
+        std::atomic<int> firsts{0};
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kStarts; ++i) {
+            threads.emplace_back([&, i] {
+                while (!go.load(std::memory_order_acquire)) {
+                }
+                if (guards[i]->TryBecomeFirst()) firsts.fetch_add(1);
+            });
+        }
+        go.store(true, std::memory_order_release);
+        for (auto& t : threads) t.join();
+        ASSERT_EQ(firsts.load(), 1) << "round " << round;
+    }
+}
+
+TEST_F(InstanceGuardTest, SecondStartAsksTheFirstToComeForward) {
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    ASSERT_TRUE(first.Listen());
+    QSignalSpy spy(&first, &CInstanceGuard::comeForward);
+
+    CInstanceGuard second(QStringLiteral("velmora"));
+    ASSERT_FALSE(second.TryBecomeFirst());
+    std::atomic<int> answered{-1};
+    // The asking side blocks, as a second process would; the first answers from its loop.
+    std::thread asker([&] { answered = second.AskRunningToComeForward(3000) ? 1 : 0; });
+    QElapsedTimer t;
+    t.start();
+    while (answered.load() < 0 && t.elapsed() < 5000) QTest::qWait(10);
+    asker.join();
+    EXPECT_EQ(answered.load(), 1);
+    EXPECT_EQ(spy.count(), 1);
+}
+
+TEST_F(InstanceGuardTest, NobodyListeningMeansNoAnswer) {
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());  // holds the lock but does not listen yet
+    CInstanceGuard second(QStringLiteral("velmora"));
+    ASSERT_FALSE(second.TryBecomeFirst());
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(second.AskRunningToComeForward(500));
+    EXPECT_LT(t.elapsed(), 3000);
+}
+
+TEST_F(InstanceGuardTest, StaleSocketFileDoesNotStopListening) {
+    {
+        QFile stale(QString::fromStdString((dir_.path() / "velmora.sock").string()));
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("left over");
+    }
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    EXPECT_TRUE(first.Listen());
+}
+
+TEST_F(InstanceGuardTest, ForeignBytesOnTheSocketAreIgnored) {
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    ASSERT_TRUE(first.Listen());
+    QSignalSpy spy(&first, &CInstanceGuard::comeForward);
+    std::thread writer([&] {
+        QLocalSocket s;
+        s.connectToServer(first.SocketPath());
+        if (s.waitForConnected(2000)) {
+            s.write(QByteArray(1000, 'x'));
+            s.waitForBytesWritten(2000);
+            s.write("hello\n");
+            s.waitForBytesWritten(2000);
+            s.waitForDisconnected(2000);
+        }
+    });
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 500) QTest::qWait(10);
+    writer.join();
+    EXPECT_EQ(spy.count(), 0);
+}
