@@ -136,7 +136,9 @@ ConfigIni ConfigIni::Parse(std::string_view text) {
         if (last)
             end = text.size();
         std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
+        // "\r\n" ends a line as "\n" does; stray carriage returns before it go too, so a
+        // written file reads back line for line.
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         ini.lines_.push_back(Line{std::string(line)});
         start = last ? text.size() : end + 1;

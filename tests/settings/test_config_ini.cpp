@@ -223,3 +223,11 @@ TEST(ConfigIniFile, SaveBelowAFileFailsAndLeavesTheFileAlone) {
     EXPECT_FALSE(SaveConfigIni((path / "x.ini").string(), ini));
     EXPECT_EQ(ReadFile(path), "[MP3]\nFreq=2\n");
 }
+
+TEST(ConfigIni, StrayCarriageReturnsBeforeALineEndReadTheSameAfterARewrite) {
+    auto ini = ConfigIni::Parse("[MP3]\r\r\nFreq=4\r\r\n");
+    EXPECT_EQ(ini.GetInt("MP3", "Freq", 0), 4);
+    const std::string once = ini.Serialize();
+    EXPECT_EQ(once, "[MP3]\nFreq=4\n");
+    EXPECT_EQ(ConfigIni::Parse(once).Serialize(), once);
+}
