@@ -1,0 +1,89 @@
+#include "filelist/file_scan.h"
+
+#include "filelist/file_list_summary.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace velmora {
+
+namespace {
+
+bool GoOn(const std::atomic<int>* keepGoing) {
+    return !keepGoing || keepGoing->load(std::memory_order_acquire) != 0;
+}
+
+QString WithSlash(QString folder) {
+    if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    return folder;
+}
+
+// Entry names of a folder in the order the file system lists them ("." and ".." left out).
+QStringList ListEntries(const QString& folder) {
+    QStringList names;
+    const QByteArray native = QFile::encodeName(folder);
+    DIR* dir = ::opendir(native.constData());
+    if (!dir) return names;
+    while (dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        names.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+}  // namespace
+
+const QStringList& scanExtensions() {
+    static const QStringList extensions{QStringLiteral("MP3")};
+    return extensions;
+}
+
+void ScanFolder(const QString& folder, bool includeSubfolders, const std::function<void(const QFileInfo&)>& onFile,
+                const std::atomic<int>* keepGoing, const std::function<void(const QString&)>& onFolder) {
+    if (scanExtensions().isEmpty()) return;
+    const QString base = WithSlash(folder);
+    if (onFolder) onFolder(folder);
+    const QStringList names = ListEntries(base);
+    for (const QString& extension : scanExtensions()) {
+        if (!GoOn(keepGoing)) break;
+        const QString suffix = QLatin1Char('.') + extension;
+        for (const QString& name : names) {
+            if (!GoOn(keepGoing)) break;
+            if (!name.endsWith(suffix, Qt::CaseInsensitive)) continue;
+            const QFileInfo info(base + name);
+            if (info.isDir()) continue;
+            onFile(info);
+        }
+    }
+    if (!includeSubfolders || !GoOn(keepGoing)) return;
+    for (const QString& name : names) {
+        if (!GoOn(keepGoing)) break;
+        const QFileInfo info(base + name);
+        if (info.isSymLink() || !info.isDir()) continue;
+        ScanFolder(base + name, true, onFile, keepGoing, onFolder);
+    }
+}
+
+QString LastModifiedText(const QDateTime& localTime) {
+    return localTime.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+}
+
+void FillFileFacts(const QFileInfo& file, FileRow& row) {
+    const QString name = file.fileName();
+    row.cells[kColName] = name;
+    row.cells[kColPath] = WithSlash(file.absolutePath());
+    const QString extension = ExtensionOf(name);
+    row.info.fileType = FileTypeOf(extension);
+    row.cells[kColType] = extension;
+    row.info.sizeMB = static_cast<double>(file.size()) / 1048576.0;
+    row.cells[kColSize] = SizeCellText(row.info.sizeMB);
+    row.cells[kColLastModified] = LastModifiedText(file.lastModified().toLocalTime());
+}
+
+}  // namespace velmora

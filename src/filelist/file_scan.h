@@ -1,0 +1,36 @@
+// The loader's file-system side: which files a folder load finds and in what order, and the
+// cells the loader fills itself for each file found.
+#pragma once
+
+#include "filelist/file_row.h"
+
+#include <QFileInfo>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+namespace velmora {
+
+// The extensions folder scans look for: "MP3".
+const QStringList& scanExtensions();
+
+// Walks `folder` as a folder load does: for each scan extension, the folder's files whose
+// extension matches (case ignored) in the order the file system lists them; then, with
+// `includeSubfolders`, each subfolder depth first in listing order. Hidden entries are
+// included. Symbolic links to folders are not followed into, so a link loop cannot make the
+// walk endless. `keepGoing` (may be null) is polled between files and before each folder;
+// `onFolder` (may be empty) hears each folder as its scan begins.
+void ScanFolder(const QString& folder, bool includeSubfolders, const std::function<void(const QFileInfo&)>& onFile,
+                const std::atomic<int>* keepGoing = nullptr,
+                const std::function<void(const QString&)>& onFolder = {});
+
+// The loader's own cells of a found file: name (0), folder ending in "/" (1), type (2),
+// size in MiB (12) and last-write time in local time (13); the record's fileType and sizeMB.
+void FillFileFacts(const QFileInfo& file, FileRow& row);
+
+// "%Y/%m/%d %H:%M:%S" of a local time.
+QString LastModifiedText(const QDateTime& localTime);
+
+}  // namespace velmora

@@ -1,0 +1,345 @@
+#include "filelist/media_reader.h"
+
+#include "filelist/file_list_summary.h"
+
+#include <QFile>
+
+#include <mpg123.h>
+
+#include <taglib/apefooter.h>
+#include <taglib/apeitem.h>
+#include <taglib/apetag.h>
+#include <taglib/audioproperties.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2frame.h>
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tstring.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+
+namespace velmora {
+
+namespace {
+
+// Tag cells, in the order the fills visit them.
+constexpr int kTagFieldColumns[] = {kColArtist, kColAlbumArtist, kColAlbum, kColTrack,
+                                    kColTitle,  kColGenre,       kColDate,  kColComment};
+
+QString* RecordTextOf(FileItemInfo& info, int column) {
+    switch (column) {
+    case kColArtist: return &info.artist;
+    case kColAlbumArtist: return &info.albumArtist;
+    case kColAlbum: return &info.album;
+    case kColTrack: return &info.track;
+    case kColTitle: return &info.title;
+    case kColGenre: return &info.genre;
+    case kColDate: return &info.date;
+    case kColComment: return &info.comment;
+    default: return nullptr;
+    }
+}
+
+void SetCell(FileRow& row, RowWriter& writer, int column, const QString& text) {
+    row.cells[column] = text;
+    writer.SetCellText(column, text);
+}
+
+// The fill rule: a field takes a source's text only while its cell is still empty; the
+// record keeps the same text, and a track text also sets the track number and count.
+void FillField(FileRow& row, RowWriter& writer, int column, const QString& text) {
+    if (!row.cells[column].isEmpty()) return;
+    SetCell(row, writer, column, text);
+    if (QString* field = RecordTextOf(row.info, column)) *field = text;
+    if (column == kColTrack) ApplyTrackText(text, row.info);
+}
+
+QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
+
+QString Number(long long value) { return QString::number(value); }
+
+}  // namespace
+
+ReaderDecoder::ReaderDecoder(bool quiet) {
+    mpg123_init();  // a no-op on current libraries, kept for older ones
+    int error = MPG123_OK;
+    handle_ = mpg123_new(nullptr, &error);
+    if (handle_ && quiet) mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+}
+
+ReaderDecoder::~ReaderDecoder() {
+    if (handle_) mpg123_delete(handle_);
+}
+
+QString DecoderTroubleMessage(const char* decoderText) {
+    return QStringLiteral("Trouble with mpg123: ") + QString::fromLocal8Bit(decoderText ? decoderText : "");
+}
+
+void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer) {
+    for (int column = kColTag; column <= kColComment; ++column) SetCell(row, writer, column, QString());
+
+    ReadStreamAndTags(path, row, writer);
+
+    const QString duration = DurationCellText(row.info.duration);
+    if (!duration.isEmpty()) SetCell(row, writer, kColDuration, duration);
+
+    if (row.info.channels == 1) {
+        SetCell(row, writer, kColChannel, QStringLiteral("1 (Mono)"));
+    } else if (row.info.channels == 2) {
+        SetCell(row, writer, kColChannel, QStringLiteral("2 (Stereo)"));
+    } else if (row.info.channels != 0) {
+        SetCell(row, writer, kColChannel, Number(row.info.channels));
+    }
+    if (row.info.sampleRate != 0) SetCell(row, writer, kColFrequency, Number(row.info.sampleRate) + QStringLiteral(" Hz"));
+
+    writer.StoreRecord(row.info);
+}
+
+void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer) {
+    const QByteArray nativePath = NativePath(path);
+    FileItemInfo& info = row.info;
+
+    // Stream step: format and length from the decoder's queries, nothing decoded.
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    bool readable = false;
+    if (decoder_ && mpg123_open(decoder_, nativePath.constData()) == MPG123_OK &&
+        mpg123_getformat(decoder_, &rate, &channels, &encoding) == MPG123_OK) {
+        readable = true;
+        // A negative length is the library saying it has none to give: the length counts as
+        // unknown (0 samples) rather than wrapping to an absurd unsigned figure.
+        const off_t length = mpg123_length(decoder_);
+        const uint64_t frames = length > 0 ? static_cast<uint64_t>(length) : 0;
+        info.totalSamples = frames * static_cast<uint64_t>(channels > 0 ? channels : 0);
+        info.channels = channels;
+        info.sampleRate = static_cast<int32_t>(rate);
+        const double perSecond = static_cast<double>(rate) * channels;
+        info.duration = perSecond > 0 ? static_cast<double>(info.totalSamples) / perSecond : 0.0;
+        writer.AddSeconds(info.duration);
+    }
+    if (!readable) {
+        info.unreadable = 1;
+        writer.ReportUnreadable(DecoderTroubleMessage(decoder_ ? mpg123_strerror(decoder_) : "no decoder"));
+    }
+    if (decoder_) mpg123_close(decoder_);
+
+    // Tag step, for unreadable files too.
+    TagLib::MPEG::File file(nativePath.constData(), false, TagLib::AudioProperties::Average);
+    TagLib::ID3v2::Tag* id3v2 = nullptr;
+    TagLib::APE::Tag* ape = nullptr;
+    TagLib::ID3v1::Tag* id3v1 = nullptr;
+    QString tagText;
+    if (file.isOpen()) {
+        id3v2 = file.ID3v2Tag(false);
+        // Emptiness is the basic-field test of the generic tag (title, artist, album, comment,
+        // genre, year, track): an ID3v2 tag holding only other frames does not count.
+        if (id3v2 && id3v2->TagLib::Tag::isEmpty()) id3v2 = nullptr;
+        if (id3v2) {
+            info.tagKinds |= kTagId3v2;
+            tagText += QStringLiteral("ID3v2.%1  ").arg(id3v2->header()->majorVersion());
+        }
+        ape = file.APETag(false);
+        if (ape) {
+            info.tagKinds |= kTagApe;
+            tagText += QStringLiteral("APEv%1  ").arg(ape->footer()->version() / 1000);
+        }
+        id3v1 = file.ID3v1Tag(false);
+        if (id3v1 && id3v1->TagLib::Tag::isEmpty()) id3v1 = nullptr;
+        if (id3v1) {
+            info.tagKinds |= kTagId3v1;
+            tagText += QStringLiteral("ID3v1");
+        }
+    }
+    SetCell(row, writer, kColTag, tagText);
+    if (id3v2) FillFromId3v2(*id3v2, row, writer);
+    if (ape) FillFromApe(*ape, row, writer);
+    if (id3v1) FillFromId3v1(*id3v1, row, writer);
+}
+
+void MediaInfoReader::FillFromId3v2(TagLib::ID3v2::Tag& tag, FileRow& row, RowWriter& writer) {
+    const TagLib::ID3v2::FrameListMap& frames = tag.frameListMap();
+    auto frameText = [&](const char* id, int column) {
+        auto it = frames.find(TagLib::ByteVector(id));
+        if (it == frames.end() || it->second.isEmpty()) return;
+        FillField(row, writer, column, TagTextToWide(it->second.front()->toString()));
+    };
+    for (int column : kTagFieldColumns) {
+        switch (column) {
+        case kColArtist: frameText("TPE1", column); break;
+        case kColAlbumArtist: frameText("TPE2", column); break;
+        case kColAlbum: frameText("TALB", column); break;
+        case kColTrack: frameText("TRCK", column); break;
+        case kColTitle: frameText("TIT2", column); break;
+        case kColDate: frameText("TDRC", column); break;
+        case kColGenre: {
+            const QString genre = TagTextToWide(tag.genre());
+            if (!genre.isEmpty()) FillField(row, writer, column, genre);
+            break;
+        }
+        case kColComment: {
+            const QString comment = TagTextToWide(tag.comment());
+            if (!comment.isEmpty()) FillField(row, writer, column, comment);
+            break;
+        }
+        }
+    }
+}
+
+void MediaInfoReader::FillFromApe(TagLib::APE::Tag& tag, FileRow& row, RowWriter& writer) {
+    const TagLib::APE::ItemListMap& items = tag.itemListMap();
+    // nullptr when the key is missing.
+    auto find = [&](const char* key) -> const TagLib::APE::Item* {
+        auto it = items.find(TagLib::String(key));
+        return it == items.end() ? nullptr : &it->second;
+    };
+    auto present = [](const TagLib::APE::Item* item) { return item && !item->isEmpty(); };
+    auto single = [&](const char* key, int column) {
+        const TagLib::APE::Item* item = find(key);
+        if (present(item)) FillField(row, writer, column, TagTextToWide(item->toString()));
+    };
+    auto withFallback = [&](const char* first, const char* second, int column) {
+        const TagLib::APE::Item* item = find(first);
+        if (!present(item)) item = find(second);
+        if (present(item)) FillField(row, writer, column, TagTextToWide(item->toString()));
+    };
+    for (int column : kTagFieldColumns) {
+        switch (column) {
+        case kColArtist: single("ARTIST", column); break;
+        case kColAlbumArtist: withFallback("ALBUM ARTIST", "ALBUMARTIST", column); break;
+        case kColAlbum: single("ALBUM", column); break;
+        case kColTrack: {
+            // The text of the item looked up last is written, also when it is empty.
+            const TagLib::APE::Item* item = find("TRACK");
+            if (!present(item)) item = find("TRACKNUMBER");
+            FillField(row, writer, column, item ? TagTextToWide(item->toString()) : QString());
+            break;
+        }
+        case kColTitle: single("TITLE", column); break;
+        case kColGenre: single("GENRE", column); break;
+        case kColDate: withFallback("DATE", "YEAR", column); break;
+        case kColComment: single("COMMENT", column); break;
+        }
+    }
+}
+
+void MediaInfoReader::FillFromId3v1(TagLib::ID3v1::Tag& tag, FileRow& row, RowWriter& writer) {
+    auto latin1 = [](const TagLib::String& s) { return QString::fromLatin1(s.toCString(false)); };
+    for (int column : kTagFieldColumns) {
+        switch (column) {
+        case kColArtist: FillField(row, writer, column, latin1(tag.artist())); break;
+        case kColAlbumArtist: break;  // ID3v1 has no album artist
+        case kColAlbum: FillField(row, writer, column, latin1(tag.album())); break;
+        case kColTrack:
+            if (tag.track() != 0 && row.cells[column].isEmpty()) {
+                const QString text = Number(tag.track());
+                SetCell(row, writer, column, text);
+                row.info.track = text;
+                row.info.trackNumber = static_cast<uint8_t>(tag.track() & 0xFF);
+                row.info.trackCount = 0;
+            }
+            break;
+        case kColTitle: FillField(row, writer, column, latin1(tag.title())); break;
+        case kColGenre: FillField(row, writer, column, latin1(tag.genre())); break;
+        case kColDate:
+            if (tag.year() != 0) FillField(row, writer, column, Number(tag.year()));
+            break;
+        case kColComment: FillField(row, writer, column, latin1(tag.comment())); break;
+        }
+    }
+}
+
+void MediaInfoReader::ReadBitrate(const QString& path, FileRow& row, RowWriter& writer) {
+    const QByteArray nativePath = NativePath(path);
+    TagLib::FileRef ref(nativePath.constData(), true, TagLib::AudioProperties::Fast);
+    if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->bitrate() != 0) {
+        row.info.bitrate = ref.audioProperties()->bitrate();
+        SetCell(row, writer, kColBitrate, Number(row.info.bitrate) + QStringLiteral(" kbps"));
+    }
+    writer.StoreRecord(row.info);
+}
+
+long long WideTextToInteger(const QString& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && std::iswspace(static_cast<wint_t>(text[i].unicode()))) ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    // Saturates like the C conversion does on overflow.
+    long long value = 0;
+    bool saturated = false;
+    for (; i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        const int digit = text[i].unicode() - u'0';
+        if (!saturated && value > (LLONG_MAX - digit) / 10) saturated = true;
+        if (!saturated) value = value * 10 + digit;
+    }
+    if (saturated) return negative ? LLONG_MIN : LLONG_MAX;
+    return negative ? -value : value;
+}
+
+void ApplyTrackText(const QString& text, FileItemInfo& info) {
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (slash >= 0) {
+        info.trackCount = static_cast<uint8_t>(static_cast<unsigned long long>(WideTextToInteger(text.mid(slash + 1))) & 0xFF);
+        info.trackNumber = static_cast<uint8_t>(static_cast<unsigned long long>(WideTextToInteger(text.left(slash))) & 0xFF);
+    } else {
+        info.trackNumber = static_cast<uint8_t>(static_cast<unsigned long long>(WideTextToInteger(text)) & 0xFF);
+    }
+}
+
+QString TagTextToWide(const TagLib::String& text) {
+    if (text.isLatin1()) return QString::fromLatin1(text.toCString(false));
+    return Utf8ToWide(text.to8Bit(true));
+}
+
+QString Utf8ToWide(const std::string& bytes) { return Utf8ToWide(bytes.data(), bytes.size()); }
+
+QString Utf8ToWide(const char* bytes, size_t length) {
+    QString out;
+    if (!bytes) return out;
+    const size_t end = ::strnlen(bytes, length);
+    out.reserve(static_cast<qsizetype>(end));
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    constexpr char16_t kReplacement = 0xFFFD;
+    size_t i = 0;
+    while (i < end) {
+        const unsigned char b0 = b[i];
+        if (b0 < 0x80) {
+            out.append(QChar(char16_t(b0)));
+            i += 1;
+        } else if (b0 <= 0xDF) {
+            if (i + 1 >= end) { out.append(QChar(kReplacement)); break; }
+            out.append(QChar(char16_t(((b0 & 0x3F) << 6) | (b[i + 1] & 0x3F))));
+            i += 2;
+        } else if (b0 <= 0xEF) {
+            if (i + 2 >= end) { out.append(QChar(kReplacement)); break; }
+            out.append(QChar(char16_t(((b0 & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F))));
+            i += 3;
+        } else if (b0 <= 0xF7) {
+            if (i + 3 >= end) { out.append(QChar(kReplacement)); break; }
+            const char32_t cp = (char32_t(b0 & 0x07) << 18) | (char32_t(b[i + 1] & 0x3F) << 12) |
+                                (char32_t(b[i + 2] & 0x3F) << 6) | char32_t(b[i + 3] & 0x3F);
+            if (cp >= 0x10000 && cp <= 0x10FFFF) {
+                out.append(QChar(QChar::highSurrogate(cp)));
+                out.append(QChar(QChar::lowSurrogate(cp)));
+            } else {
+                out.append(QChar(kReplacement));
+            }
+            i += 4;
+        } else {
+            out.append(QChar(kReplacement));
+            i += 1;
+        }
+    }
+    return out;
+}
+
+}  // namespace velmora
