@@ -1,0 +1,1043 @@
+#include "foldertree/file_tree_ctrl.h"
+
+#include "foldertree/drive_enumerator.h"
+#include "foldertree/share_enumerator.h"
+#include "foldertree/system_image_list.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+#include <functional>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+// Painting is switched off while items are added in bulk, and back on afterwards.
+class PaintFreeze {
+public:
+    PaintFreeze(QWidget* w, bool on) : w_(on && w->updatesEnabled() ? w : nullptr) {
+        if (w_) w_->setUpdatesEnabled(false);
+    }
+    ~PaintFreeze() {
+        if (w_) w_->setUpdatesEnabled(true);
+    }
+
+private:
+    QWidget* w_;
+};
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+class FlagGuard {
+public:
+    explicit FlagGuard(bool& f) : f_(f), old_(f) { f_ = true; }
+    ~FlagGuard() { f_ = old_; }
+
+private:
+    bool& f_;
+    bool old_;
+};
+
+QString JoinPath(const QString& dir, const QString& name) {
+    return dir.endsWith(QLatin1Char('/')) ? dir + name : dir + QLatin1Char('/') + name;
+}
+
+QString StripTrailingSlash(QString p) {
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
+    return p;
+}
+
+uint32_t StatxAttributes(int dirfd, const char* name) {
+    struct statx stx {};
+    if (statx(dirfd, name, AT_STATX_DONT_SYNC, STATX_TYPE, &stx) != 0) return 0;
+    uint32_t a = 0;
+    if ((stx.stx_attributes_mask & STATX_ATTR_COMPRESSED) && (stx.stx_attributes & STATX_ATTR_COMPRESSED))
+        a |= AttrCompressed;
+    if ((stx.stx_attributes_mask & STATX_ATTR_ENCRYPTED) && (stx.stx_attributes & STATX_ATTR_ENCRYPTED))
+        a |= AttrEncrypted;
+    return a;
+}
+
+struct DirEntry {
+    QByteArray rawName;
+    QString name;
+    bool isDir = false;
+    uint32_t attrs = 0;
+};
+
+// Walks one folder with readdir (no sorting, no stat unless the entry type is unknown or a
+// link). `fn` returns false to stop early. `needStatx` reads compressed/encrypted bits.
+template <class Fn>
+void ForEachEntry(const QString& dir, bool needStatx, Fn fn) {
+    const QByteArray enc = QFile::encodeName(dir);
+    DIR* d = opendir(enc.constData());
+    if (!d) return;
+    const int fd = dirfd(d);
+    while (dirent* e = readdir(d)) {
+        const char* n = e->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+        DirEntry de;
+        de.rawName = QByteArray(n);
+        de.name = QFile::decodeName(de.rawName);
+        if (e->d_type == DT_DIR) {
+            de.isDir = true;
+        } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            // A link counts as what it points to; a dangling link as a file.
+            de.isDir = fstatat(fd, n, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (n[0] == '.') de.attrs |= AttrHidden;
+        if (de.isDir) de.attrs |= AttrDirectory;
+        if (needStatx) de.attrs |= StatxAttributes(fd, n);
+        if (!fn(de)) break;
+    }
+    closedir(d);
+}
+
+int KindRank(TreeItemKind k) {
+    switch (k) {
+    case TreeItemKind::Profile: return 0;
+    case TreeItemKind::Documents: return 1;
+    case TreeItemKind::Computer: return 2;
+    case TreeItemKind::Network: return 3;
+    case TreeItemKind::File: return 5;
+    default: return 4;
+    }
+}
+
+int CompareNoCase(const QString& a, const QString& b) {
+    // ASCII letters folded; other characters compare by code unit.
+    const int n = int(std::min(a.size(), b.size()));
+    for (int i = 0; i < n; ++i) {
+        char16_t x = a.at(i).unicode(), y = b.at(i).unicode();
+        if (x >= 'A' && x <= 'Z') x = char16_t(x + 32);
+        if (y >= 'A' && y <= 'Z') y = char16_t(y + 32);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// The order of siblings: profile, documents, computer, network, then folders and volumes,
+// then files; within one group by name. Items of one kind compare by name, which keeps the
+// order a strict one whichever two items are compared.
+bool SortsBefore(const CFileTreeCtrlItemInfo& a, const CFileTreeCtrlItemInfo& b) {
+    const int ra = KindRank(a.type), rb = KindRank(b.type);
+    if (ra != rb) return ra < rb;
+    return CompareNoCase(a.name, b.name) < 0;
+}
+
+bool PathIsUnderNoCase(const QString& path, const QString& root) {
+    if (root.isEmpty()) return false;
+    if (!path.startsWith(root, Qt::CaseInsensitive)) return false;
+    return path.size() == root.size() || path.at(root.size()) == QLatin1Char('/') || root == QLatin1String("/");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- CFileTreeItem
+
+CFileTreeItem::CFileTreeItem(CFileTreeCtrl* owner, CFileTreeCtrlItemInfo i)
+    : QTreeWidgetItem(Type), info(std::move(i)), owner_(owner), id_(owner->Register(this)) {
+    setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+}
+
+CFileTreeItem::~CFileTreeItem() {
+    // Children go first so that each unregisters while the owner's map still knows it.
+    qDeleteAll(takeChildren());
+    owner_->Unregister(id_);
+}
+
+void CFileTreeItem::setChildrenCount(int n) {
+    childrenCount_ = n;
+    setChildIndicatorPolicy(n ? QTreeWidgetItem::ShowIndicator : QTreeWidgetItem::DontShowIndicator);
+}
+
+// ---------------------------------------------------------------- construction
+
+CFileTreeCtrl::CFileTreeCtrl(QWidget* parent, CDriveEnumerator* drives, CShareEnumerator* shares)
+    : QTreeWidget(parent),
+      drives_(drives ? drives : &CDriveEnumerator::Shared()),
+      shares_(shares ? shares : &CShareEnumerator::Shared()) {
+    drives_->EnsureRead();
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformRowHeights(true);
+    setAnimated(false);
+    // Label editing belongs to the rename operation, never to a stray click.
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setObjectName(QStringLiteral("folderTree"));
+    connect(this, &QTreeWidget::currentItemChanged, this, &CFileTreeCtrl::OnCurrentItemChanged);
+    connect(this, &QTreeWidget::itemExpanded, this, &CFileTreeCtrl::OnItemExpanded);
+    connect(this, &QTreeWidget::itemCollapsed, this, &CFileTreeCtrl::OnItemCollapsed);
+}
+
+CFileTreeCtrl::~CFileTreeCtrl() {
+    FlagGuard g(ignoreSelection_);
+    clear();  // every item unregisters while the map is alive
+}
+
+quint64 CFileTreeCtrl::Register(CFileTreeItem* item) {
+    const quint64 id = nextId_++;
+    items_.insert(id, item);
+    return id;
+}
+
+void CFileTreeCtrl::Unregister(quint64 id) { items_.remove(id); }
+
+QTreeWidgetItem* CFileTreeCtrl::Live(quint64 id) const {
+    if (!id) return nullptr;
+    return items_.value(id, nullptr);
+}
+
+CFileTreeItem* CFileTreeCtrl::TreeItem(HTREEITEM item) const {
+    if (!item || item->type() != CFileTreeItem::Type) return nullptr;
+    return static_cast<CFileTreeItem*>(item);
+}
+
+CFileTreeCtrlItemInfo* CFileTreeCtrl::ItemInfo(HTREEITEM item) const {
+    CFileTreeItem* t = TreeItem(item);
+    return t ? &t->info : nullptr;
+}
+
+int CFileTreeCtrl::ChildrenCount(HTREEITEM item) const {
+    CFileTreeItem* t = TreeItem(item);
+    return t ? t->childrenCount() : (item ? 1 : 0);
+}
+
+void CFileTreeCtrl::SetChildrenCount(HTREEITEM item, int count) {
+    if (CFileTreeItem* t = TreeItem(item)) t->setChildrenCount(count);
+}
+
+QTreeWidgetItem* CFileTreeCtrl::RootItem() const {
+    if (showDesktop_) return Live(rootId_);
+    return invisibleRootItem();
+}
+
+// ---------------------------------------------------------------- options
+
+void CFileTreeCtrl::SetShowFiles(bool on) {
+    showFiles_ = on;
+    Refresh();
+}
+
+void CFileTreeCtrl::SetFileHideAttributes(uint32_t bits) {
+    fileHideAttributes_ = bits;
+    Refresh();
+}
+
+void CFileTreeCtrl::AttachSystemImageList() {
+    iconsAttached_ = true;
+    Refresh();
+}
+
+QIcon CFileTreeCtrl::IconFor(const QString& path, bool isDir, bool open) const {
+    if (!iconsAttached_) return {};
+    return CSystemImageList::Instance().PathIcon(path, isDir, open);
+}
+
+// ---------------------------------------------------------------- path tests
+
+uint32_t CFileTreeCtrl::ReadAttributes(const QString& path) {
+    const QByteArray enc = QFile::encodeName(path);
+    struct stat st {};
+    if (stat(enc.constData(), &st) != 0) return 0;
+    uint32_t a = StatxAttributes(AT_FDCWD, enc.constData());
+    if (S_ISDIR(st.st_mode)) a |= AttrDirectory;
+    if (QFileInfo(path).fileName().startsWith(QLatin1Char('.'))) a |= AttrHidden;
+    return a;
+}
+
+bool CFileTreeCtrl::IsFile(const QString& path) const {
+    if (path.isEmpty()) return false;
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool CFileTreeCtrl::IsFolder(const QString& path) const {
+    if (path.isEmpty()) return false;
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CFileTreeCtrl::IsDrive(const QString& path) const { return drives_->Find(StripTrailingSlash(path)) != nullptr; }
+
+bool CFileTreeCtrl::IsRemovableOrCd(const QString& path) const { return drives_->IsRemovableOrCd(path); }
+
+bool CFileTreeCtrl::IsCompressed(const QString& path) const {
+    return !path.isEmpty() && !IsDrive(path) && (ReadAttributes(path) & AttrCompressed);
+}
+
+bool CFileTreeCtrl::IsEncrypted(const QString& path) const {
+    return !path.isEmpty() && !IsDrive(path) && (ReadAttributes(path) & AttrEncrypted);
+}
+
+bool CFileTreeCtrl::IsCompressed(HTREEITEM item) const { return IsCompressed(ItemToPath(item)); }
+bool CFileTreeCtrl::IsEncrypted(HTREEITEM item) const { return IsEncrypted(ItemToPath(item)); }
+
+QString CFileTreeCtrl::ItemToPath(HTREEITEM item) const {
+    const CFileTreeCtrlItemInfo* i = ItemInfo(item);
+    return i ? i->path : QString();
+}
+
+bool CFileTreeCtrl::IsFileItem(HTREEITEM item) const {
+    const CFileTreeCtrlItemInfo* i = ItemInfo(item);
+    return i && i->type == TreeItemKind::File;
+}
+
+bool CFileTreeCtrl::IsFolderItem(HTREEITEM item) const {
+    const CFileTreeCtrlItemInfo* i = ItemInfo(item);
+    return i && i->type == TreeItemKind::Folder;
+}
+
+bool CFileTreeCtrl::IsDriveItem(HTREEITEM item) const {
+    const CFileTreeCtrlItemInfo* i = ItemInfo(item);
+    return i && i->type == TreeItemKind::Drive;
+}
+
+bool CFileTreeCtrl::IsSpecial(HTREEITEM item) const {
+    const CFileTreeItem* t = TreeItem(item);
+    if (!t) return true;  // the tree's own root
+    const quint64 id = t->id();
+    return id == rootId_ || id == desktopId_ || id == documentsId_ || id == profileId_ || id == computerId_ ||
+           id == networkId_;
+}
+
+bool CFileTreeCtrl::MatchesMask(const QByteArray& name, const QByteArray& mask) const {
+    // "*.*" means every file, dotted or not, as it always has on the desktop this comes from.
+    if (mask == "*.*" || mask == "*") return true;
+    return fnmatch(mask.constData(), name.constData(), FNM_CASEFOLD) == 0;
+}
+
+bool CFileTreeCtrl::IsListedFolder(const QString&, uint32_t attrs) const {
+    return (attrs & AttrDirectory) && !(attrs & folderHideAttributes_);
+}
+
+bool CFileTreeCtrl::IsListedFile(const QString&, uint32_t attrs) const {
+    return showFiles_ && !(attrs & AttrDirectory) && !(attrs & fileHideAttributes_);
+}
+
+bool CFileTreeCtrl::HasSubItems(const QString& path) const {
+    if (IsRemovableOrCd(path)) return true;  // the media is not touched
+    const bool needStatx =
+        ((folderHideAttributes_ | (showFiles_ ? fileHideAttributes_ : 0)) & (AttrCompressed | AttrEncrypted)) != 0;
+    QList<QByteArray> masks;
+    for (const QString& m : fileMasks_) masks.push_back(QFile::encodeName(m));
+    bool found = false;
+    // One pass serves both searches: a listed folder, or a listed file matching a mask.
+    ForEachEntry(path, needStatx, [&](const DirEntry& e) {
+        if (IsListedFolder(e.name, e.attrs)) {
+            found = true;
+        } else if (IsListedFile(e.name, e.attrs)) {
+            for (const QByteArray& m : masks)
+                if (MatchesMask(e.rawName, m)) {
+                    found = true;
+                    break;
+                }
+        }
+        return !found;
+    });
+    return found;
+}
+
+// ---------------------------------------------------------------- items
+
+void CFileTreeCtrl::ApplyColour(CFileTreeItem* item, uint32_t attrs) {
+    // Selected items are painted with the highlight colours by the view itself.
+    if (compressedColorOn_ && (attrs & AttrCompressed))
+        item->setForeground(0, compressedColor_);
+    else if (encryptedColorOn_ && (attrs & AttrEncrypted))
+        item->setForeground(0, encryptedColor_);
+}
+
+CFileTreeItem* CFileTreeCtrl::MakeItem(CFileTreeCtrlItemInfo info, bool shared, const QIcon& icon,
+                                       const QIcon& selectedIcon, bool checkChildren) {
+    QString label;
+    info.extensionHidden = false;
+    if (info.type == TreeItemKind::Drive && shellDriveNames_) {
+        const DriveInfo* d = drives_->Find(info.path);
+        label = d ? d->displayName : info.name;
+    } else if (info.type == TreeItemKind::File && fileLabelMode_ == 0) {
+        const int dot = info.name.lastIndexOf(QLatin1Char('.'));
+        label = dot > 0 ? info.name.left(dot) : info.name;
+        info.extensionHidden = label != info.name;
+    } else {
+        // Mode 2 shows files as the desktop titles them: Linux file managers show the whole
+        // name, so the title is the name and the extension stays visible.
+        label = info.name;
+    }
+    info.shared = shared;
+    const bool hasChildren = checkChildren ? HasSubItems(info.path) : true;
+    auto* item = new CFileTreeItem(this, std::move(info));
+    item->setText(0, label);
+    item->setToolTip(0, item->info.path);
+    QIcon normal = shared && !icon.isNull() ? CSystemImageList::Instance().SharedOverlay(icon) : icon;
+    item->setIcon(0, normal);
+    item->setData(0, Qt::UserRole + 1, selectedIcon);  // shown while selected
+    item->setChildrenCount(hasChildren ? 1 : 0);
+    return item;
+}
+
+QTreeWidgetItem* CFileTreeCtrl::InsertFileItem(HTREEITEM parent, CFileTreeCtrlItemInfo info, bool shared,
+                                               const QIcon& icon, const QIcon& selectedIcon, bool checkChildren) {
+    if (!parent) parent = invisibleRootItem();
+    CFileTreeItem* item = MakeItem(std::move(info), shared, icon, selectedIcon, checkChildren);
+    parent->addChild(item);
+    return item;
+}
+
+void CFileTreeCtrl::DisplayRootItems() {
+    QTreeWidgetItem* root = RootItem();
+    if (!root) root = invisibleRootItem();
+    auto& icons = CSystemImageList::Instance();
+    auto add = [&](TreeItemKind kind, const QString& name, const QString& path, CSystemImageList::Special icon) {
+        CFileTreeCtrlItemInfo info;
+        info.type = kind;
+        info.name = name;
+        info.path = path;
+        const QIcon ic = iconsAttached_ ? icons.SpecialFolderIcon(icon) : QIcon();
+        return static_cast<CFileTreeItem*>(InsertFileItem(root, std::move(info), false, ic, ic, false));
+    };
+    if (showProfile_) {
+        profilePath_ = StripTrailingSlash(QDir::homePath());
+        // The profile item is labelled with the user's folder name, as the shell labels it.
+        const QString label = QFileInfo(profilePath_).fileName();
+        profileId_ = add(TreeItemKind::Profile, label, profilePath_, CSystemImageList::HomeIcon)->id();
+    }
+    if (showDocuments_) {
+        documentsPath_ = StripTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        const QString label = QStandardPaths::displayName(QStandardPaths::DocumentsLocation);
+        documentsId_ = add(TreeItemKind::Documents, label, documentsPath_, CSystemImageList::DocumentsIcon)->id();
+    }
+    if (showComputer_) {
+        computerId_ = add(TreeItemKind::Computer, tr("Computer"), QString(), CSystemImageList::ComputerIcon)->id();
+    } else {
+        DisplayDrives(root, false);
+    }
+    if (showNetwork_) {
+        CFileTreeItem* n = add(TreeItemKind::Network, tr("Network"), QString(), CSystemImageList::NetworkIcon);
+        networkId_ = n->id();
+    }
+}
+
+void CFileTreeCtrl::DisplayDrives(HTREEITEM parent, bool freeze) {
+    WaitCursor wait;
+    PaintFreeze pf(this, freeze);
+    if (!parent) parent = invisibleRootItem();
+    drives_->Refresh();
+    QList<QTreeWidgetItem*> made;
+    for (const DriveInfo& d : drives_->Drives()) {
+        if (d.kind & driveHideMask_) continue;
+        CFileTreeCtrlItemInfo info;
+        info.type = TreeItemKind::Drive;
+        info.path = d.rootPath;
+        info.name = d.rootPath;
+        const bool shared = shareOverlay_ && shares_->IsShared(d.rootPath);
+        const QIcon ic = iconsAttached_ ? CSystemImageList::Instance().DriveIcon(d.kind) : QIcon();
+        made.push_back(MakeItem(std::move(info), shared, ic, ic, true));
+    }
+    parent->addChildren(made);
+}
+
+void CFileTreeCtrl::DisplayPath(const QString& pathIn, HTREEITEM parent, bool freeze, bool deleteOld) {
+    WaitCursor wait;
+    PaintFreeze pf(this, freeze);
+    if (!parent) parent = invisibleRootItem();
+    const QString path = StripTrailingSlash(pathIn);
+    if (deleteOld) {
+        FlagGuard g(ignoreSelection_);
+        qDeleteAll(parent->takeChildren());
+    }
+
+    struct Found {
+        QString name;
+        bool isDir;
+        uint32_t attrs;
+    };
+    QList<Found> found;
+    QList<QByteArray> masks;
+    for (const QString& m : fileMasks_) masks.push_back(QFile::encodeName(m));
+    const bool needStatx = compressedColorOn_ || encryptedColorOn_ ||
+                           ((folderHideAttributes_ | fileHideAttributes_) & (AttrCompressed | AttrEncrypted));
+    ForEachEntry(path, needStatx, [&](const DirEntry& e) {
+        if (IsListedFolder(e.name, e.attrs)) {
+            found.push_back({e.name, true, e.attrs});
+        } else if (IsListedFile(e.name, e.attrs)) {
+            // A file that matches several masks is listed once.
+            for (const QByteArray& m : masks)
+                if (MatchesMask(e.rawName, m)) {
+                    found.push_back({e.name, false, e.attrs});
+                    break;
+                }
+        }
+        return true;
+    });
+
+    QList<CFileTreeItem*> made;
+    made.reserve(found.size());
+    for (const Found& f : found) {
+        CFileTreeCtrlItemInfo info;
+        info.type = f.isDir ? TreeItemKind::Folder : TreeItemKind::File;
+        info.path = JoinPath(path, f.name);
+        info.name = f.name;
+        const bool shared = f.isDir && shareOverlay_ && shares_->IsShared(info.path);
+        const QIcon ic = IconFor(info.path, f.isDir, false);
+        const QIcon sel = IconFor(info.path, f.isDir, true);
+        // Files have nothing below them.
+        CFileTreeItem* item = MakeItem(std::move(info), shared, ic, sel, f.isDir);
+        if (!f.isDir) item->setChildrenCount(0);
+        ApplyColour(item, f.attrs);
+        made.push_back(item);
+    }
+    std::sort(made.begin(), made.end(),
+              [](const CFileTreeItem* a, const CFileTreeItem* b) { return SortsBefore(a->info, b->info); });
+
+    // Items already there (the special items below the Desktop) stay in front when they sort
+    // first anyway; otherwise the whole level is put in order again.
+    int maxExistingRank = -1;
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (const CFileTreeCtrlItemInfo* inf = ItemInfo(parent->child(i)))
+            maxExistingRank = std::max(maxExistingRank, KindRank(inf->type));
+    const int minNewRank = made.isEmpty() ? 99 : KindRank(made.front()->info.type);
+    QList<QTreeWidgetItem*> toAdd(made.begin(), made.end());
+    if (parent->childCount() > 0 && maxExistingRank > minNewRank) {
+        QTreeWidgetItem* current = currentItem();
+        FlagGuard g(ignoreSelection_);
+        QList<QTreeWidgetItem*> all = parent->takeChildren();
+        all += toAdd;
+        std::stable_sort(all.begin(), all.end(), [this](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+            const CFileTreeCtrlItemInfo* ia = ItemInfo(a);
+            const CFileTreeCtrlItemInfo* ib = ItemInfo(b);
+            return ia && ib && SortsBefore(*ia, *ib);
+        });
+        parent->addChildren(all);
+        if (current && currentItem() != current) setCurrentItem(current);
+    } else {
+        parent->addChildren(toAdd);
+    }
+
+    if (found.isEmpty() && parent->childCount() == 0 && parent != RootItem()) SetChildrenCount(parent, 0);
+}
+
+bool CFileTreeCtrl::EnumNetwork(HTREEITEM item) {
+    CFileTreeCtrlItemInfo* info = ItemInfo(item);
+    if (!info) return false;
+    CNetworkEnumerator net(*drives_, *shares_);
+    QList<NetResource> resources;
+    drives_->Refresh();
+    if (!net.Enumerate(info->netResource ? &*info->netResource : nullptr, networkResourceType_, &resources))
+        return false;
+    auto& icons = CSystemImageList::Instance();
+    for (const NetResource& r : resources) {
+        const QString text = r.remoteName.isEmpty() ? r.comment : r.remoteName;
+        CFileTreeCtrlItemInfo ni;
+        ni.type = TreeItemKind::Network;
+        ni.netResource = r;
+        ni.name = text.startsWith(QLatin1String("//")) ? text.mid(2) : text;
+        if (r.displayType == NetResource::Share) {
+            // A share is a folder here: its path is where it is mounted (or the shared folder).
+            const int slash = ni.name.indexOf(QLatin1Char('/'));
+            if (slash >= 0) ni.name = ni.name.mid(slash + 1);
+            ni.path = r.localName;
+            const QIcon ic = IconFor(ni.path, true, false);
+            InsertFileItem(item, std::move(ni), false, ic, IconFor(r.localName, true, true), true);
+        } else if (r.displayType == NetResource::Server) {
+            const QIcon ic = iconsAttached_ ? icons.SpecialFolderIcon(CSystemImageList::ServerIcon) : QIcon();
+            InsertFileItem(item, std::move(ni), false, ic, ic, false);
+        } else {
+            const QIcon ic = iconsAttached_ ? icons.SpecialFolderIcon(CSystemImageList::NetworkIcon) : QIcon();
+            InsertFileItem(item, std::move(ni), false, ic, ic, false);
+        }
+    }
+    // Nothing found: no expand button promising more.
+    if (resources.isEmpty()) SetChildrenCount(item, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------- expansion
+
+void CFileTreeCtrl::RemoveVanished(HTREEITEM item) {
+    QTreeWidgetItem* parent = item->parent() ? item->parent() : invisibleRootItem();
+    {
+        FlagGuard g(removingVanished_);
+        delete item;
+    }
+    // The parent loses its button only when nothing is left below it.
+    if (parent->childCount() == 0) SetChildrenCount(parent, 0);
+}
+
+bool CFileTreeCtrl::FillItem(HTREEITEM item) {
+    if (!item) return false;
+    if (ChildrenCount(item) == 0 || item->childCount() > 0) return true;
+    CFileTreeCtrlItemInfo* info = ItemInfo(item);
+    if (item == RootItem()) {
+        DisplayRootItems();
+        if (!desktopPath_.isEmpty()) DisplayPath(desktopPath_, item, false, false);
+        return true;
+    }
+    if (!info) return true;
+    if (info->type == TreeItemKind::Computer) {
+        WaitCursor wait;
+        DisplayDrives(item, false);
+        if (item->childCount() == 0) SetChildrenCount(item, 0);
+        return true;
+    }
+    if (info->type == TreeItemKind::Network && (!info->netResource || !IsFolder(info->path))) {
+        WaitCursor wait;
+        EnumNetwork(item);
+        return true;
+    }
+    if (info->path.isEmpty()) return true;
+    if (IsRemovableOrCd(info->path) && !drives_->HasMedia(info->path)) {
+        CollapseItem(item, true);
+        SetChildrenCount(item, 0);
+        return true;
+    }
+    if (IsFolder(info->path)) {
+        DisplayPath(info->path, item, true, true);
+        return true;
+    }
+    RemoveVanished(item);
+    return false;
+}
+
+bool CFileTreeCtrl::ExpandItem(HTREEITEM item) {
+    if (!item) return false;
+    CFileTreeItem* t = TreeItem(item);
+    const quint64 id = t ? t->id() : 0;
+    {
+        FlagGuard g(internalCollapse_);  // the fill may collapse an empty drive itself
+        if (!FillItem(item)) return false;
+    }
+    if (id && !Live(id)) return false;
+    if (ChildrenCount(item) != 0 && item != invisibleRootItem()) item->setExpanded(true);
+    return true;
+}
+
+void CFileTreeCtrl::CollapseItem(HTREEITEM item, bool reset) {
+    if (!item || item == invisibleRootItem()) return;
+    {
+        FlagGuard g(internalCollapse_);
+        item->setExpanded(false);
+    }
+    if (!reset || item == RootItem()) return;
+    // The selection moves up to the collapsed item before its children go.
+    for (QTreeWidgetItem* c = currentItem(); c; c = c->parent())
+        if (c->parent() == item) {
+            setCurrentItem(item);
+            break;
+        }
+    const int count = ChildrenCount(item);
+    {
+        FlagGuard g(ignoreSelection_);
+        qDeleteAll(item->takeChildren());
+    }
+    // Network servers keep their button as well: they are enumerated again on expansion.
+    SetChildrenCount(item, count);
+}
+
+void CFileTreeCtrl::OnItemExpanded(QTreeWidgetItem* item) {
+    if (internalCollapse_) return;
+    FlagGuard g(internalCollapse_);
+    FillItem(item);
+}
+
+void CFileTreeCtrl::OnItemCollapsed(QTreeWidgetItem* item) {
+    if (internalCollapse_) return;
+    WaitCursor wait;
+    // The Desktop item holds the special items, whose handles must stay valid: it folds
+    // away without dropping them.
+    CollapseItem(item, item != RootItem());
+}
+
+// ---------------------------------------------------------------- selection and history
+
+void CFileTreeCtrl::SelectItem(HTREEITEM item) {
+    if (!item) return;
+    setCurrentItem(item);
+    if (CFileTreeItem* t = TreeItem(item); t && Live(t->id())) scrollToItem(item);
+}
+
+QString CFileTreeCtrl::GetSelectedPath() const { return ItemToPath(currentItem()); }
+
+CFileTreeCtrl::HistoryEntry CFileTreeCtrl::EntryFor(HTREEITEM item) const {
+    HistoryEntry e;
+    if (CFileTreeItem* t = TreeItem(item)) {
+        e.id = t->id();
+        e.path = t->info.path;
+        e.kind = t->info.type;
+    }
+    return e;
+}
+
+void CFileTreeCtrl::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+    if (ignoreSelection_) return;
+    // Show the open-state icon on the selected item only.
+    if (previous && Live(EntryFor(previous).id)) {
+        const QVariant normal = previous->data(0, Qt::UserRole + 2);
+        if (normal.isValid()) {
+            previous->setIcon(0, normal.value<QIcon>());
+            previous->setData(0, Qt::UserRole + 2, QVariant());
+        }
+    }
+    const int reportsBefore = selectionReports_;
+    if (current) {
+        CFileTreeCtrlItemInfo* info = ItemInfo(current);
+        if (info && !IsSpecial(current) && !info->netResource && info->type != TreeItemKind::Drive &&
+            !info->path.isEmpty() && !QFileInfo::exists(info->path)) {
+            RemoveVanished(current);  // selects a neighbour, which reports itself
+            if (selectionReports_ == reportsBefore) {
+                ++selectionReports_;
+                emit selectionChanged(currentItem());
+            }
+            return;
+        }
+        if (previous && !navigating_ && !removingVanished_ && TreeItem(previous)) {
+            while (back_.size() > historyLimit_) back_.removeFirst();
+            back_.push_back(EntryFor(previous));
+        }
+        const QVariant sel = current->data(0, Qt::UserRole + 1);
+        if (sel.isValid() && !sel.value<QIcon>().isNull()) {
+            current->setData(0, Qt::UserRole + 2, current->icon(0));
+            current->setIcon(0, sel.value<QIcon>());
+        }
+    }
+    ++selectionReports_;
+    emit selectionChanged(current);
+}
+
+QList<QTreeWidgetItem*> CFileTreeCtrl::BackItems() const {
+    QList<QTreeWidgetItem*> out;
+    for (const HistoryEntry& e : back_)
+        if (QTreeWidgetItem* i = Live(e.id)) out.push_back(i);
+    return out;
+}
+
+QList<QTreeWidgetItem*> CFileTreeCtrl::ForwardItems() const {
+    QList<QTreeWidgetItem*> out;
+    for (const HistoryEntry& e : forward_)
+        if (QTreeWidgetItem* i = Live(e.id)) out.push_back(i);
+    return out;
+}
+
+QTreeWidgetItem* CFileTreeCtrl::Resolve(const HistoryEntry& e) {
+    if (QTreeWidgetItem* i = Live(e.id)) return i;
+    // The item is gone (a refresh, a vanished folder): find its successor by kind or path.
+    switch (e.kind) {
+    case TreeItemKind::Desktop: return DesktopItem();
+    case TreeItemKind::Computer: return ComputerItem();
+    case TreeItemKind::Profile: return ProfileItem();
+    case TreeItemKind::Documents: return DocumentsItem();
+    default: break;
+    }
+    if (e.path.isEmpty() || !QFileInfo::exists(e.path)) return nullptr;
+    return SetSelectedPath(e.path, false);
+}
+
+bool CFileTreeCtrl::Navigate(QList<HistoryEntry>& from, QList<HistoryEntry>& to) {
+    const HistoryEntry s = EntryFor(currentItem());
+    FlagGuard g(navigating_);
+    while (!from.isEmpty()) {
+        const HistoryEntry b = from.takeLast();
+        QTreeWidgetItem* item = Resolve(b);
+        if (!item) continue;  // gone for good: skip to the next older entry
+        SelectItem(item);
+        if (s.id) to.push_back(s);
+        return true;
+    }
+    return false;
+}
+
+bool CFileTreeCtrl::GoBack() { return Navigate(back_, forward_); }
+bool CFileTreeCtrl::GoForward() { return Navigate(forward_, back_); }
+
+bool CFileTreeCtrl::GoUp() {
+    QTreeWidgetItem* cur = currentItem();
+    if (!cur || !cur->parent()) return false;
+    SelectItem(cur->parent());
+    return true;
+}
+
+QTreeWidgetItem* CFileTreeCtrl::FindChildByName(HTREEITEM item, const QString& name) const {
+    if (!item) return nullptr;
+    // An exact match wins: Linux folders may differ only in case.
+    QTreeWidgetItem* folded = nullptr;
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem* c = item->child(i);
+        const CFileTreeCtrlItemInfo* info = ItemInfo(c);
+        if (!info) continue;
+        if (info->name == name) return c;
+        if (!folded && info->name.compare(name, Qt::CaseInsensitive) == 0) folded = c;
+    }
+    return folded;
+}
+
+QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expand) {
+    if (pathIn.isEmpty()) return nullptr;
+    const bool unc = pathIn.startsWith(QLatin1String("//"));
+    QString path = unc ? QStringLiteral("//") + QDir::cleanPath(pathIn.mid(2)) : QDir::cleanPath(pathIn);
+    path = StripTrailingSlash(path);
+    PaintFreeze pf(this, true);
+
+    // Each step keeps the item's id, so an item that vanished on the way is noticed.
+    auto enter = [this](QTreeWidgetItem* item) { return ExpandItem(item); };
+    auto alive = [this](QTreeWidgetItem* item) {
+        CFileTreeItem* t = TreeItem(item);
+        return t && Live(t->id()) == item;
+    };
+
+    QTreeWidgetItem* start = nullptr;
+    QStringList parts;
+    if (showNetwork_ && unc && NetworkItem()) {
+        QTreeWidgetItem* net = NetworkItem();
+        if (!enter(net)) return nullptr;
+        // The first item, depth first, with a server among its children.
+        std::function<QTreeWidgetItem*(QTreeWidgetItem*)> find = [&](QTreeWidgetItem* it) -> QTreeWidgetItem* {
+            for (int i = 0; i < it->childCount(); ++i) {
+                const CFileTreeCtrlItemInfo* ci = ItemInfo(it->child(i));
+                if (ci && ci->netResource && ci->netResource->displayType == NetResource::Server) return it;
+            }
+            for (int i = 0; i < it->childCount(); ++i)
+                if (QTreeWidgetItem* r = find(it->child(i))) return r;
+            return nullptr;
+        };
+        start = find(net);
+        if (!start) return nullptr;
+        parts = path.mid(2).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    } else if (DesktopItem() && PathIsUnderNoCase(path, desktopPath_)) {
+        start = DesktopItem();
+        if (!enter(start)) return nullptr;
+        parts = path.mid(desktopPath_.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (parts.isEmpty()) CollapseItem(start, false);
+    } else if (ProfileItem() && PathIsUnderNoCase(path, profilePath_)) {
+        start = ProfileItem();
+        if (!enter(start)) return nullptr;
+        parts = path.mid(profilePath_.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    } else if (DocumentsItem() && PathIsUnderNoCase(path, documentsPath_)) {
+        start = DocumentsItem();
+        if (!enter(start)) return nullptr;
+        parts = path.mid(documentsPath_.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    } else {
+        start = showComputer_ ? ComputerItem() : RootItem();
+        if (!start) return nullptr;
+        if (start != invisibleRootItem() && !enter(start)) return nullptr;
+        // The first component is the listed volume with the longest mount point holding the path.
+        QTreeWidgetItem* vol = nullptr;
+        for (int i = 0; i < start->childCount(); ++i) {
+            const CFileTreeCtrlItemInfo* ci = ItemInfo(start->child(i));
+            if (ci && ci->type == TreeItemKind::Drive && PathIsUnder(path, ci->path) &&
+                (!vol || ci->path.size() > ItemInfo(vol)->path.size()))
+                vol = start->child(i);
+        }
+        if (!vol) return nullptr;
+        const QString root = ItemInfo(vol)->path;
+        parts = path.mid(root.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        parts.prepend(root);
+    }
+
+    if (parts.isEmpty()) {
+        SelectItem(start);
+        if (!alive(start)) return nullptr;
+        if (expand && start != DesktopItem()) enter(start);
+        return start;
+    }
+    QTreeWidgetItem* cur = start;
+    for (int i = 0; i < parts.size(); ++i) {
+        QTreeWidgetItem* child = FindChildByName(cur, parts[i]);
+        // A component that cannot be found ends the walk: the selection stays on the last
+        // folder reached, and the caller learns that the path was not found.
+        if (!child) return nullptr;
+        SelectItem(child);
+        if (!alive(child)) return nullptr;
+        const bool last = i == parts.size() - 1;
+        if (!last || expand) {
+            if (!enter(child)) return nullptr;
+        }
+        cur = child;
+    }
+    scrollToItem(cur);
+    return cur;
+}
+
+void CFileTreeCtrl::Refresh() {
+    WaitCursor wait;
+    PaintFreeze pf(this, true);
+    QTreeWidgetItem* sel = currentItem();
+    const HistoryEntry selected = EntryFor(sel);
+    const bool wasExpanded = sel && sel->isExpanded();
+
+    shares_->Refresh();
+    {
+        FlagGuard g(ignoreSelection_);
+        clear();
+    }
+    rootId_ = desktopId_ = documentsId_ = profileId_ = computerId_ = networkId_ = 0;
+    desktopPath_.clear();
+    documentsPath_.clear();
+    profilePath_.clear();
+
+    if (showDesktop_) {
+        const QString desk = StripTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+        if (IsFolder(desk)) desktopPath_ = desk;
+        CFileTreeCtrlItemInfo info;
+        info.type = TreeItemKind::Desktop;
+        info.name = QStandardPaths::displayName(QStandardPaths::DesktopLocation);
+        info.path = desktopPath_;
+        const QIcon ic =
+            iconsAttached_ ? CSystemImageList::Instance().SpecialFolderIcon(CSystemImageList::DesktopIcon) : QIcon();
+        FlagGuard g(ignoreSelection_);
+        QTreeWidgetItem* d = InsertFileItem(invisibleRootItem(), std::move(info), false, ic, ic, false);
+        rootId_ = desktopId_ = TreeItem(d)->id();
+    }
+    {
+        FlagGuard g(ignoreSelection_);
+        DisplayRootItems();
+        if (!desktopPath_.isEmpty()) DisplayPath(desktopPath_, RootItem(), false, false);
+        if (QTreeWidgetItem* d = DesktopItem()) {
+            FlagGuard c(internalCollapse_);
+            d->setExpanded(true);
+        }
+    }
+
+    if (selected.id) {
+        // Special items come back as themselves; everything else by its path.
+        QTreeWidgetItem* again = nullptr;
+        switch (selected.kind) {
+        case TreeItemKind::Desktop: again = DesktopItem(); break;
+        case TreeItemKind::Computer: again = ComputerItem(); break;
+        case TreeItemKind::Profile: again = ProfileItem(); break;
+        case TreeItemKind::Documents: again = DocumentsItem(); break;
+        case TreeItemKind::Network:
+            if (selected.path.isEmpty()) again = NetworkItem();
+            break;
+        default: break;
+        }
+        if (again) {
+            SelectItem(again);
+            if (wasExpanded) ExpandItem(again);
+        } else if (!selected.path.isEmpty()) {
+            SetSelectedPath(selected.path, wasExpanded);
+        }
+    }
+}
+
+void CFileTreeCtrl::ExpandAll(HTREEITEM item, ExpandAction action) {
+    if (!item || ChildrenCount(item) == 0) return;
+    if (action == Collapse) {
+        CollapseItem(item, true);
+        return;
+    }
+    CFileTreeItem* t = TreeItem(item);
+    const quint64 id = t ? t->id() : 0;
+    if (!ExpandItem(item) || (id && !Live(id))) return;
+    // A linked folder is opened but not walked: links may lead back up the tree.
+    if (t && (t->info.type == TreeItemKind::Folder) && QFileInfo(t->info.path).isSymLink()) return;
+    QList<quint64> children;
+    for (int i = 0; i < item->childCount(); ++i)
+        if (CFileTreeItem* c = TreeItem(item->child(i))) children.push_back(c->id());
+    for (quint64 cid : children)
+        if (QTreeWidgetItem* c = Live(cid)) ExpandAll(c, Expand);
+}
+
+// ---------------------------------------------------------------- operations
+
+bool CFileTreeCtrl::OpenItem(HTREEITEM item) {
+    if (!allowOpen_ || !item) return false;
+    const QString path = ItemToPath(item);
+    if (path.isEmpty()) return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool CFileTreeCtrl::ShowItemProperties(HTREEITEM item) { return false; }
+bool CFileTreeCtrl::DeleteItemFile(HTREEITEM item) { return false; }
+bool CFileTreeCtrl::BeginRename(HTREEITEM item) { return false; }
+
+// ---------------------------------------------------------------- keys and mouse
+
+void CFileTreeCtrl::keyPressEvent(QKeyEvent* event) {
+    if (state() == QAbstractItemView::EditingState) {
+        QTreeWidget::keyPressEvent(event);
+        return;
+    }
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const int key = event->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (enter && mods == Qt::AltModifier) {
+        ShowItemProperties(currentItem());
+    } else if (enter && mods == Qt::NoModifier) {
+        OpenItem(currentItem());
+    } else if (key == Qt::Key_Delete && (mods & ~Qt::ShiftModifier) == Qt::NoModifier) {
+        DeleteItemFile(currentItem());  // Shift is read by the delete itself
+    } else if (key == Qt::Key_F2 && mods == Qt::NoModifier) {
+        BeginRename(currentItem());
+    } else if (key == Qt::Key_F5 && mods == Qt::NoModifier) {
+        Refresh();
+    } else if (key == Qt::Key_Left && mods == Qt::AltModifier) {
+        GoBack();
+    } else if (key == Qt::Key_Right && mods == Qt::AltModifier) {
+        GoForward();
+    } else if (key == Qt::Key_Backspace && mods == Qt::NoModifier) {
+        GoUp();
+    } else if ((key == Qt::Key_F10 && mods == Qt::ShiftModifier) || key == Qt::Key_Menu) {
+        // Consumed without effect: the tree menu opens from the mouse only.
+    } else {
+        QTreeWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CFileTreeCtrl::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        QTreeWidgetItem* item = itemAt(event->position().toPoint());
+        if (item) {
+            SelectItem(item);
+        } else {
+            setCurrentItem(nullptr);
+            clearSelection();
+        }
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+void CFileTreeCtrl::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        emit rightClicked(event->globalPosition().toPoint());
+        return;
+    }
+    QTreeWidget::mouseReleaseEvent(event);
+}
+
+void CFileTreeCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeWidgetItem* item = itemAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && item && item == currentItem() && ChildrenCount(item) == 0)
+        OpenItem(item);
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void CFileTreeCtrl::contextMenuEvent(QContextMenuEvent* event) {
+    // The right-click itself reports to the owner; the menu key does nothing.
+    event->accept();
+}
+
+}  // namespace velmora
