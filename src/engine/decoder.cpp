@@ -49,13 +49,18 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     SampleRing& out = engine.decodedSamples;
 
     while (run.running) {
-        if (out.Free() < blockSamples) {
+        // Back pressure: never read more than the buffer can take now. When less than a whole
+        // block is free, take just what fits (the library keeps the rest of its frame), so a
+        // stalled consumer finds the buffer filled to its last usable slot.
+        const uint32_t free = out.Free();
+        if (free == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
+        const uint32_t want = free < blockSamples ? free : blockSamples;
         size_t done = 0;
         const int r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
-                                  blockSamples * sizeof(int32_t), &done);
+                                  static_cast<size_t>(want) * sizeof(int32_t), &done);
         out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
         // End of stream, a format change or a damaged stream all end this input quietly.
         if (r != MPG123_OK) break;
