@@ -21,6 +21,9 @@ TestHome::TestHome() {
     SetEnv("XDG_CONFIG_HOME", Home() + QStringLiteral("/.config"));
     SetEnv("XDG_DATA_HOME", Home() + QStringLiteral("/.local/share"));
     SetEnv("XDG_CACHE_HOME", Home() + QStringLiteral("/.cache"));
+    SetEnv("XDG_RUNTIME_DIR", Base() + QStringLiteral("/runtime"));
+    QDir().mkpath(Base() + QStringLiteral("/runtime"));
+    QFile::setPermissions(Base() + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     MakeDir(Home() + QStringLiteral("/.config"));
     QFile dirs(Home() + QStringLiteral("/.config/user-dirs.dirs"));
     if (dirs.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
