@@ -1,0 +1,61 @@
+// The subcommands of velmora-cli and what they share. Each subcommand lives in its own
+// cli_<name>.cpp and is one line of the table in main.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::cli {
+
+// Exit statuses.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitBadArguments = 2;
+
+// Each takes the arguments after the subcommand's name.
+int RunJoin(const std::vector<std::string>& args);
+int RunSettings(const std::vector<std::string>& args);
+int RunList(const std::vector<std::string>& args);  // cli_list.cpp
+
+// Usage lines, printed with argument errors.
+extern const char* const kJoinUsage;
+extern const char* const kSettingsUsage;
+
+// What `join` was asked to do.
+struct JoinOptions {
+    std::string output;                       // -o; empty: the settings' output path
+    bool overwrite = false;                   // --overwrite
+    std::optional<int16_t> bitrateIndex;      // --bitrate KBPS
+    std::optional<int16_t> frequencyIndex;    // --frequency HZ|auto
+    std::optional<int16_t> channelModeIndex;  // --channels auto|mono|stereo|joint|dual
+    bool quiet = false;                       // --quiet
+    bool help = false;                        // -h, --help
+    std::vector<std::string> inputs;
+};
+
+struct JoinParse {
+    bool ok = false;
+    std::string error;  // why not, for the user
+    JoinOptions options;
+};
+
+JoinParse ParseJoinArguments(const std::vector<std::string>& args);
+
+// The table indices for the option values; nothing for a value outside the tables.
+std::optional<int16_t> BitrateIndexForKbps(const std::string& text);
+std::optional<int16_t> FrequencyIndexForText(const std::string& text);  // "auto" or Hz
+std::optional<int16_t> ChannelModeIndexForName(const std::string& name);
+
+// A log line as the progress dialog numbers and times it: "%03d " counter, "%02d:%02d:%02d"
+// local time, then the text.
+std::string FormatLogLine(int counter, int hours, int minutes, int seconds, const std::string& text);
+
+// "%02d:%02d:%02d" of the truncated whole seconds (hours not limited to two digits).
+std::string FormatDuration(double seconds);
+
+// The progress bar drawn on a terminal: bar, overall percent, speed and remaining time.
+std::string FormatProgressBar(double overallPercent, double speed, double etaSeconds, int width);
+
+}  // namespace velmora::cli

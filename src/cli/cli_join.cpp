@@ -1,0 +1,417 @@
+// velmora-cli join: reads every input as the file list would, refuses the join when one
+// cannot be read, then runs the same engine as the window with the log on stderr.
+#include <mpg123.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "cli/cli_commands.h"
+#include "engine/encoder.h"
+#include "engine/join_runner.h"
+#include "engine/join_sink.h"
+#include "engine/join_task.h"
+#include "engine/stream_info.h"
+#include "settings/settings_store.h"
+
+namespace velmora::cli {
+
+const char* const kJoinUsage =
+    "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
+    "                        [--channels auto|mono|stereo|joint|dual] [--quiet] FILE...";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+    // A second Ctrl+C ends the program at once.
+    ::signal(SIGINT, SIG_DFL);
+}
+
+bool TakesValue(const std::string& option) {
+    return option == "-o" || option == "--output" || option == "--bitrate" || option == "--frequency" ||
+           option == "--channels";
+}
+
+const char* kJoinHelp =
+    "\n"
+    "Joins the MP3 files, in argument order, into one constant-bit-rate MP3 file.\n"
+    "Defaults come from the settings (see 'velmora-cli settings').\n"
+    "\n"
+    "  -o FILE         write FILE (an existing file only with --overwrite);\n"
+    "                  default: the output folder and file name of the settings, with\n"
+    "                  \" (2)\", \" (3)\", ... added when that file exists\n"
+    "  --overwrite     allow -o to replace an existing file\n"
+    "  --bitrate KBPS  8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320\n"
+    "  --frequency HZ  8000 11025 12000 16000 22050 24000 32000 44100 48000, or auto\n"
+    "  --channels MODE auto, mono, stereo, joint or dual\n"
+    "  --quiet         no progress bar and no information lines (errors still show)\n"
+    "\n"
+    "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
+
+// Prints the engine's reports: numbered, timed log lines and, on a terminal, a progress bar
+// that stays below them.
+class ConsoleReporter {
+public:
+    ConsoleReporter(bool quiet, bool bar) : quiet_(quiet), bar_(bar) {}
+
+    void Line(const std::string& text, int kind) {
+        if (quiet_ && kind == kMessageInfo)
+            return;
+        ClearBar();
+        static int counter = 0;  // continues over the whole run, as the dialog's does
+        ++counter;
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        int h = -1, m = -1, s = -1;
+        if (localtime_r(&now, &local)) {
+            h = local.tm_hour;
+            m = local.tm_min;
+            s = local.tm_sec;
+        }
+        const std::string line = FormatLogLine(counter, h, m, s, text);
+        if (bar_ && kind != kMessageInfo)
+            std::fprintf(stderr, "\033[31m%s\033[0m\n", line.c_str());
+        else
+            std::fprintf(stderr, "%s\n", line.c_str());
+        DrawBar();
+    }
+
+    void Box(const std::string& text) {
+        ClearBar();
+        std::fprintf(stderr, "velmora-cli: %s\n", text.c_str());
+        DrawBar();
+    }
+
+    void Progress(double overallPercent, const JoinRunState& run) {
+        if (!bar_)
+            return;
+        const double j = static_cast<uint32_t>(TickCount() - run.jobStartTick.load()) / 1000.0;
+        const double speed = j > 0.1 ? run.overallSecondsDone.load() / j : 0.0;
+        const double eta = (overallPercent > 0 && j > 0.1) ? (100.0 - overallPercent) * j / overallPercent : 0.0;
+        bar_text_ = FormatProgressBar(overallPercent, speed, eta, 30);
+        DrawBar();
+    }
+
+    void Finish() {
+        ClearBar();
+        bar_text_.clear();
+    }
+
+private:
+    void ClearBar() {
+        if (bar_ && drawn_) {
+            std::fprintf(stderr, "\r\033[K");
+            drawn_ = false;
+        }
+    }
+    void DrawBar() {
+        if (!bar_ || bar_text_.empty())
+            return;
+        std::fprintf(stderr, "\r\033[K%s", bar_text_.c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    const bool quiet_;
+    const bool bar_;
+    bool drawn_ = false;
+    std::string bar_text_;
+};
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec) && !ec)
+        return true;
+    const fs::path ca = fs::weakly_canonical(a, ec);
+    if (ec)
+        return false;
+    const fs::path cb = fs::weakly_canonical(b, ec);
+    return !ec && ca == cb;
+}
+
+}  // namespace
+
+JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
+    JoinParse r;
+    JoinOptions& o = r.options;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            o.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                hasValue = true;
+            }
+        } else if (arg.size() > 2 && arg.rfind("-o", 0) == 0) {
+            value = arg.substr(2);  // -oFILE
+            arg = "-o";
+            hasValue = true;
+        }
+        if (TakesValue(arg) && !hasValue) {
+            if (i + 1 >= args.size()) {
+                r.error = "option " + arg + " needs a value";
+                return r;
+            }
+            value = args[++i];
+            hasValue = true;
+        } else if (!TakesValue(arg) && hasValue) {
+            r.error = "option " + arg + " takes no value";
+            return r;
+        }
+        if (arg == "-o" || arg == "--output") {
+            if (value.empty()) {
+                r.error = "option -o needs a file name";
+                return r;
+            }
+            o.output = value;
+        } else if (arg == "--bitrate") {
+            o.bitrateIndex = BitrateIndexForKbps(value);
+            if (!o.bitrateIndex) {
+                r.error = "--bitrate must be one of 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320, not '" +
+                          value + "'";
+                return r;
+            }
+        } else if (arg == "--frequency") {
+            o.frequencyIndex = FrequencyIndexForText(value);
+            if (!o.frequencyIndex) {
+                r.error = "--frequency must be auto or one of 8000 11025 12000 16000 22050 24000 32000 44100 48000, "
+                          "not '" + value + "'";
+                return r;
+            }
+        } else if (arg == "--channels") {
+            o.channelModeIndex = ChannelModeIndexForName(value);
+            if (!o.channelModeIndex) {
+                r.error = "--channels must be auto, mono, stereo, joint or dual, not '" + value + "'";
+                return r;
+            }
+        } else if (arg == "--overwrite") {
+            o.overwrite = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else {
+            r.error = "unknown option " + arg;
+            return r;
+        }
+    }
+    if (o.help) {
+        r.ok = true;
+        return r;
+    }
+    if (o.overwrite && o.output.empty()) {
+        r.error = "--overwrite needs -o";
+        return r;
+    }
+    // As in the window: a join needs at least two files.
+    if (o.inputs.size() < 2) {
+        r.error = "At Lease 2 Files are Required to Perform a Joining Task!";
+        return r;
+    }
+    r.ok = true;
+    return r;
+}
+
+int RunJoin(const std::vector<std::string>& args) {
+    const JoinParse parsed = ParseJoinArguments(args);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "velmora-cli join: %s\n%s\n", parsed.error.c_str(), kJoinUsage);
+        return kExitBadArguments;
+    }
+    const JoinOptions& opt = parsed.options;
+    if (opt.help) {
+        std::printf("%s\n%s", kJoinUsage, kJoinHelp);
+        return kExitDone;
+    }
+
+    // Settings as the window loads them; read only, never written.
+    AppSettings settings;
+    settings.outputFolder = DefaultOutputFolder();
+    std::string error;
+    if (!LoadSettings(settings, SettingsFilePath(), &error)) {
+        std::fprintf(stderr, "velmora-cli: %s\n%s\n", kLoadSettingsFailedText, error.c_str());
+        return kExitFailed;
+    }
+    if (opt.bitrateIndex)
+        settings.bitrateIndex = *opt.bitrateIndex;
+    if (opt.frequencyIndex)
+        settings.frequencyIndex = *opt.frequencyIndex;
+    if (opt.channelModeIndex)
+        settings.channelModeIndex = *opt.channelModeIndex;
+
+    // Every input is read as the file list reads it. The window leaves unreadable rows out
+    // silently; a script must not lose an input unnoticed, so one such input refuses the join.
+    CConversionTask task;
+    task.outputKind = kOutputKindMp3;
+    {
+        std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(NewStreamInfoHandle(true), [](mpg123_handle* h) {
+            if (h)
+                mpg123_delete(h);
+        });
+        bool allReadable = true;
+        for (const std::string& input : opt.inputs) {
+            std::error_code ec;
+            StreamInfo info;
+            if (fs::is_directory(input, ec))
+                info.message = StreamTroubleMessage("Is a folder, not a file.");
+            else
+                info = ReadStreamInfo(handle.get(), input);
+            if (!info.readable) {
+                std::fprintf(stderr, "velmora-cli: %s: %s\n", input.c_str(), info.message.c_str());
+                allReadable = false;
+                continue;
+            }
+            task.files->push_back(CFileToBeJoin{input, info.sampleRate, info.channels, info.totalSamples});
+        }
+        if (!allReadable) {
+            std::fprintf(stderr, "velmora-cli: nothing written: every input must be readable\n");
+            return kExitFailed;
+        }
+    }
+
+    // The output path.
+    std::string output;
+    if (!opt.output.empty()) {
+        output = opt.output;
+        std::error_code ec;
+        const bool exists = fs::exists(output, ec) || fs::is_symlink(output, ec);
+        for (const std::string& input : opt.inputs)
+            if (SameFile(output, input)) {
+                std::fprintf(stderr, "velmora-cli: the output %s is one of the inputs; nothing written\n",
+                             output.c_str());
+                return kExitBadArguments;
+            }
+        if (exists && !opt.overwrite) {
+            std::fprintf(stderr, "velmora-cli: %s exists; use --overwrite to replace it\n", output.c_str());
+            return kExitBadArguments;
+        }
+        if (exists && fs::is_directory(output, ec)) {
+            std::fprintf(stderr, "velmora-cli: %s is a folder\n", output.c_str());
+            return kExitBadArguments;
+        }
+        settings.askOutputPath = 1;  // the engine keeps the path as given
+    } else {
+        std::string folder = settings.outputFolder;
+        // The Options dialog always ends the folder with "/"; a hand-edited file may not.
+        if (!folder.empty() && folder.back() != '/')
+            folder += '/';
+        std::error_code ec;
+        if (!folder.empty() && !fs::is_directory(folder, ec))
+            CreateFolderPath(folder);  // a failure shows as the encoder's "Error creating file"
+        output = folder + settings.defaultFileName + ".mp3";
+        // Never overwrite here: the same free name the engine would pick, taken now so that
+        // it can be checked and reported.
+        if (fs::exists(output, ec) || fs::is_symlink(output, ec))
+            output = UniqueOutputPath(output);
+        settings.askOutputPath = 0;
+    }
+
+    PrepareTask(task, settings);
+    task.outputPath = output;
+
+    auto engine = std::make_shared<JoinEngine>();
+    engine->settings = settings;
+    engine->startDelayMs = 0;  // no dialog to wait for
+    engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
+    auto queue = std::make_shared<JoinEventQueue>(/*waitForFinal=*/true);
+    engine->sink = queue;
+    const std::shared_ptr<JoinRunState> run = engine->activeRun;
+    run->tasks.push_back(task);
+    run->overallSamplesTotal = task.totalSamples;
+
+    ConsoleReporter reporter(opt.quiet, !opt.quiet && ::isatty(STDERR_FILENO));
+
+    g_interrupted = 0;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction oldInt {}, oldTerm {};
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+
+    const std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
+    if (!job) {
+        std::fprintf(stderr, "velmora-cli: the join could not start\n");
+        return kExitFailed;
+    }
+
+    bool done = false;
+    bool cancelled = false;
+    auto handle = [&](const JoinEvent& e) {
+        switch (e.type) {
+        case JoinEvent::Type::Message:
+            reporter.Line(e.text, e.kind);
+            break;
+        case JoinEvent::Type::MessageBox:
+            reporter.Box(e.text);
+            break;
+        case JoinEvent::Type::Progress:
+            reporter.Progress(e.overallPercent, *run);
+            break;
+        case JoinEvent::Type::Done:
+            done = true;
+            reporter.Line("Finished joining, all done ^_^", kMessageInfo);
+            break;
+        default:
+            break;  // title, Source and Destination texts belong to the dialog
+        }
+    };
+    for (;;) {
+        if (g_interrupted && !cancelled) {
+            // Ctrl+C cancels as the dialog's Cancel does: the workers stop at their next poll
+            // and the encoder still closes the output as a valid, shorter MP3.
+            cancelled = true;
+            run->stopped = 1;
+            run->running = 0;
+            reporter.Line("Cancelled by the user.", kMessageError);
+        }
+        if (auto e = queue->Pop(std::chrono::milliseconds(100))) {
+            handle(*e);
+            continue;
+        }
+        if (job->Finished())
+            break;
+    }
+    // The job thread waits for its encoder only so long; the output must be closed before the
+    // program ends, so wait for every worker here.
+    while (!StopJoinWorkers(*run, 1000)) {
+        for (const JoinEvent& e : queue->TakeAll())
+            handle(e);
+    }
+    for (const JoinEvent& e : queue->TakeAll())
+        handle(e);
+    reporter.Finish();
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+
+    if (done && !cancelled) {
+        std::printf("%s\n", output.c_str());
+        return kExitDone;
+    }
+    return kExitFailed;
+}
+
+}  // namespace velmora::cli

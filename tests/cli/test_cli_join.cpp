@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "cli/cli_process.h"
+#include "engine/stream_info.h"
+#include "support/mp3_fixtures.h"
+
+using velmora::ReadStreamInfo;
+using velmora::testing::CliResult;
+using velmora::testing::CliRun;
+using velmora::testing::DecodeMp3;
+using velmora::testing::EstimateFrequency;
+using velmora::testing::MakeToneMp3;
+using velmora::testing::ReadWholeFile;
+using velmora::testing::RunCliProcess;
+using velmora::testing::TempDir;
+using velmora::testing::ToneSpec;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliJoin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home_ = tmp_.path() / "home";
+        fs::create_directories(home_);
+        in_ = tmp_.path() / "in";
+        fs::create_directories(in_);
+    }
+    fs::path Tone(const std::string& name, ToneSpec spec) {
+        const fs::path p = in_ / name;
+        EXPECT_TRUE(MakeToneMp3(p, spec));
+        return p;
+    }
+    CliResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), "join");
+        return RunCliProcess(CliRun{args, home_, tmp_.path()});
+    }
+    void WriteConfig(const std::string& text) {
+        fs::create_directories(home_ / ".config/Velmora");
+        std::ofstream(home_ / ".config/Velmora/Config.ini", std::ios::binary) << text;
+    }
+
+    TempDir tmp_;
+    fs::path home_;
+    fs::path in_;
+};
+
+size_t Frames(const fs::path& p) { return DecodeMp3(p).frames(); }
+
+}  // namespace
+
+TEST_F(CliJoin, TwoInputsOfOneFormatJoinSampleExactlyInOrder) {
+    const auto a = Tone("a.mp3", {44100, 2, 1.5, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 1.0, 1320.0, 128, true});
+    const fs::path out = tmp_.path() / "out.mp3";
+    auto r = Run({"-o", out.string(), a.string(), b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, out.string() + "\n");
+
+    const auto decoded = DecodeMp3(out);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.rate, 44100);
+    EXPECT_EQ(decoded.channels, 2);
+    EXPECT_EQ(decoded.frames(), Frames(a) + Frames(b));
+    EXPECT_EQ(decoded.frames(), 66150u + 44100u);
+    // The first input's tone first, then the second's.
+    EXPECT_NEAR(EstimateFrequency(decoded, 10000, 40000), 440.0, 15.0);
+    EXPECT_NEAR(EstimateFrequency(decoded, 76000, 30000), 1320.0, 30.0);
+    // Its Info header gives the true length.
+    const auto info = ReadStreamInfo(out.string());
+    ASSERT_TRUE(info.readable);
+    EXPECT_EQ(info.totalSamples, decoded.samples.size());
+
+    // The log: numbered, timed lines, ending with OK and the finish line.
+    const std::regex first(R"(^001 \d\d:\d\d:\d\d Start a new joining task\.\n002 \d\d:\d\d:\d\d Destination: )");
+    EXPECT_TRUE(std::regex_search(r.err, first)) << r.err;
+    EXPECT_NE(r.err.find("Joining status: OK."), std::string::npos);
+    EXPECT_NE(r.err.find("Finished joining, all done ^_^"), std::string::npos);
+    EXPECT_EQ(r.err.find("\r"), std::string::npos);  // no progress bar when stderr is not a terminal
+}
+
+TEST_F(CliJoin, QuietPrintsNoInformationLines) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
+    auto r = Run({"--quiet", "-o", (tmp_.path() / "q.mp3").string(), a.string(), b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Frames(tmp_.path() / "q.mp3"), 44100u);
+}
+
+TEST_F(CliJoin, WithoutOutputTheSettingsPathIsUsedAndNeverOverwritten) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
+    auto first = Run({a.string(), b.string()});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const fs::path untitled = home_ / "Music/Untitled.mp3";
+    EXPECT_EQ(first.out, untitled.string() + "\n");
+    ASSERT_TRUE(fs::exists(untitled));
+    const std::string firstBytes = ReadWholeFile(untitled);
+
+    auto second = Run({b.string(), a.string()});
+    ASSERT_EQ(second.status, 0) << second.err;
+    const fs::path numbered = home_ / "Music/Untitled (2).mp3";
+    EXPECT_EQ(second.out, numbered.string() + "\n");
+    EXPECT_TRUE(fs::exists(numbered));
+    EXPECT_EQ(ReadWholeFile(untitled), firstBytes);
+    EXPECT_EQ(Frames(numbered), 44100u);
+    // The settings file is read, never written.
+    EXPECT_FALSE(fs::exists(home_ / ".config/Velmora/Config.ini"));
+}
+
+TEST_F(CliJoin, SettingsFromConfigIniChooseFolderNameAndFormat) {
+    const auto a = Tone("a.mp3", {44100, 2, 1.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 1.0, 660.0, 128, true});
+    const fs::path outFolder = tmp_.path() / "made/by/join";
+    const std::string config = "[OUTPUT]\nDesDir=" + outFolder.string() + "/\nName=Mix\n[MP3]\nLameBits=13\nLameChannel=1\nFreq=9\n";
+    WriteConfig(config);
+    auto r = Run({a.string(), b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path out = outFolder / "Mix.mp3";
+    ASSERT_TRUE(fs::exists(out)) << r.err;  // the missing folders were created
+    const auto decoded = DecodeMp3(out);
+    EXPECT_EQ(decoded.rate, 48000);
+    EXPECT_EQ(decoded.channels, 1);
+    // 2 s of 44.1 kHz resampled to 48 kHz: within a frame per converted input.
+    EXPECT_NEAR(static_cast<double>(decoded.frames()), 96000.0, 2 * 1152.0);
+    // 192 kbit/s for about two seconds.
+    EXPECT_NEAR(static_cast<double>(fs::file_size(out)), 2.0 * 192000 / 8, 4000.0);
+    EXPECT_EQ(ReadWholeFile(home_ / ".config/Velmora/Config.ini"), config);
+}
+
+TEST_F(CliJoin, OptionsOverrideTheSettings) {
+    WriteConfig("[MP3]\nLameBits=16\nFreq=9\nLameChannel=2\n");
+    const auto a = Tone("a.mp3", {44100, 2, 1.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {22050, 1, 1.0, 660.0, 64, true});
+    const fs::path out = tmp_.path() / "o.mp3";
+    auto r = Run({"--bitrate", "64", "--frequency", "22050", "--channels", "mono", "-o", out.string(), a.string(),
+                  b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto decoded = DecodeMp3(out);
+    EXPECT_EQ(decoded.rate, 22050);
+    EXPECT_EQ(decoded.channels, 1);
+    EXPECT_NEAR(static_cast<double>(decoded.frames()), 44100.0, 2 * 1152.0);
+    EXPECT_NEAR(static_cast<double>(fs::file_size(out)), 2.0 * 64000 / 8, 2000.0);
+}
+
+TEST_F(CliJoin, AutomaticFormatFollowsTheInputs) {
+    const auto a = Tone("a.mp3", {22050, 1, 1.0, 440.0, 64, true});
+    const auto b = Tone("b.mp3", {44100, 2, 1.0, 660.0, 128, true});
+    const fs::path out = tmp_.path() / "auto.mp3";
+    auto r = Run({"--frequency", "auto", "--channels", "auto", "-o", out.string(), a.string(), b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto decoded = DecodeMp3(out);
+    EXPECT_EQ(decoded.rate, 44100);
+    EXPECT_EQ(decoded.channels, 2);
+    EXPECT_NEAR(static_cast<double>(decoded.frames()), 88200.0, 1152.0);
+}
+
+TEST_F(CliJoin, ExistingOutputIsRefusedWithoutOverwrite) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
+    const fs::path out = tmp_.path() / "exists.mp3";
+    std::ofstream(out) << "precious";
+    auto refused = Run({"-o", out.string(), a.string(), b.string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("--overwrite"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(out), "precious");
+
+    auto replaced = Run({"--overwrite", "-o", out.string(), a.string(), b.string()});
+    ASSERT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(Frames(out), 44100u);
+}
+
+TEST_F(CliJoin, OutputOntoAnInputIsAlwaysRefused) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
+    const std::string before = ReadWholeFile(b);
+    fs::create_hard_link(b, in_ / "b-link.mp3");
+    const std::vector<std::string> spellings = {b.string(), "in/./b.mp3", "in/../in/b.mp3", (in_ / "b-link.mp3").string()};
+    for (const auto& spelling : spellings) {
+        auto r = Run({"--overwrite", "-o", spelling, a.string(), "in/b.mp3"});
+        EXPECT_EQ(r.status, 2) << spelling;
+        EXPECT_NE(r.err.find("one of the inputs"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadWholeFile(b), before);
+}
+
+TEST_F(CliJoin, UnreadableInputRefusesTheJoinAndWritesNothing) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    const fs::path fake = in_ / "fake.mp3";
+    std::ofstream(fake) << std::string(4000, 'x');
+    const fs::path out = tmp_.path() / "never.mp3";
+    auto r = Run({"-o", out.string(), a.string(), fake.string(), (in_ / "missing.mp3").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(fake.string() + ": Trouble with mpg123: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("missing.mp3: Trouble with mpg123: "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+    // The settings path too: nothing written, no folder made.
+    auto viaSettings = Run({a.string(), fake.string()});
+    EXPECT_EQ(viaSettings.status, 1);
+    EXPECT_FALSE(fs::exists(home_ / "Music"));
+}
+
+TEST_F(CliJoin, FolderAsInputIsReported) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    auto r = Run({"-o", (tmp_.path() / "x.mp3").string(), a.string(), in_.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Trouble with mpg123: "), std::string::npos);
+    EXPECT_FALSE(fs::exists(tmp_.path() / "x.mp3"));
+}
+
+TEST_F(CliJoin, UnwritableOutputFolderFailsWithTheEncodersLine) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
+    const fs::path out = tmp_.path() / "no/such/folder/out.mp3";
+    auto r = Run({"-o", out.string(), a.string(), b.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error creating file " + out.string()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Joining status: ERROR."), std::string::npos);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliJoin, MissingEncoderModuleEndsTheRunAtOnce) {
+    const auto a = Tone("a.mp3", {44100, 2, 2.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 2.0, 660.0, 128, true});
+    // The program alone in a folder without lame_enc.so.
+    const fs::path lonely = tmp_.path() / "bin";
+    fs::create_directories(lonely);
+    fs::copy_file(velmora::testing::CliExecutable(), lonely / "velmora-cli");
+    CliRun run{{"join", "-o", (tmp_.path() / "out.mp3").string(), a.string(), b.string()}, home_};
+    run.executable = lonely / "velmora-cli";
+    run.timeoutSeconds = 30;
+    auto r = RunCliProcess(run);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error loading lame_enc.so"), std::string::npos) << r.err;
+}
+
+TEST_F(CliJoin, CtrlCCancelsAndLeavesAValidShorterFile) {
+    const auto a = Tone("a.mp3", {44100, 2, 40.0, 440.0, 128, false});
+    const auto b = Tone("b.mp3", {44100, 2, 40.0, 660.0, 128, false});
+    const fs::path out = tmp_.path() / "cut.mp3";
+    CliRun run{{"join", "-o", out.string(), a.string(), b.string()}, home_, tmp_.path()};
+    bool sent = false;
+    run.whileRunning = [&](pid_t pid, const std::string& err) {
+        // Once encoding has produced some output, interrupt.
+        std::error_code ec;
+        if (err.find("Destination:") == std::string::npos || fs::file_size(out, ec) < 20000 || ec)
+            return false;
+        ::kill(pid, SIGINT);
+        sent = true;
+        return true;
+    };
+    auto r = RunCliProcess(run);
+    ASSERT_TRUE(sent) << "the join ended before it could be interrupted: " << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Joining status: ERROR."), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Finished joining"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+    const auto decoded = DecodeMp3(out);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_GT(decoded.frames(), 0u);
+    EXPECT_LT(decoded.frames(), 80u * 44100u);
+    const auto info = ReadStreamInfo(out.string());
+    ASSERT_TRUE(info.readable);
+    EXPECT_EQ(info.totalSamples, decoded.samples.size());  // the Info header matches the file
+}
