@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -270,4 +274,51 @@ TEST_F(CliJoin, CtrlCCancelsAndLeavesAValidShorterFile) {
     const auto info = ReadStreamInfo(out.string());
     ASSERT_TRUE(info.readable);
     EXPECT_EQ(info.totalSamples, decoded.samples.size());  // the Info header matches the file
+}
+
+TEST_F(CliJoin, ProgressBarIsDrawnOnATerminal) {
+    const auto a = Tone("a.mp3", {44100, 2, 3.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 3.0, 660.0, 128, true});
+    const fs::path out = tmp_.path() / "tty.mp3";
+    const std::string exe = velmora::testing::CliExecutable().string();
+    std::vector<std::string> argStrings = {exe, "join", "-o", out.string(), a.string(), b.string()};
+    std::vector<std::string> envStrings = {"HOME=" + home_.string(), "XDG_CONFIG_HOME=" + (home_ / ".config").string(),
+                                           "PATH=/usr/bin:/bin", "TERM=xterm"};
+    std::vector<char*> argv, envp;
+    for (auto& s : argStrings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    for (auto& s : envStrings)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execve(exe.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0) {
+            text.append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;  // EIO once the child has closed the terminal
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+    EXPECT_NE(text.find("\r\033[K["), std::string::npos) << text;
+    EXPECT_NE(text.find("100.00%"), std::string::npos) << text;
+    EXPECT_NE(text.find("ETA "), std::string::npos);
+    EXPECT_NE(text.find("Finished joining, all done ^_^"), std::string::npos);
+    EXPECT_EQ(Frames(out), 2u * 3u * 44100u);
 }

@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Join benchmark: 8 inputs of 60 s (stereo, 44.1 kHz, 128 kbit/s) joined at 128 kbit/s by
+velmora-cli, by ffmpeg (concat demuxer, libmp3lame, -compression_level 9) and by sox (-C 128.9).
+
+Each tool runs --runs times (default 5) under /usr/bin/time -v; the median wall time and the
+peak resident memory are printed with the ratios velmora/ffmpeg and velmora/sox. Goals:
+velmora/ffmpeg <= 1.0, velmora peak memory <= 40 MiB, and the joined output decodes to exactly
+the inputs' frame count. The peers come from `scripts/install-deps bench`.
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+INPUTS = 8
+SECONDS = 60
+RATE = 44100
+
+
+def run_timed(cmd, env=None):
+    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS in KiB)."""
+    proc = subprocess.run(["/usr/bin/time", "-v"] + cmd, env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True)
+    if proc.returncode != 0:
+        sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(cmd), proc.stderr[-2000:]))
+    wall = re.search(r"Elapsed \(wall clock\) time.*: (?:(\d+):)?(\d+):([\d.]+)", proc.stderr)
+    rss = re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr)
+    h = int(wall.group(1) or 0)
+    seconds = h * 3600 + int(wall.group(2)) * 60 + float(wall.group(3))
+    return seconds, int(rss.group(1))
+
+
+def decoded_frames(path, channels=2):
+    """Frames of an MP3 decoded by mpg123 (gapless, 16-bit raw at the file's own format)."""
+    out = subprocess.run(["mpg123", "-q", "-s", path], stdout=subprocess.PIPE, check=True).stdout
+    return len(out) // (2 * channels)
+
+
+def make_inputs(folder):
+    paths = []
+    for i in range(INPUTS):
+        wav = os.path.join(folder, "in%d.wav" % i)
+        mp3 = os.path.join(folder, "in%d.mp3" % i)
+        freq = 220 * (i + 2)
+        subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "2", "-b", "16", wav, "synth", str(SECONDS),
+                        "sine", str(freq), "sine", str(freq * 1.5), "gain", "-6"], check=True)
+        subprocess.run(["lame", "--quiet", "-b", "128", "--cbr", wav, mp3], check=True)
+        os.remove(wav)
+        paths.append(mp3)
+    return paths
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--cli", required=True, help="path of velmora-cli (lame_enc.so beside it)")
+    ap.add_argument("--runs", type=int, default=5)
+    args = ap.parse_args()
+    for tool in ("ffmpeg", "sox", "lame", "mpg123"):
+        if not shutil.which(tool):
+            sys.exit("%s is missing: run scripts/install-deps bench" % tool)
+
+    with tempfile.TemporaryDirectory(prefix="velmora-join-bench-") as tmp:
+        inputs = make_inputs(tmp)
+        home = os.path.join(tmp, "home")
+        os.makedirs(home)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        concat = os.path.join(tmp, "list.txt")
+        with open(concat, "w") as f:
+            for p in inputs:
+                f.write("file '%s'\n" % p)
+
+        out_v = os.path.join(tmp, "velmora.mp3")
+        out_f = os.path.join(tmp, "ffmpeg.mp3")
+        out_s = os.path.join(tmp, "sox.mp3")
+        commands = {
+            "velmora": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
+                        "--channels", "auto", "-o", out_v] + inputs,
+            "ffmpeg": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", concat,
+                       "-c:a", "libmp3lame", "-b:a", "128k", "-compression_level", "9", out_f],
+            "sox": ["sox"] + inputs + ["-C", "128.9", out_s],
+        }
+        results = {name: [] for name in commands}
+        # Interleaved, so that a slow moment of the machine does not favour one tool.
+        for _ in range(args.runs):
+            for name, cmd in commands.items():
+                results[name].append(run_timed(cmd, env))
+
+        expected = INPUTS * SECONDS * RATE
+        frames = decoded_frames(out_v)
+        med = {n: statistics.median(w for w, _ in r) for n, r in results.items()}
+        peak = {n: max(k for _, k in r) / 1024.0 for n, r in results.items()}
+        audio = INPUTS * SECONDS
+        print("join_bench: %d inputs x %d s, stereo %d Hz, 128 kbit/s; median of %d runs" %
+              (INPUTS, SECONDS, RATE, args.runs))
+        for n in commands:
+            print("  %-8s %7.3f s  (%6.1fx real time)  peak %6.1f MiB" % (n, med[n], audio / med[n], peak[n]))
+        print("  ratio velmora/ffmpeg %.3f  (goal <= 1.0)" % (med["velmora"] / med["ffmpeg"]))
+        print("  ratio velmora/sox    %.3f" % (med["velmora"] / med["sox"]))
+        print("  velmora peak memory  %.1f MiB  (goal <= 40 MiB)" % peak["velmora"])
+        print("  velmora output frames %d, inputs %d: %s" %
+              (frames, expected, "exact" if frames == expected else "DIFFERENT"))
+
+
+if __name__ == "__main__":
+    main()
