@@ -1,0 +1,413 @@
+// Whole joins through the runner: real MP3 inputs made here, decoded by libmpg123, converted
+// by libsox where needed, encoded through lame_enc.so, and the output decoded again.
+#include "test_encoder_support.h"
+
+#include "engine/stream_info.h"
+#include "lame_enc/mp3_frames.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+using namespace velmora;
+using namespace velmora::testing;
+
+namespace {
+
+class Join {
+public:
+    Join() {
+        engine = MakeHeadlessEngine(sink);
+        engine->encodeTask = EncodeTask;
+        engine->settings.askOutputPath = 1;
+        output = (dir / "joined.mp3").string();
+    }
+
+    std::string Tone(const std::string& name, int rate, int channels, double seconds, double freq) {
+        const auto path = dir / name;
+        ToneSpec spec;
+        spec.rate = rate;
+        spec.channels = channels;
+        spec.seconds = seconds;
+        spec.frequency = freq;
+        spec.kbps = rate < 32000 ? 64 : 128;
+        EXPECT_TRUE(MakeToneMp3(path, spec)) << name;
+        return path.string();
+    }
+
+    // An input as the file list measures it.
+    static CFileToBeJoin Measured(const std::string& path) {
+        const StreamInfo info = ReadStreamInfo(path);
+        EXPECT_TRUE(info.readable) << path << ": " << info.message;
+        CFileToBeJoin f;
+        f.path = path;
+        f.sampleRate = info.sampleRate;
+        f.channels = info.channels;
+        f.totalSamples = info.totalSamples;
+        return f;
+    }
+
+    // An input that was readable when listed and was damaged afterwards.
+    std::string Damaged(const std::string& name) {
+        const auto path = dir / name;
+        std::ofstream out(path, std::ios::binary);
+        for (int i = 0; i < 2000; ++i) out << "this is no audio at all, line " << i << "\n";
+        return path.string();
+    }
+
+    CConversionTask& AddTask(const std::vector<CFileToBeJoin>& inputs) {
+        CConversionTask task;
+        *task.files = inputs;
+        task.outputKind = kOutputKindMp3;
+        task.outputPath = output;
+        PrepareTask(task, engine->settings);
+        JoinRunState& run = *engine->activeRun;
+        run.overallSamplesTotal = run.overallSamplesTotal.load() + task.totalSamples;
+        run.tasks.push_back(task);
+        return run.tasks.back();
+    }
+
+    // Starts the run; `during` runs on this thread while the job goes on.
+    Reports Run(const std::function<void(JoinRunState&)>& during = {}) {
+        std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
+        EXPECT_TRUE(job);
+        if (!job) return Reports({});
+        if (during) during(*engine->activeRun);
+        EXPECT_TRUE(job->Wait(60000)) << "the run did not end";
+        EXPECT_TRUE(StopJoinWorkers(*engine->activeRun, 10000));
+        return Reports(sink->TakeAll());
+    }
+
+    TempDir dir;
+    std::shared_ptr<JoinEventQueue> sink;
+    std::shared_ptr<JoinEngine> engine;
+    std::string output;
+};
+
+// The output is whole: every byte a Layer III frame, and an Info header that counts them.
+void ExpectWholeFile(const std::string& path, int rate, int mode) {
+    const Mp3File file = ReadMp3File(path);
+    ASSERT_TRUE(file.ok) << path;
+    ASSERT_TRUE(file.hasInfo) << path;
+    EXPECT_EQ(file.infoId, "Info");
+    EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+    EXPECT_EQ(file.infoBytes, file.bytes.size());
+    for (const Mp3Frame& f : file.frames) {
+        EXPECT_EQ(f.layer, 3);
+        EXPECT_EQ(f.rate, rate);
+        EXPECT_EQ(f.mode, mode);
+    }
+    const DecodedMp3 d = DecodeMp3(path);
+    ASSERT_TRUE(d.ok);
+    if (file.frames.size() > 1 && file.encoderDelay >= 0) {
+        const size_t coded = (file.frames.size() - 1) * SamplesPerFrame(file.frames[0]);
+        EXPECT_EQ(d.frames(), coded - file.encoderDelay - file.encoderPadding);
+    }
+}
+
+TEST(EndToEnd, TwoStereoInputsJoinSampleExactly) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.bitrateIndex = 13;  // 192 kbit/s
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 1.0, 440.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 1.5 + 123.0 / 44100, 880.0));
+    const CConversionTask& task = j.AddTask({a, b});
+    EXPECT_EQ(task.outputRate, 44100u);
+    EXPECT_EQ(task.outputChannels, 2u);
+    EXPECT_EQ(task.needsConversion, 0);
+    const uint64_t total = task.totalSamples;
+    EXPECT_EQ(total, a.totalSamples + b.totalSamples);
+
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_TRUE(r.HasLine("Joining status: OK."));
+    EXPECT_EQ(r.done, 1);
+    EXPECT_TRUE(r.boxes.empty());
+    ASSERT_FALSE(r.progress.empty());
+    EXPECT_TRUE(r.progress.back().final);
+    EXPECT_FLOAT_EQ(r.progress.back().taskPercent, 100.0f);
+    EXPECT_FLOAT_EQ(r.progress.back().overallPercent, 100.0f);
+
+    const Mp3File file = ReadMp3File(j.output);
+    ASSERT_TRUE(file.ok);
+    for (const Mp3Frame& f : file.frames) {
+        EXPECT_EQ(f.version, 1);
+        EXPECT_EQ(f.kbps, 192);
+    }
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.rate, 44100);
+    EXPECT_EQ(d.channels, 2);
+    EXPECT_EQ(d.frames(), total / 2);
+    // In order and without a gap: the tone changes exactly where the first input ends.
+    const size_t seam = a.totalSamples / 2;
+    EXPECT_NEAR(EstimateFrequency(d, seam - 8000, 7900), 440.0, 8.0);
+    EXPECT_NEAR(EstimateFrequency(d, seam + 100, 7900), 880.0, 8.0);
+    EXPECT_NEAR(EstimateFrequency(d, seam + 100, 7900, 1), 1320.0, 12.0);
+}
+
+TEST(EndToEnd, MonoAndStereoAutomaticGiveStereoAt44100) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto a = Join::Measured(j.Tone("mono22.mp3", 22050, 1, 1.0, 500.0));
+    const auto b = Join::Measured(j.Tone("stereo44.mp3", 44100, 2, 1.0, 440.0));
+    const CConversionTask& task = j.AddTask({a, b});
+    EXPECT_EQ(task.outputRate, 44100u);
+    EXPECT_EQ(task.outputChannels, 2u);
+    EXPECT_EQ(task.needsConversion, 1);
+    EXPECT_EQ(task.totalSamples, a.totalSamples * 4 + b.totalSamples);
+    const uint64_t total = task.totalSamples;
+
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.channels, 2);
+    // Within one frame per converted input of the expected length.
+    EXPECT_NEAR(static_cast<double>(d.frames()), static_cast<double>(total / 2), 2.0 * 1152);
+    // The mono tone is on both channels, at its own pitch after the rate change.
+    EXPECT_NEAR(EstimateFrequency(d, 4000, 30000, 0), 500.0, 8.0);
+    EXPECT_NEAR(EstimateFrequency(d, 4000, 30000, 1), 500.0, 8.0);
+    EXPECT_NEAR(EstimateFrequency(d, 50000, 30000, 0), 440.0, 8.0);
+    EXPECT_NEAR(EstimateFrequency(d, 50000, 30000, 1), 660.0, 10.0);
+}
+
+TEST(EndToEnd, MonoModeWithStereoInputs) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.channelModeIndex = kChannelMono;
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.7, 440.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.6, 700.0));
+    const CConversionTask& task = j.AddTask({a, b});
+    EXPECT_EQ(task.outputChannels, 1u);
+    EXPECT_EQ(task.needsConversion, 1);
+    const uint64_t total = task.totalSamples;
+    EXPECT_EQ(total, (a.totalSamples + b.totalSamples) / 2);
+
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, 44100, 3);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.channels, 1);
+    EXPECT_NEAR(static_cast<double>(d.frames()), static_cast<double>(total), 2.0 * 1152);
+}
+
+TEST(EndToEnd, InputOfZeroSamples) {
+    REQUIRE_ENCODER_MODULE();
+    for (const bool convert : {false, true}) {
+        Join j;
+        const auto a = Join::Measured(j.Tone("a.mp3", convert ? 22050 : 44100, convert ? 1 : 2, 0.5, 440.0));
+        const auto empty = Join::Measured(j.Tone("empty.mp3", 44100, 2, 0.0, 440.0));
+        const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.5, 880.0));
+        EXPECT_EQ(empty.totalSamples, 0u);
+        const CConversionTask& task = j.AddTask({a, empty, b});
+        EXPECT_EQ(task.needsConversion, convert ? 1 : 0);
+        const uint64_t total = task.totalSamples;
+        const Reports r = j.Run();
+        EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+        EXPECT_EQ(r.done, 1) << convert;
+        ExpectWholeFile(j.output, 44100, 1);
+        const DecodedMp3 d = DecodeMp3(j.output);
+        ASSERT_TRUE(d.ok);
+        if (convert)
+            EXPECT_NEAR(static_cast<double>(d.frames()), static_cast<double>(total / 2), 2.0 * 1152);
+        else
+            EXPECT_EQ(d.frames(), total / 2);
+    }
+}
+
+// ---- faults -------------------------------------------------------------------------------
+
+// Inputs longer than a ring buffer holds, so a stage that stops reading would leave the
+// decoder waiting on a full buffer.
+std::vector<CFileToBeJoin> LongInputs(Join& j) {
+    return {Join::Measured(j.Tone("long1.mp3", 44100, 2, 8.0, 440.0)),
+            Join::Measured(j.Tone("long2.mp3", 44100, 2, 8.0, 550.0))};
+}
+
+void ExpectFailedRunWithLine(const Reports& r, const std::string& line) {
+    EXPECT_NE(std::find(r.errorLines.begin(), r.errorLines.end(), line), r.errorLines.end()) << line;
+    ASSERT_FALSE(r.lines.empty());
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
+    EXPECT_EQ(r.done, 0);
+}
+
+TEST(EndToEndFaults, MissingModuleEndsTheRunAtOnce) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto empty = j.dir / "empty-folder";
+    std::filesystem::create_directories(empty);
+    j.engine->encodeTask = [folder = empty.string()](JoinEngine& e, CConversionTask& t) {
+        return EncodeTaskWithModule(e, t, folder);
+    };
+    j.AddTask(LongInputs(j));
+    const Reports r = j.Run();
+    ExpectFailedRunWithLine(r, "Error loading lame_enc.so");
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0], "Error Loading Lame_enc.so");
+    EXPECT_FALSE(std::filesystem::exists(j.output));
+}
+
+TEST(EndToEndFaults, ModuleWithoutInitEntryPoint) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->encodeTask = [folder = StubModuleFolder(j.dir, "noinit")](JoinEngine& e, CConversionTask& t) {
+        return EncodeTaskWithModule(e, t, folder);
+    };
+    j.AddTask(LongInputs(j));
+    const Reports r = j.Run();
+    ExpectFailedRunWithLine(r, "Unable to get LAME interfaces");
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0], "Unable to Get LAME Interfaces");
+    EXPECT_FALSE(std::filesystem::exists(j.output));
+}
+
+TEST(EndToEndFaults, UnwritableOutputFolder) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto folder = j.dir / "locked";
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    // Root writes anywhere; a folder that does not exist fails for everyone.
+    j.output = (geteuid() == 0 ? j.dir / "missing" / "out.mp3" : folder / "out.mp3").string();
+    j.AddTask(LongInputs(j));
+    const Reports r = j.Run();
+    ExpectFailedRunWithLine(r, "Error creating file " + j.output);
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_FALSE(std::filesystem::exists(j.output));
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+}
+
+TEST(EndToEndFaults, FullDevice) {
+    REQUIRE_ENCODER_MODULE();
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    Join j;
+    j.output = "/dev/full";
+    j.AddTask({Join::Measured(j.Tone("a.mp3", 44100, 2, 1.0, 440.0))});
+    const Reports r = j.Run();
+    ExpectFailedRunWithLine(r, "Output file write error");
+    EXPECT_EQ(std::count(r.errorLines.begin(), r.errorLines.end(), "Output file write error"), 1);
+    EXPECT_TRUE(r.boxes.empty());
+}
+
+TEST(EndToEndFaults, UnreadableMiddleInputIsLoggedAndLeftOut) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
+    const auto gone = Join::Measured(j.Tone("gone.mp3", 44100, 2, 0.5, 300.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
+    std::filesystem::remove(gone.path);  // listed, then lost before the join
+    j.AddTask({a, gone, b});
+    const Reports r = j.Run();
+    ASSERT_EQ(r.errorLines.size(), 1u);
+    EXPECT_EQ(r.errorLines[0].rfind("Trouble with mpg123: ", 0), 0u) << r.errorLines[0];
+    EXPECT_TRUE(r.HasLine("Joining status: OK."));
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), (a.totalSamples + b.totalSamples) / 2);
+    EXPECT_NEAR(EstimateFrequency(d, a.totalSamples / 2 + 100, 20000), 880.0, 8.0);
+}
+
+TEST(EndToEndFaults, DamagedMiddleInputGivesNoAudioAndTheRestIsJoined) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
+    CFileToBeJoin bad = a;  // measured as a good file before it was overwritten
+    bad.path = j.Damaged("bad.mp3");
+    j.AddTask({a, bad, b});
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.HasLine("Joining status: OK."));
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), (a.totalSamples + b.totalSamples) / 2);
+    EXPECT_NEAR(EstimateFrequency(d, a.totalSamples / 2 + 100, 20000), 880.0, 8.0);
+}
+
+TEST(EndToEndFaults, UnreadableLastInputFailsTheTask) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
+    const auto gone = Join::Measured(j.Tone("gone.mp3", 44100, 2, 0.5, 300.0));
+    std::filesystem::remove(gone.path);
+    j.AddTask({a, b, gone});
+    const Reports r = j.Run();
+    ASSERT_EQ(r.errorLines.size(), 2u);
+    EXPECT_EQ(r.errorLines[0].rfind("Trouble with mpg123: ", 0), 0u) << r.errorLines[0];
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
+    EXPECT_EQ(r.done, 0);
+    // The failure stops the encoder at once; what it had encoded is closed as a whole file.
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_LE(d.frames(), (a.totalSamples + b.totalSamples) / 2);
+}
+
+// ---- cancel ---------------------------------------------------------------------------------
+
+TEST(EndToEndCancel, DuringEncoding) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const CConversionTask& task = j.AddTask(LongInputs(j));
+    const uint64_t total = task.totalSamples;
+    uint64_t atCancel = 0;
+    const Reports r = j.Run([&](JoinRunState& run) {
+        while (run.taskSamplesDone.load() < 44100 * 2 && run.running) std::this_thread::yield();
+        run.running = 0;
+    });
+    atCancel = j.engine->activeRun->taskSamplesDone.load();
+    ASSERT_FALSE(r.lines.empty());
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
+    EXPECT_EQ(r.done, 0);
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), atCancel / 2);
+    EXPECT_GT(d.frames(), 0u);
+    EXPECT_LT(d.frames(), total / 2);
+    EXPECT_NEAR(EstimateFrequency(d, 1000, 40000), 440.0, 8.0);
+}
+
+TEST(EndToEndCancel, DuringPausedConversion) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto a = Join::Measured(j.Tone("mono22.mp3", 22050, 1, 6.0, 500.0));
+    const auto b = Join::Measured(j.Tone("stereo44.mp3", 44100, 2, 2.0, 440.0));
+    const CConversionTask& task = j.AddTask({a, b});
+    ASSERT_EQ(task.needsConversion, 1);
+    j.engine->startDelayMs = 300;  // the pause is in place before any work starts
+    const Reports r = j.Run([&](JoinRunState& run) {
+        run.paused = 1;
+        // Wait until a conversion chain runs, give it time to fill its buffer, then cancel.
+        for (int i = 0; i < 5000; ++i) {
+            CConversionTask* current = j.engine->currentTask.load();
+            if (current && current->converting) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(run.taskSamplesDone.load(), 0u);
+        run.running = 0;
+    });
+    ASSERT_FALSE(r.lines.empty());
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
+    EXPECT_EQ(r.done, 0);
+    // Nothing was encoded, yet the file is a whole MP3 whose header says so.
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), 0u);
+}
+
+}  // namespace
