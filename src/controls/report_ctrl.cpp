@@ -833,6 +833,7 @@ void CReportCtrl::PaintHint() {
 
 void CReportCtrl::paintEvent(QPaintEvent* event) {
     QTreeView::paintEvent(event);
+    lastPaintedHint_ = -1;
     if (hints_ && GetItemCount() == 0) PaintHint();
 }
 
