@@ -85,12 +85,9 @@ int ConvertFile(JoinEngine& engine, CConversionTask& task) {
     running.precision = 32;
     running.length = SOX_IGNORE_LENGTH;
     running.mult = nullptr;
-    // The requested output of the middle effects and of the sink is the task's output format:
-    // libsox's "channels" effect takes its target count from this record, not from its option,
-    // so a record holding the input format would turn it into a no-op.
-    sox_signalinfo_t target = running;
-    target.rate = static_cast<double>(task.outputRate);
-    target.channels = task.outputChannels;
+    // The target record starts with the same content; the "channels" and "rate" effects take
+    // their target value from their option, and libsox fills in what each effect changes.
+    const sox_signalinfo_t target = running;
 
     sox_effects_chain_t* chain = sox_create_effects_chain(&encoding, &outEncoding);
     if (chain) {

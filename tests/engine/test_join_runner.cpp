@@ -251,9 +251,11 @@ TEST_F(RunnerTest, ClearingRunningDuringDecodingEndsEveryLoop) {
     const CFileToBeJoin longInput = MakeInput(dir, "long.mp3", longSpec);
     AddTask(*engine, MakeTask({longInput, a}, settings, Out("out.mp3")));
     // A held encoder: the decoder fills the buffer and waits for room.
-    engine->activeRun->paused = 1;
     auto job = StartJoinRun(engine);
     ASSERT_TRUE(job);
+    // Held before its first pass (the job thread starts work after its start delay; a run
+    // start clears the flag, so it is raised only now).
+    engine->activeRun->paused = 1;
     ASSERT_TRUE(WaitUntil([&] { return engine->decodedSamples.Free() == 0; }, 30000));
     engine->activeRun->running = 0;
     ASSERT_TRUE(job->Wait(20000));
