@@ -162,6 +162,12 @@ CFileTreeItem::~CFileTreeItem() {
     // Children go first so that each unregisters while the owner's map still knows it.
     qDeleteAll(takeChildren());
     owner_->Unregister(id_);
+    // Leave the view while this is still a whole item: the view moves its selection away
+    // and reports the change, and the report may look at the item it leaves.
+    if (QTreeWidgetItem* p = parent())
+        p->removeChild(this);
+    else if (QTreeWidget* w = treeWidget())
+        w->takeTopLevelItem(w->indexOfTopLevelItem(this));
 }
 
 void CFileTreeItem::setChildrenCount(int n) {
