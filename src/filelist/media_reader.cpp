@@ -1,5 +1,6 @@
 #include "filelist/media_reader.h"
 
+#include "engine/stream_info.h"
 #include "filelist/file_list_summary.h"
 
 #include <QFile>
@@ -65,19 +66,14 @@ QString Number(long long value) { return QString::number(value); }
 
 }  // namespace
 
-ReaderDecoder::ReaderDecoder(bool quiet) {
-    mpg123_init();  // a no-op on current libraries, kept for older ones
-    int error = MPG123_OK;
-    handle_ = mpg123_new(nullptr, &error);
-    if (handle_ && quiet) mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-}
+ReaderDecoder::ReaderDecoder(bool quiet) : handle_(NewStreamInfoHandle(quiet)) {}
 
 ReaderDecoder::~ReaderDecoder() {
     if (handle_) mpg123_delete(handle_);
 }
 
 QString DecoderTroubleMessage(const char* decoderText) {
-    return QStringLiteral("Trouble with mpg123: ") + QString::fromLocal8Bit(decoderText ? decoderText : "");
+    return QString::fromLocal8Bit(StreamTroubleMessage(decoderText).c_str());
 }
 
 void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer) {
@@ -105,29 +101,17 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
     FileItemInfo& info = row.info;
 
     // Stream step: format and length from the decoder's queries, nothing decoded.
-    long rate = 0;
-    int channels = 0;
-    int encoding = 0;
-    bool readable = false;
-    if (decoder_ && mpg123_open(decoder_, nativePath.constData()) == MPG123_OK &&
-        mpg123_getformat(decoder_, &rate, &channels, &encoding) == MPG123_OK) {
-        readable = true;
-        // A negative length is the library saying it has none to give: the length counts as
-        // unknown (0 samples) rather than wrapping to an absurd unsigned figure.
-        const off_t length = mpg123_length(decoder_);
-        const uint64_t frames = length > 0 ? static_cast<uint64_t>(length) : 0;
-        info.totalSamples = frames * static_cast<uint64_t>(channels > 0 ? channels : 0);
-        info.channels = channels;
-        info.sampleRate = static_cast<int32_t>(rate);
-        const double perSecond = static_cast<double>(rate) * channels;
-        info.duration = perSecond > 0 ? static_cast<double>(info.totalSamples) / perSecond : 0.0;
+    const StreamInfo stream = ReadStreamInfo(decoder_, nativePath.toStdString());
+    if (stream.readable) {
+        info.totalSamples = stream.totalSamples;
+        info.channels = static_cast<int32_t>(stream.channels);
+        info.sampleRate = static_cast<int32_t>(stream.sampleRate);
+        info.duration = stream.duration;
         writer.AddSeconds(info.duration);
-    }
-    if (!readable) {
+    } else {
         info.unreadable = 1;
-        writer.ReportUnreadable(DecoderTroubleMessage(decoder_ ? mpg123_strerror(decoder_) : "no decoder"));
+        writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
     }
-    if (decoder_) mpg123_close(decoder_);
 
     // Tag step, for unreadable files too.
     TagLib::MPEG::File file(nativePath.constData(), false, TagLib::AudioProperties::Average);
