@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -139,4 +141,31 @@ TEST(ApplicationProfile, RewritingAnEntryReplacesIt) {
         profile.WriteProfileBinary("FileList", "SortEx", QByteArray(8, 'b'));
     }
     EXPECT_EQ(ApplicationProfile::AtPath(file).GetProfileBinary("FileList", "SortEx").value_or(""), QByteArray(8, 'b'));
+}
+
+TEST(ApplicationProfile, TwoObjectsOnOneProfileSeeEachOthersWrites) {
+    // The main window and the progress dialog each hold a profile object for the same file.
+    TempDir tmp;
+    const QString file = Q(tmp / "shared.conf");
+    auto first = ApplicationProfile::AtPath(file);
+    auto second = ApplicationProfile::AtPath(file);
+    first.WriteProfileInt("Position", "", 2);
+    second.WriteProfileBinary("Position", "{B827E556-AD4D-480E-98F0-2BC7A581B10A}", QByteArray(44, 'p'));
+    EXPECT_EQ(second.GetProfileInt("Position", "", 0), 2);
+    EXPECT_EQ(first.GetProfileBinary("Position", "{B827E556-AD4D-480E-98F0-2BC7A581B10A}").value_or(""),
+              QByteArray(44, 'p'));
+    ASSERT_TRUE(first.Sync());
+    ASSERT_TRUE(second.Sync());
+    auto reread = ApplicationProfile::AtPath(file);
+    EXPECT_EQ(reread.GetProfileInt("Position", "", 0), 2);
+    EXPECT_EQ(reread.GetProfileBinary("Position", "{B827E556-AD4D-480E-98F0-2BC7A581B10A}")->size(), 44);
+}
+
+TEST(ApplicationProfile, UnwritableProfileReportsFailureOnSync) {
+    TempDir tmp;
+    // A file where the profile's folder should be: nothing can be written below it.
+    std::ofstream(tmp / "blocker") << "x";
+    auto profile = ApplicationProfile::AtPath(Q(tmp / "blocker" / "p.conf"));
+    profile.WriteProfileInt("FileList", "ShowLeftTree", 1);
+    EXPECT_FALSE(profile.Sync());
 }
