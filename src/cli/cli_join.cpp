@@ -408,6 +408,8 @@ int RunJoin(const std::vector<std::string>& args) {
     ::sigaction(SIGTERM, &oldTerm, nullptr);
 
     if (done && !cancelled) {
+        // The path written goes to stdout, so that a script learns the free name picked for
+        // the settings' output path.
         std::printf("%s\n", output.c_str());
         return kExitDone;
     }
