@@ -20,6 +20,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"join", velmora::cli::RunJoin, "join MP3 files into one MP3 file, in argument order"},
     {"settings", velmora::cli::RunSettings, "print the encoder summary and the settings as loaded"},
+    {"list", velmora::cli::RunList, "list MP3 files with the columns of the file list, then the summary"},
 };
 
 void PrintUsage(FILE* out) {

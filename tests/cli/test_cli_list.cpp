@@ -1,0 +1,161 @@
+// `velmora-cli list`: rows in load order with the eighteen cells, the summary line, and the
+// handling of unreadable files and bad arguments.
+#include <gtest/gtest.h>
+
+#include "cli/cli_list.h"
+#include "cli/cli_process.h"
+#include "support/mp3_fixtures.h"
+
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using velmora::testing::CliRun;
+using velmora::testing::RunCliProcess;
+using velmora::testing::TempDir;
+using velmora::testing::ToneSpec;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Cells(const std::string& line) {
+    std::vector<std::string> cells;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        cells.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    return cells;
+}
+
+void Tone(const fs::path& p, ToneSpec spec, const char* title = nullptr) {
+    fs::create_directories(p.parent_path());
+    ASSERT_TRUE(velmora::testing::MakeToneMp3(p, spec));
+    if (title) {
+        TagLib::MPEG::File f(p.c_str());
+        f.ID3v2Tag(true)->setTitle(TagLib::String(title, TagLib::String::UTF8));
+        f.ID3v2Tag(true)->setTrack(3);
+        f.ID3v2Tag(true)->setArtist("Tab\tand\nbreak");
+        ASSERT_TRUE(f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate));
+    }
+}
+
+}  // namespace
+
+TEST(CliList, FolderRowsWithAllCellsThenTheSummary) {
+    TempDir tmp;
+    const fs::path music = tmp.path() / "music";
+    Tone(music / "one.mp3", {.rate = 44100, .channels = 2, .seconds = 2.0, .kbps = 128, .infoTag = false}, "Caf\xc3\xa9");
+    Tone(music / "two.MP3", {.rate = 22050, .channels = 1, .seconds = 1.2, .kbps = 64, .infoTag = false});
+    std::ofstream(music / "notes.txt") << "not listed";
+    Tone(music / "sub" / "three.mp3", {.seconds = 0.5});
+
+    auto r = RunCliProcess(CliRun{{"list", music.string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;  // two rows (no subfolder), then the summary
+    std::map<std::string, std::vector<std::string>> rows;
+    for (size_t i = 0; i < 2; ++i) {
+        auto cells = Cells(lines[i]);
+        ASSERT_EQ(cells.size(), 18u) << lines[i];
+        rows[cells[0]] = cells;
+    }
+    const auto& one = rows.at("one.mp3");
+    EXPECT_EQ(one[1], music.string() + "/");
+    EXPECT_EQ(one[2], "MP3");
+    EXPECT_EQ(one[3], "ID3v2.4  ");
+    EXPECT_EQ(one[4], "Tab and break");  // tabs and line breaks of a tag cannot split the line
+    EXPECT_EQ(one[7], "3");
+    EXPECT_EQ(one[8], "Caf\xc3\xa9");
+    EXPECT_EQ(one[13].size(), 19u);
+    EXPECT_EQ(one[14], "00:00:02");
+    EXPECT_EQ(one[15], "44100 Hz");
+    EXPECT_EQ(one[16], "2 (Stereo)");
+    EXPECT_EQ(one[17], "128 kbps");
+    const auto& two = rows.at("two.MP3");
+    EXPECT_EQ(two[15], "22050 Hz");
+    EXPECT_EQ(two[16], "1 (Mono)");
+    EXPECT_EQ(two[14], "00:00:01");
+    const double mb = static_cast<double>(fs::file_size(music / "one.mp3") + fs::file_size(music / "two.MP3")) / 1048576.0;
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "2 file(s)   %.2f MB   00:00:03", mb);
+    EXPECT_EQ(lines[2], expected);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST(CliList, RecursiveAddsSubfoldersAfterTheFolderOwnFiles) {
+    TempDir tmp;
+    const fs::path music = tmp.path() / "m";
+    Tone(music / "a" / "deep.mp3", {.seconds = 0.3});
+    Tone(music / "top.mp3", {.seconds = 0.3});
+    Tone(music / "b" / "other.mp3", {.seconds = 0.3});
+    auto r = RunCliProcess(CliRun{{"list", "--recursive", music.string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(Cells(lines[0])[0], "top.mp3");
+    EXPECT_EQ(lines[3].rfind("3 file(s)   ", 0), 0u) << lines[3];
+}
+
+TEST(CliList, NamedFileWhateverItsExtensionAndUnreadableKeepsItsRow) {
+    TempDir tmp;
+    Tone(tmp.path() / "tone.bin", {.seconds = 1.0, .infoTag = false});
+    std::ofstream(tmp.path() / "fake.mp3") << std::string(4000, 'z');
+    auto r = RunCliProcess(CliRun{{"list", (tmp.path() / "tone.bin").string(), (tmp.path() / "fake.mp3").string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u);
+    auto bin = Cells(lines[0]);
+    EXPECT_EQ(bin[0], "tone.bin");
+    EXPECT_EQ(bin[2], "BIN");
+    EXPECT_EQ(bin[14], "00:00:01");  // the stream is read whatever the name
+    auto fake = Cells(lines[1]);
+    EXPECT_EQ(fake[0], "fake.mp3");
+    EXPECT_EQ(fake[12], "0.00");
+    EXPECT_EQ(fake[14], "");
+    EXPECT_EQ(fake[15], "");
+    EXPECT_NE(r.err.find((tmp.path() / "fake.mp3").string() + ": Trouble with mpg123: "), std::string::npos) << r.err;
+    EXPECT_EQ(lines[2].rfind("2 file(s)   ", 0), 0u);
+}
+
+TEST(CliList, EmptyFolderSaysNoFile) {
+    TempDir tmp;
+    fs::create_directories(tmp.path() / "empty");
+    auto r = RunCliProcess(CliRun{{"list", (tmp.path() / "empty").string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "No file\n");
+}
+
+TEST(CliList, BadArgumentsAndMissingPaths) {
+    TempDir tmp;
+    auto none = RunCliProcess(CliRun{{"list"}, tmp.path()});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("usage: velmora-cli list"), std::string::npos);
+    auto unknown = RunCliProcess(CliRun{{"list", "--fast", tmp.path().string()}, tmp.path()});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.out.empty());
+    auto missing = RunCliProcess(CliRun{{"list", (tmp.path() / "nothing.mp3").string()}, tmp.path()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "No file\n");
+    EXPECT_NE(missing.err.find("no such file or folder"), std::string::npos);
+    auto help = RunCliProcess(CliRun{{"list", "--help"}, tmp.path()});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--recursive"), std::string::npos);
+}
+
+TEST(CliList, TabSafeCell) {
+    EXPECT_EQ(velmora::cli::TabSafeCell("a\tb\r\nc"), "a b  c");
+    EXPECT_EQ(velmora::cli::TabSafeCell(""), "");
+}
