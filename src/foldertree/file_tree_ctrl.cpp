@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStandardPaths>
@@ -1039,6 +1040,17 @@ void CFileTreeCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && item && item == currentItem() && ChildrenCount(item) == 0)
         OpenItem(item);
     QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void CFileTreeCtrl::focusInEvent(QFocusEvent* event) {
+    // The view would make its first item current on focus; here focus alone selects
+    // nothing, or the owner would load the Desktop's files merely because the tree got focus.
+    const bool hadCurrent = currentItem() != nullptr;
+    {
+        FlagGuard g(ignoreSelection_);
+        QTreeWidget::focusInEvent(event);
+        if (!hadCurrent && currentItem()) setCurrentItem(nullptr);
+    }
 }
 
 void CFileTreeCtrl::contextMenuEvent(QContextMenuEvent* event) {

@@ -3,6 +3,8 @@
 
 #include "tree_fixture.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -140,15 +142,20 @@ TEST_F(NavigationTest, NetworkPathWorksOnceServersAreBelowTheNetworkItem) {
 TEST_F(NavigationTest, HistoryBackAndForward) {
     for (const char* n : {"A", "B", "C", "D"}) MakeDir(D(n));
     TestTree& t = Make();
+    t.resize(300, 500);
+    t.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
     auto item = [&](const char* n) { return t.FindChildByName(t.DesktopItem(), n); };
+    auto click = [&](const char* n) { QTest::mouseClick(t.viewport(), Qt::LeftButton, {}, t.visualItemRect(item(n)).center()); };
     ASSERT_EQ(t.currentItem(), nullptr);
     EXPECT_FALSE(t.CanGoBack());
     EXPECT_FALSE(t.GoBack());
     EXPECT_FALSE(t.GoForward());
 
-    t.setCurrentItem(item("A"));
-    t.setCurrentItem(item("B"));
-    t.setCurrentItem(item("C"));
+    click("A");
+    click("B");
+    click("C");
+    ASSERT_EQ(t.currentItem(), item("C"));
     EXPECT_EQ(Paths(t.BackItems()), QStringList({D("A"), D("B")}));
     EXPECT_TRUE(t.ForwardItems().isEmpty());
 
@@ -157,7 +164,7 @@ TEST_F(NavigationTest, HistoryBackAndForward) {
     EXPECT_EQ(Paths(t.BackItems()), QStringList({D("A")}));
     EXPECT_EQ(Paths(t.ForwardItems()), QStringList({D("C")}));
 
-    t.setCurrentItem(item("D"));
+    click("D");
     EXPECT_EQ(Paths(t.BackItems()), QStringList({D("A"), D("B")}));
     EXPECT_EQ(Paths(t.ForwardItems()), QStringList({D("C")})) << "a new selection leaves the forward list";
 
@@ -352,4 +359,22 @@ TEST_F(NavigationTest, SelectingAVanishedFolderTellsTheOwnerWithNothingToLoad) {
     EXPECT_GE(spy.count(), 1);
     EXPECT_FALSE(t.GetSelectedPath() == D("solo"));
     EXPECT_EQ(t.ChildrenCount(t.DesktopItem()), 1) << "the special items are still there";
+}
+
+TEST_F(NavigationTest, FocusAloneSelectsNothing) {
+    MakeDir(D("A"));
+    TestTree& t = Make();
+    QSignalSpy spy(&t, &CFileTreeCtrl::selectionChanged);
+    t.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
+    t.activateWindow();
+    t.setFocus(Qt::TabFocusReason);
+    QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(&t, &in);
+    EXPECT_EQ(t.currentItem(), nullptr);
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(t.BackCount(), 0);
+    // Keys still move from nothing to the first item, as the user asks.
+    QTest::keyClick(&t, Qt::Key_Down);
+    EXPECT_NE(t.currentItem(), nullptr);
 }
