@@ -27,7 +27,7 @@ bool FileExists(const std::string& path) {
 // next poll, and the encoder still closes a valid file) and waited for once more. One that
 // still has not ended is left to itself; it owns what it touches, and since the run is
 // stopped no later task resets or shares the ring buffers it may still use.
-void AwaitTaskWorker(JoinRunState& run, const std::atomic<std::shared_ptr<WorkerThread>>& slot,
+void AwaitTaskWorker(JoinRunState& run, const WorkerSlot& slot,
                      uint32_t waitMs) {
     if (WaitForWorker(slot, waitMs)) return;
     run.running = 0;

@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "engine/ring_buffer.h"
+#include "engine/worker_thread.h"
 #include "settings/app_settings.h"
 
 namespace velmora {
-
-class WorkerThread;
 
 // One machine word shared between engine threads: written by one side, polled by the other.
 // Stores are release, loads acquire. Copying takes a snapshot (task copies carry their flags).
@@ -90,9 +89,9 @@ struct JoinRunState {
     AtomicValue<uint32_t> taskStartTick;
     AtomicValue<int32_t> currentTaskIndex;
     std::vector<CConversionTask> tasks;  // filled before the run starts; not resized during it
-    std::atomic<std::shared_ptr<WorkerThread>> jobThread;
-    std::atomic<std::shared_ptr<WorkerThread>> encoderThread;
-    std::atomic<std::shared_ptr<WorkerThread>> conversionThread;
+    WorkerSlot jobThread;
+    WorkerSlot encoderThread;
+    WorkerSlot conversionThread;
 
     JoinRunState() = default;
     JoinRunState(const JoinRunState&) = delete;

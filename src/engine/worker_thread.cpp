@@ -35,7 +35,33 @@ void WorkerThread::WaitForever() const {
     while (!Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-bool WaitForWorker(const std::atomic<std::shared_ptr<WorkerThread>>& slot, uint32_t milliseconds) {
+WorkerSlot::~WorkerSlot() {
+    Node* n = kept_.load(std::memory_order_acquire);
+    while (n) {
+        Node* next = n->next;
+        delete n;
+        n = next;
+    }
+}
+
+std::shared_ptr<WorkerThread> WorkerSlot::load(std::memory_order order) const {
+    const Node* n = current_.load(order == std::memory_order_relaxed ? order : std::memory_order_acquire);
+    return n ? n->worker : nullptr;
+}
+
+void WorkerSlot::store(std::shared_ptr<WorkerThread> worker, std::memory_order order) {
+    if (!worker) {
+        current_.store(nullptr, std::memory_order_release);
+        return;
+    }
+    Node* n = new Node{std::move(worker), nullptr};
+    n->next = kept_.load(std::memory_order_relaxed);
+    while (!kept_.compare_exchange_weak(n->next, n, std::memory_order_release, std::memory_order_relaxed)) {
+    }
+    current_.store(n, order == std::memory_order_relaxed ? order : std::memory_order_release);
+}
+
+bool WaitForWorker(const WorkerSlot& slot, uint32_t milliseconds) {
     std::shared_ptr<WorkerThread> worker = slot.load(std::memory_order_acquire);
     return !worker || worker->Wait(milliseconds);
 }

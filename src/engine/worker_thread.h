@@ -30,7 +30,31 @@ private:
     std::atomic<bool> finished_{false};
 };
 
+// Where a run keeps the handle of one of its current worker threads. The job thread stores
+// while a cancelling thread loads, without a lock: every stored handle stays in a push-only
+// list until the slot is destroyed, so a loaded handle is never freed under its reader.
+// (std::atomic<std::shared_ptr> takes an internal lock and is not understood by the thread
+// sanitizer.) A slot holds one node per store: a few per join input.
+class WorkerSlot {
+public:
+    WorkerSlot() = default;
+    ~WorkerSlot();
+    WorkerSlot(const WorkerSlot&) = delete;
+    WorkerSlot& operator=(const WorkerSlot&) = delete;
+
+    std::shared_ptr<WorkerThread> load(std::memory_order order = std::memory_order_acquire) const;
+    void store(std::shared_ptr<WorkerThread> worker, std::memory_order order = std::memory_order_release);
+
+private:
+    struct Node {
+        std::shared_ptr<WorkerThread> worker;
+        Node* next = nullptr;
+    };
+    std::atomic<Node*> current_{nullptr};
+    std::atomic<Node*> kept_{nullptr};
+};
+
 // Waits for the thread in `slot` (if any) at most `milliseconds`; true when none is left running.
-bool WaitForWorker(const std::atomic<std::shared_ptr<WorkerThread>>& slot, uint32_t milliseconds);
+bool WaitForWorker(const WorkerSlot& slot, uint32_t milliseconds);
 
 }  // namespace velmora
