@@ -7,6 +7,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 using namespace velmora;
 using namespace velmora::testing;
 
@@ -342,4 +347,38 @@ TEST_F(PopulationTest, NoItemGivesNoPath) {
     EXPECT_EQ(CFileTreeCtrl::ReadAttributes(TestHome::Desktop() + "/f.txt") & AttrDirectory, 0u);
     EXPECT_NE(CFileTreeCtrl::ReadAttributes(TestHome::Desktop()) & AttrDirectory, 0u);
     EXPECT_NE(CFileTreeCtrl::ReadAttributes(MakeDir(TestHome::Desktop() + "/.h")) & AttrHidden, 0u);
+}
+
+namespace {
+// Sets the file system's compression flag where the file system keeps one; false elsewhere.
+bool MarkCompressed(const QString& path) {
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags |= FS_COMPR_FL;
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return ok && (CFileTreeCtrl::ReadAttributes(path) & AttrCompressed);
+}
+}  // namespace
+
+TEST_F(PopulationTest, CompressedFoldersArePaintedInTheCompressedColour) {
+    const QString packed = MakeDir(TestHome::Desktop() + "/packed");
+    MakeDir(TestHome::Desktop() + "/plain");
+    if (!MarkCompressed(packed)) GTEST_SKIP() << "this file system keeps no compression flag";
+    TestTree& t = Make();
+    EXPECT_TRUE(t.IsCompressed(packed));
+    EXPECT_FALSE(t.IsEncrypted(packed));
+    EXPECT_EQ(DesktopChild("packed")->foreground(0).color(), QColor(0, 0, 255));
+    EXPECT_EQ(DesktopChild("plain")->foreground(0).style(), Qt::NoBrush) << "plain folders keep the default colour";
+
+    t.SetCompressedColor(QColor(10, 20, 30), true);
+    t.Refresh();
+    EXPECT_EQ(DesktopChild("packed")->foreground(0).color(), QColor(10, 20, 30));
+    t.SetCompressedColor(QColor(10, 20, 30), false);
+    t.Refresh();
+    EXPECT_EQ(DesktopChild("packed")->foreground(0).style(), Qt::NoBrush);
 }
