@@ -382,3 +382,28 @@ TEST_F(PopulationTest, CompressedFoldersArePaintedInTheCompressedColour) {
     t.Refresh();
     EXPECT_EQ(DesktopChild("packed")->foreground(0).style(), Qt::NoBrush);
 }
+
+TEST_F(PopulationTest, DocumentsItemSortsBetweenProfileAndComputer) {
+    MakeDir(TestHome::Home() + "/Documents");
+    tree = std::make_unique<TestTree>(&drives, shares.get());
+    tree->SetShowDocuments(true);
+    tree->AttachSystemImageList();
+    ASSERT_NE(tree->DocumentsItem(), nullptr);
+    EXPECT_EQ(tree->ItemInfo(tree->DocumentsItem())->type, TreeItemKind::Documents);
+    const QStringList names = ChildNames(*tree, tree->DesktopItem());
+    ASSERT_GE(names.size(), 4);
+    EXPECT_EQ(names.mid(0, 4), QStringList({"home", tree->DocumentsItem()->text(0), "Computer", "Network"}));
+    EXPECT_EQ(tree->DocumentsPath(), TestHome::Home() + "/Documents");
+}
+
+TEST_F(PopulationTest, MissingDesktopFolderStillGivesTheSpecialItems) {
+    RemoveTree(TestHome::Desktop());
+    MakeDir(TestHome::Music() + "/Pop");
+    TestTree& t = Make();
+    ASSERT_NE(t.DesktopItem(), nullptr);
+    EXPECT_TRUE(t.DesktopPath().isEmpty());
+    EXPECT_EQ(ChildNames(t, t.DesktopItem()), QStringList({"home", "Computer", "Network"}));
+    QTreeWidgetItem* pop = t.SetSelectedPath(TestHome::Music() + "/Pop", false);
+    ASSERT_NE(pop, nullptr);
+    EXPECT_EQ(pop->parent()->parent(), t.ProfileItem());
+}
