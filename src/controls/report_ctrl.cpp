@@ -628,9 +628,12 @@ void CReportCtrl::SortRowRange(int first, int last, int column, bool ascending) 
     };
     prepare(column);
     for (size_t d = 1; d < sortList_.size(); ++d) prepare(sortList_[d].column);
+    sortRecords_.assign(static_cast<size_t>(GetItemCount()), nullptr);
+    for (int r = first; r <= last; ++r) sortRecords_[static_cast<size_t>(r)] = static_cast<const FileItemInfo*>(GetItemUserData(r));
 
     QuickSort(rows, 0, static_cast<int>(rows.size()) - 1, column, ascending);
     textKeys_.clear();
+    sortRecords_.clear();
 
     std::vector<int> order(rows.size());
     for (size_t k = 0; k < rows.size(); ++k) order[k] = rows[k] - first;
@@ -679,7 +682,7 @@ int CReportCtrl::CompareRows(int a, int b, int column, int depth) const {
     if (!ValidRow(a) || !ValidRow(b) || !ValidColumn(column)) return 0;
     static const FileItemInfo kNoRecord;
     auto record = [&](int row) -> const FileItemInfo& {
-        const void* data = GetItemUserData(row);
+        const void* data = static_cast<size_t>(row) < sortRecords_.size() ? sortRecords_[static_cast<size_t>(row)] : GetItemUserData(row);
         return data ? *static_cast<const FileItemInfo*>(data) : kNoRecord;
     };
     auto cmp = [](double x, double y) { return x < y ? -1 : (x > y ? 1 : 0); };

@@ -23,6 +23,7 @@ class QMenu;
 namespace velmora {
 
 class CReportCtrl;
+struct FileItemInfo;
 
 // Posted to the notification target after every SortRows.
 inline constexpr QEvent::Type UM_REPORT_SORTED = static_cast<QEvent::Type>(0xA711);
@@ -263,6 +264,7 @@ private:
     bool applyingOrder_ = false;
     mutable std::vector<std::vector<QByteArray>> textKeys_;  // per column, filled during a sort
     mutable QByteArray scratchKey_;
+    std::vector<const FileItemInfo*> sortRecords_;  // row records, filled during a sort
 };
 
 // Without a theme library there is nothing to apply: the window keeps its look (1).
