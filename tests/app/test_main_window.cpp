@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
@@ -513,4 +514,59 @@ TEST_F(MainWindowTest, BringToFrontRestoresAMinimisedWindow) {
     QTest::qWait(10);
     EXPECT_FALSE(dlg->windowState() & Qt::WindowMinimized);
     EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(MainWindowTest, BringToFrontRaisesTheDialogThatIsModalOverTheWindow) {
+    auto dlg = Open();
+    QDialog options(dlg.get());
+    options.setWindowTitle(QStringLiteral("Options"));
+    options.setModal(true);
+    options.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&options));
+    QApplication::setActiveWindow(dlg.get());
+    QTest::qWait(20);
+    ASSERT_EQ(QApplication::activeModalWidget(), &options);
+    dlg->BringToFront();
+    QTest::qWait(20);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&options));
+    EXPECT_EQ(QApplication::activeWindow(), &options);
+    options.close();
+}
+
+TEST_F(MainWindowTest, ClosingDuringALoadStillSavesEverything) {
+    auto dlg = Open();
+    QTest::keyClick(dlg.get(), Qt::Key_F9);
+    dlg->EnterBusyState();  // a load is running
+    ASSERT_TRUE(dlg->IsBusy());
+    dlg->close();
+    EXPECT_EQ(dlg->closeSequenceRuns(), 1);
+    EXPECT_EQ(exitCodes_, std::vector<int>{1});
+    EXPECT_TRUE(QFile::exists(env_.SettingsFile()));
+    ApplicationProfile profile;
+    EXPECT_EQ(profile.GetProfileBinary("FileList", "ShowLeftTree").value_or(QByteArray()), QByteArray(1, 0));
+    EXPECT_EQ(profile.GetProfileBinary("FileList", "Column").value_or(QByteArray()).size(), 18 * 8);
+    EXPECT_EQ(profile.GetProfileBinary("FileList", "SortEx").value_or(QByteArray()).size(), 8);
+    // The reader's handle stays for the load until the process ends.
+    EXPECT_NE(dlg->readerHandle(), nullptr);
+}
+
+TEST_F(MainWindowTest, ChangedSettingsShowInTheSummary) {
+    auto dlg = Open();
+    dlg->settings().frequencyIndex = 8;
+    dlg->settings().channelModeIndex = 2;
+    dlg->ShowEncoderSummary();
+    EXPECT_EQ(dlg->statusBar()->Text(2), "  MP3:  CBR 128 kbps; 44100 Hz; Stereo;");
+    EXPECT_EQ(dlg->statusBar()->TipText(2), "  MP3:  CBR 128 kbps; 44100 Hz; Stereo;");
+}
+
+TEST_F(MainWindowTest, StoredSettingsAreReadAtCreation) {
+    std::filesystem::create_directories(env_.config() / "Velmora");
+    {
+        QFile f(env_.SettingsFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[OUTPUT]\nName=Mix\n[MP3]\nLameBits=16\nFreq=1\nLameChannel=1\n");
+    }
+    auto dlg = Open();
+    EXPECT_EQ(dlg->settings().defaultFileName, "Mix");
+    EXPECT_EQ(dlg->statusBar()->Text(2), "  MP3:  CBR 320 kbps;  8000 Hz; Mono;");
 }
