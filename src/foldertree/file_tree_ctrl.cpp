@@ -678,8 +678,11 @@ void CFileTreeCtrl::OnItemCollapsed(QTreeWidgetItem* item) {
 
 void CFileTreeCtrl::SelectItem(HTREEITEM item) {
     if (!item) return;
+    // Selecting a folder that has vanished removes it, so the id is taken first.
+    CFileTreeItem* t = TreeItem(item);
+    const quint64 id = t ? t->id() : 0;
     setCurrentItem(item);
-    if (CFileTreeItem* t = TreeItem(item); t && Live(t->id())) scrollToItem(item);
+    if (id && Live(id) == item) scrollToItem(item);
 }
 
 QString CFileTreeCtrl::GetSelectedPath() const { return ItemToPath(currentItem()); }
@@ -805,9 +808,15 @@ QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expa
 
     // Each step keeps the item's id, so an item that vanished on the way is noticed.
     auto enter = [this](QTreeWidgetItem* item) { return ExpandItem(item); };
-    auto alive = [this](QTreeWidgetItem* item) {
+    auto idOf = [this](QTreeWidgetItem* item) -> quint64 {
         CFileTreeItem* t = TreeItem(item);
-        return t && Live(t->id()) == item;
+        return t ? t->id() : 0;
+    };
+    // Selects the item; false when the selection found it gone and removed it.
+    auto select = [&](QTreeWidgetItem* item) {
+        const quint64 id = idOf(item);
+        SelectItem(item);
+        return id && Live(id) == item;
     };
 
     QTreeWidgetItem* start = nullptr;
@@ -860,8 +869,7 @@ QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expa
     }
 
     if (parts.isEmpty()) {
-        SelectItem(start);
-        if (!alive(start)) return nullptr;
+        if (!select(start)) return nullptr;
         if (expand && start != DesktopItem()) enter(start);
         return start;
     }
@@ -871,8 +879,7 @@ QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expa
         // A component that cannot be found ends the walk: the selection stays on the last
         // folder reached, and the caller learns that the path was not found.
         if (!child) return nullptr;
-        SelectItem(child);
-        if (!alive(child)) return nullptr;
+        if (!select(child)) return nullptr;
         const bool last = i == parts.size() - 1;
         if (!last || expand) {
             if (!enter(child)) return nullptr;

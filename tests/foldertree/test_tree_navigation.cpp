@@ -378,3 +378,22 @@ TEST_F(NavigationTest, FocusAloneSelectsNothing) {
     QTest::keyClick(&t, Qt::Key_Down);
     EXPECT_NE(t.currentItem(), nullptr);
 }
+
+TEST_F(NavigationTest, FolderThatVanishedOnTheWayEndsTheWalk) {
+    MakeDir(TestHome::Music() + "/Rock/Live");
+    MakeDir(TestHome::Music() + "/Soul");
+    TestTree& t = Make();
+    ASSERT_NE(t.SetSelectedPath(TestHome::Music(), true), nullptr);
+    ASSERT_NE(t.FindChildByName(t.currentItem(), "Rock"), nullptr);
+    RemoveTree(TestHome::Music() + "/Rock");
+    EXPECT_EQ(t.SetSelectedPath(TestHome::Music() + "/Rock/Live", false), nullptr);
+    EXPECT_EQ(t.GetSelectedPath(), TestHome::Music() + "/Soul") << "the neighbour took the selection";
+    QTreeWidgetItem* music = t.FindChildByName(t.ProfileItem(), "Music");
+    EXPECT_EQ(ChildNames(t, music), QStringList({"Soul"}));
+
+    // The same when the walk ends on the vanished folder itself.
+    RemoveTree(TestHome::Music() + "/Soul");
+    EXPECT_EQ(t.SetSelectedPath(TestHome::Music() + "/Soul", true), nullptr);
+    EXPECT_EQ(music->childCount(), 0);
+    EXPECT_EQ(t.ChildrenCount(music), 0);
+}
