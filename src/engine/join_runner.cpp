@@ -86,7 +86,7 @@ int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
                 if (std::shared_ptr<WorkerThread> previous = run.conversionThread.load()) previous->WaitForever();
             }
             task->currentFile = input.path;
-            if (engine->sink) engine->sink->SetSource(input.path);
+            if (const std::shared_ptr<JoinSink> sink = engine->sink) sink->SetSource(input.path);
             task->currentRate = input.sampleRate;
             task->currentChannels = input.channels;
             task->fileDecoding = 1;
@@ -120,7 +120,9 @@ int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
 void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
     const std::shared_ptr<JoinRunState> runOwner = engine->activeRun;
     JoinRunState& run = *runOwner;
-    JoinSink* sink = engine->sink.get();
+    // Held for the whole job, so the receiver object outlives every call made on it here.
+    const std::shared_ptr<JoinSink> sinkOwner = engine->sink;
+    JoinSink* sink = sinkOwner.get();
     try {
         // Lets the dialog appear before work starts; a cancel meanwhile is seen within 10 ms.
         for (uint32_t slept = 0; slept < engine->startDelayMs && run.running; slept += 10)
