@@ -1,6 +1,8 @@
 // Rows of the report list: records, moves, state flags, numbers, colours.
 #include "report_test_util.h"
 
+#include "controls/report_summary.h"
+
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -242,4 +244,22 @@ TEST(ReportRows, RecolorStripesAndSortedColumnTint) {
     list.RecolorRows(false);
     EXPECT_EQ(list.GetCellBackColor(1, 7), qRgb(243, 245, 252));
     EXPECT_EQ(list.GetCellBackColor(2, 7), qRgb(255, 255, 255));
+}
+
+TEST(ReportRows, SelectionSummaryWalksTheSelectedRows) {
+    CReportCtrl list;
+    AddFileListColumns(list);
+    EXPECT_EQ(SelectionSummaryOf(list), "No file selected");
+    FileItemInfo first, second;
+    first.sizeMB = 1048576 / 1048576.0;
+    first.duration = 61.9;
+    second.sizeMB = 524288 / 1048576.0;
+    second.duration = 3600.5;
+    list.InsertItemEx(0, "one.mp3", &first);
+    list.InsertItemEx(1, "two.mp3", &second);
+    EXPECT_EQ(SelectionSummaryOf(list), "No file selected");
+    list.SetItemStateFlags(1, kStateSelected);
+    EXPECT_EQ(SelectionSummaryOf(list), "1 file(s) selected, 0.50 MB   01:00:00");
+    list.ApplyStateFlags(kStateAll, kStateSelected);
+    EXPECT_EQ(SelectionSummaryOf(list), "2 file(s) selected, 1.50 MB   01:01:02");
 }
