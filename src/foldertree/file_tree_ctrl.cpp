@@ -663,6 +663,20 @@ void CFileTreeCtrl::CollapseItem(HTREEITEM item, bool reset) {
 void CFileTreeCtrl::OnItemExpanded(QTreeWidgetItem* item) {
     if (internalCollapse_) return;
     FlagGuard g(internalCollapse_);
+    CFileTreeCtrlItemInfo* info = ItemInfo(item);
+    if (info && ChildrenCount(item) != 0 && item->childCount() == 0 && !IsSpecial(item) && !info->netResource &&
+        !info->path.isEmpty() && !QFileInfo::exists(info->path)) {
+        // The view is in the middle of its own key or mouse handling and still holds this
+        // item's index: the vanished folder is removed once that handling is over.
+        const quint64 id = TreeItem(item)->id();
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                if (QTreeWidgetItem* gone = Live(id)) RemoveVanished(gone);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     FillItem(item);
 }
 

@@ -4,6 +4,7 @@
 #include "tree_fixture.h"
 
 #include <QFile>
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -199,6 +200,7 @@ TEST_F(PopulationTest, VanishedParentOfTheSelectionIsRemovedOnExpansion) {
     t.setCurrentItem(gone);
     RemoveTree(TestHome::Desktop() + "/gone");
     t.expandItem(gone);  // the view's expansion of a folder that has gone
+    QCoreApplication::processEvents();  // it goes once the view's own handling is over
     EXPECT_EQ(DesktopChild("gone"), nullptr);
     EXPECT_NE(DesktopChild("stay"), nullptr);
     EXPECT_EQ(t.ChildrenCount(t.DesktopItem()), 1);
@@ -406,4 +408,58 @@ TEST_F(PopulationTest, MissingDesktopFolderStillGivesTheSpecialItems) {
     QTreeWidgetItem* pop = t.SetSelectedPath(TestHome::Music() + "/Pop", false);
     ASSERT_NE(pop, nullptr);
     EXPECT_EQ(pop->parent()->parent(), t.ProfileItem());
+}
+
+TEST_F(PopulationTest, RightKeyOnAFolderThatVanishedRemovesIt) {
+    MakeDir(TestHome::Desktop() + "/doomed/sub");
+    MakeDir(TestHome::Desktop() + "/other");
+    TestTree& t = Make();
+    t.resize(300, 400);
+    t.show();
+    t.setCurrentItem(DesktopChild("doomed"));
+    RemoveTree(TestHome::Desktop() + "/doomed");
+    QTest::keyClick(&t, Qt::Key_Right);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(DesktopChild("doomed"), nullptr);
+    ASSERT_NE(t.currentItem(), nullptr);
+    EXPECT_NE(t.GetSelectedPath(), TestHome::Desktop() + "/doomed");
+    // Clicking the expand button of a vanished folder does the same.
+    MakeDir(TestHome::Desktop() + "/again/sub");
+    t.Refresh();
+    QTreeWidgetItem* again = DesktopChild("again");
+    ASSERT_NE(again, nullptr);
+    RemoveTree(TestHome::Desktop() + "/again");
+    const QRect r = t.visualItemRect(again);
+    QTest::mouseClick(t.viewport(), Qt::LeftButton, {}, QPoint(r.left() - t.indentation() / 2, r.center().y()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(DesktopChild("again"), nullptr);
+    EXPECT_EQ(t.ChildrenCount(t.DesktopItem()), 1);
+}
+
+TEST_F(PopulationTest, ClickingOrArrowingOntoAVanishedFolderRemovesIt) {
+    MakeDir(TestHome::Desktop() + "/a1");
+    MakeDir(TestHome::Desktop() + "/b2");
+    MakeDir(TestHome::Desktop() + "/c3");
+    TestTree& t = Make();
+    t.resize(300, 400);
+    t.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
+    QTreeWidgetItem* a1 = DesktopChild("a1");
+    QTest::mouseClick(t.viewport(), Qt::LeftButton, {}, t.visualItemRect(a1).center());
+    ASSERT_EQ(t.currentItem(), a1);
+
+    RemoveTree(TestHome::Desktop() + "/b2");
+    QTest::keyClick(&t, Qt::Key_Down);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(DesktopChild("b2"), nullptr);
+    ASSERT_NE(t.currentItem(), nullptr);
+
+    QTreeWidgetItem* c3 = DesktopChild("c3");
+    ASSERT_NE(c3, nullptr);
+    t.setCurrentItem(a1);
+    RemoveTree(TestHome::Desktop() + "/c3");
+    QTest::mouseClick(t.viewport(), Qt::LeftButton, {}, t.visualItemRect(c3).center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(DesktopChild("c3"), nullptr);
+    EXPECT_NE(DesktopChild("a1"), nullptr);
 }
