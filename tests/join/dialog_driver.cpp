@@ -25,7 +25,7 @@ std::shared_ptr<BoxAnswer> AnswerNextMessageBox(QMessageBox::StandardButton butt
                 return;
             }
         }
-        if (started->elapsed() > timeoutMs) {
+        if (answer->abandon || started->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
         }

@@ -12,6 +12,7 @@ struct BoxAnswer {
     bool answered = false;
     QString text;
     QString title;
+    bool abandon = false;  // set to stop waiting for the box
 };
 
 // From now on, answers the next modal message box that appears by clicking `button`; the

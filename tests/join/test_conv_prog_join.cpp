@@ -1,0 +1,195 @@
+// The progress dialog over real joins of generated inputs: the engine, the encoder module and
+// the dialog's own sink, no stand-ins.
+#include "dialog_driver.h"
+#include "join_fixture.h"
+#include "join/conv_prog.h"
+#include "settings/application_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTime>
+#include <QTreeWidget>
+
+using namespace velmora;
+using namespace velmora::testing;
+
+namespace {
+
+struct RecordingTaskbar : TaskbarProgress {
+    std::vector<State> states;
+    std::vector<std::pair<uint64_t, uint64_t>> values;
+    void SetProgressState(State s) override { states.push_back(s); }
+    void SetProgressValue(uint64_t c, uint64_t t) override { values.emplace_back(c, t); }
+};
+
+struct RealJoinTest : ::testing::Test {
+    TempDir dir;
+    std::unique_ptr<ApplicationProfile> profile = std::make_unique<ApplicationProfile>(
+        ApplicationProfile::AtPath(QString::fromStdString((dir / "profile.conf").string())));
+    RecordingTaskbar taskbar;
+    std::unique_ptr<CConvProg> dlg;
+
+    void SetUp() override { taskbarProgress = &taskbar; }
+    void TearDown() override {
+        if (dlg) {
+            std::shared_ptr<JoinEngine> engine = dlg->engine();
+            dlg.reset();
+            EXPECT_TRUE(StopJoinWorkers(*engine->activeRun, 10000));
+        }
+        taskbarProgress = nullptr;
+    }
+
+    QStringList LogTexts() const {
+        QStringList out;
+        for (int i = 0; i < dlg->logList()->topLevelItemCount(); ++i) out << dlg->logList()->topLevelItem(i)->text(3);
+        return out;
+    }
+    bool Finished(int timeoutMs = 60000) {
+        return WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Finished Joining"); }, timeoutMs);
+    }
+};
+
+}  // namespace
+
+TEST_F(RealJoinTest, RunsToDoneWithNumberedTimedColouredLines) {
+    CConversionTask task;
+    const auto out = dir / "joined.mp3";
+    ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 3.0, 44100, 2, 440}, {dir / "b.bad.mp3", 2.0}, {dir / "c.mp3", 3.0, 44100, 2, 660}},
+                             out, task));
+    const uint64_t expectedSamples = (*task.files)[0].totalSamples + (*task.files)[2].totalSamples;
+    auto engine = MakeJoinEngine(task);
+    const int firstLine = CConvProg::logLinesAdded() + 1;
+
+    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
+    QElapsedTimer clock;
+    clock.start();
+    dlg->show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg->logList()->topLevelItemCount() > 0; }, 10000));
+    // The job thread waits 500 ms before its first line.
+    EXPECT_GE(clock.elapsed(), 450);
+    EXPECT_TRUE(WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Joining..."); }, 5000) ||
+                dlg->windowTitle() == QStringLiteral("Finished Joining"));
+    ASSERT_TRUE(Finished());
+
+    const QStringList lines = LogTexts();
+    ASSERT_GE(lines.size(), 5);
+    EXPECT_EQ(lines[0], QStringLiteral("Start a new joining task."));
+    EXPECT_EQ(lines[1], QStringLiteral("Destination: %1.").arg(QString::fromStdString(out.string())));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Joining status: OK.")));
+    EXPECT_EQ(lines.back(), QStringLiteral("Finished joining, all done ^_^"));
+    QTreeWidget* log = dlg->logList();
+    int errors = 0;
+    for (int i = 0; i < log->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = log->topLevelItem(i);
+        EXPECT_EQ(item->text(1), QString::asprintf("%03d ", firstLine + i));
+        const QTime t = QTime::fromString(item->text(2), QStringLiteral("HH:mm:ss"));
+        ASSERT_TRUE(t.isValid()) << item->text(2).toStdString();
+        EXPECT_LE(std::abs(t.secsTo(QTime::currentTime())), 120);
+        const int kind = item->data(0, Qt::UserRole).toInt();
+        if (kind == kMessageError) {
+            ++errors;
+            EXPECT_EQ(CConvProg::LogTextColour(kind), QColor(255, 0, 0));
+        }
+    }
+    EXPECT_GE(errors, 1);  // the bad input in the middle
+    EXPECT_EQ(dlg->text(CConvProg::kDoneValue), QStringLiteral("100.0%"));
+    EXPECT_EQ(dlg->progressBar()->value(), 100);
+    EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Open Dir"));
+    EXPECT_EQ(dlg->cancelButton()->text(), QStringLiteral("Finish"));
+    EXPECT_EQ(dlg->text(CConvProg::kDestinationValue), QString::fromStdString(out.string()));
+    EXPECT_EQ(dlg->text(CConvProg::kSourceValue), QString::fromStdString((dir / "c.mp3").string()));
+    EXPECT_NE(std::find(taskbar.states.begin(), taskbar.states.end(), TaskbarProgress::Error), taskbar.states.end());
+    EXPECT_EQ(taskbar.values.back(), (std::pair<uint64_t, uint64_t>(100, 100)));
+
+    // The output holds the two good inputs, in order.
+    const DecodedMp3 d = DecodeMp3(out);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.channels, 2);
+    EXPECT_NEAR(static_cast<double>(d.samples.size()), static_cast<double>(expectedSamples), 2 * 1152 * 2);
+    EXPECT_NEAR(EstimateFrequency(d, 44100 / 2, 44100), 440, 15);
+    EXPECT_NEAR(EstimateFrequency(d, 44100 * 4, 44100), 660, 15);
+
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);  // Finish
+    EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(RealJoinTest, PauseHoldsTheEncoderAndNoProgressArrives) {
+    CConversionTask task;
+    const auto out = dir / "paused.mp3";
+    ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 25.0}, {dir / "b.mp3", 25.0, 44100, 2, 660}}, out, task));
+    auto engine = MakeJoinEngine(task, 100);
+    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
+    dlg->show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > 0; }, 20000));
+    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
+    ASSERT_EQ(dlg->pauseButton()->text(), QStringLiteral("Resume"));
+    // Let a chunk in flight land, then watch.
+    WaitUntil([] { return false; }, 300);
+    const uint64_t samples = dlg->run().overallSamplesDone.load();
+    const int reports = CConvProg::progressMessagesHandled();
+    const QString shown = dlg->text(CConvProg::kDoneValue);
+    WaitUntil([] { return false; }, 800);
+    EXPECT_EQ(dlg->run().overallSamplesDone.load(), samples);
+    EXPECT_EQ(CConvProg::progressMessagesHandled(), reports);
+    EXPECT_EQ(dlg->text(CConvProg::kDoneValue), shown);
+    EXPECT_LT(samples, task.totalSamples);
+    EXPECT_EQ(taskbar.states.back(), TaskbarProgress::Paused);
+
+    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
+    EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Pause"));
+    ASSERT_TRUE(Finished());
+    const DecodedMp3 d = DecodeMp3(out);
+    ASSERT_TRUE(d.ok);
+    EXPECT_NEAR(static_cast<double>(d.samples.size()), static_cast<double>(task.totalSamples), 2 * 1152 * 2);
+}
+
+TEST_F(RealJoinTest, CancelAnsweredNoResumesUnpausedAndTheJoinCompletes) {
+    CConversionTask task;
+    const auto out = dir / "kept.mp3";
+    ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 12.0}, {dir / "b.mp3", 12.0}}, out, task));
+    auto engine = MakeJoinEngine(task, 100);
+    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
+    dlg->show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > 0; }, 20000));
+    auto answer = AnswerNextMessageBox(QMessageBox::No);
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(answer->answered);
+    EXPECT_EQ(dlg->run().paused.load(), 0);
+    EXPECT_TRUE(dlg->isVisible());
+    ASSERT_TRUE(Finished());
+    const DecodedMp3 d = DecodeMp3(out);
+    ASSERT_TRUE(d.ok);
+    EXPECT_NEAR(static_cast<double>(d.samples.size()), static_cast<double>(task.totalSamples), 2 * 1152 * 2);
+}
+
+TEST_F(RealJoinTest, CancelAnsweredYesClosesQuicklyAndLeavesAValidShorterMp3) {
+    CConversionTask task;
+    const auto out = dir / "short.mp3";
+    ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 25.0}, {dir / "b.mp3", 25.0, 44100, 2, 660}}, out, task));
+    auto engine = MakeJoinEngine(task, 100);
+    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
+    dlg->show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > task.totalSamples / 20; }, 20000));
+    ASSERT_TRUE(dlg->run().running.load());
+    auto answer = AnswerNextMessageBox(QMessageBox::Yes);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);  // returns once the dialog is closed
+    ASSERT_TRUE(answer->answered);
+    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Aborting, Please Wait..."));
+    EXPECT_TRUE(StopJoinWorkers(dlg->run(), 5000));
+
+    const DecodedMp3 d = DecodeMp3(out);
+    ASSERT_TRUE(d.ok);
+    EXPECT_GT(d.samples.size(), 0u);
+    EXPECT_LT(d.samples.size(), task.totalSamples);
+    EXPECT_NEAR(EstimateFrequency(d, 1000, 22050), 440, 15);
+}
