@@ -462,4 +462,13 @@ TEST_F(PopulationTest, ClickingOrArrowingOntoAVanishedFolderRemovesIt) {
     QCoreApplication::processEvents();
     EXPECT_EQ(DesktopChild("c3"), nullptr);
     EXPECT_NE(DesktopChild("a1"), nullptr);
+
+    // Typing the start of a name selects by name: the same for a folder that went.
+    MakeDir(TestHome::Desktop() + "/zulu");
+    t.Refresh();
+    t.setCurrentItem(DesktopChild("a1"));
+    RemoveTree(TestHome::Desktop() + "/zulu");
+    QTest::keyClick(&t, Qt::Key_Z);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(DesktopChild("zulu"), nullptr);
 }
