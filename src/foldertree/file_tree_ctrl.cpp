@@ -328,7 +328,7 @@ bool CFileTreeCtrl::IsSpecial(HTREEITEM item) const {
 }
 
 bool CFileTreeCtrl::MatchesMask(const QByteArray& name, const QByteArray& mask) const {
-    // "*.*" means every file, dotted or not, as it always has on the desktop this comes from.
+    // "*.*" means every file, with or without a dot in its name, as users of masks expect.
     if (mask == "*.*" || mask == "*") return true;
     return fnmatch(mask.constData(), name.constData(), FNM_CASEFOLD) == 0;
 }
@@ -884,7 +884,7 @@ QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expa
 
     if (parts.isEmpty()) {
         if (!select(start)) return nullptr;
-        if (expand && start != DesktopItem()) enter(start);
+        if (expand) enter(start);
         return start;
     }
     QTreeWidgetItem* cur = start;
