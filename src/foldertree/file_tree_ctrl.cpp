@@ -945,7 +945,9 @@ void CFileTreeCtrl::Refresh() {
     }
 
     if (selected.id) {
-        // Special items come back as themselves; everything else by its path.
+        // Special items come back as themselves; everything else by its path. The walk back
+        // is no navigation of the user's, so it leaves the history as it was.
+        FlagGuard nav(navigating_);
         QTreeWidgetItem* again = nullptr;
         switch (selected.kind) {
         case TreeItemKind::Desktop: again = DesktopItem(); break;

@@ -215,8 +215,10 @@ TEST_F(NavigationTest, RefreshKeepsTheSelectedPathAndItsExpansion) {
     ASSERT_NE(rock, nullptr);
     ASSERT_TRUE(rock->isExpanded());
     MakeDir(TestHome::Music() + "/Rock/New");
+    const int back = t.BackCount();
     t.Refresh();
     EXPECT_EQ(t.GetSelectedPath(), TestHome::Music() + "/Rock");
+    EXPECT_EQ(t.BackCount(), back) << "refreshing is no step in the history";
     QTreeWidgetItem* again = t.currentItem();
     EXPECT_TRUE(again->isExpanded());
     EXPECT_EQ(ChildNames(t, again), QStringList({"Live", "New"}));
