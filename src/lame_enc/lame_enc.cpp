@@ -10,6 +10,7 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -27,10 +28,22 @@ struct Stream {
     lame_global_flags* gf = nullptr;  // null once the stream is closed
     uint32_t channels = 0;
     uint32_t framesPerChunk = 0;
-    uint32_t outputBufferSize = 0;
+    uint32_t outputBufferSize = 0;  // what the caller provides
+    uint32_t lameBufferSize = 0;    // what libmp3lame may fill of it
     bool wantTag = false;
     bool flushed = false;
     std::vector<uint8_t> tag;  // the final Info frame, taken when the stream closes
+
+    // libmp3lame leaves the Info frame out when the stream's own frames are too small to hold
+    // it (low bit rates). The module then writes one of its own, at a bit rate large enough,
+    // so every output still carries its length and its encoder delay and padding.
+    bool lameWritesTag = false;
+    bool firstOutputSeen = false;
+    bool ownTag = false;
+    uint8_t ownHeader[4] = {};     // header of the module's Info frame
+    uint32_t ownFrameSize = 0;
+    uint64_t audioBytes = 0;       // bytes after the Info frame
+    uint16_t audioCrc = 0;
 
     ~Stream() {
         if (gf) lame_close(gf);
@@ -42,6 +55,8 @@ struct Stream {
 constexpr size_t kMaxOpenStreams = 64;
 // Closed streams still waiting for their header call; older ones are forgotten.
 constexpr size_t kMaxClosedStreams = 16;
+// Larger than any MPEG audio frame.
+constexpr uint32_t kMaxFrameBytes = 2880;
 
 struct Registry {
     std::mutex mutex;
@@ -109,7 +124,145 @@ BE_ERR WriteTagFrame(const char* path, const std::vector<uint8_t>& tag) {
     return result;
 }
 
-std::vector<uint8_t> TakeTag(lame_global_flags* gf) {
+
+// CRC-16 as the LAME extension of the Info frame uses it (polynomial 0x8005, reflected).
+uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+void PutBigEndian32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+struct FrameShape {
+    int version = 0;    // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5 (the header's bits)
+    int rate = 0;
+    bool mono = false;
+    size_t sideInfo = 0;
+};
+
+bool ShapeOf(const uint8_t* h, FrameShape& f) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    f.version = (h[1] >> 3) & 3;
+    const int si = (h[2] >> 2) & 3;
+    if (f.version == 1 || si == 3) return false;
+    static const int rates[] = {44100, 48000, 32000};
+    f.rate = rates[si] / (f.version == 3 ? 1 : f.version == 2 ? 2 : 4);
+    f.mono = (h[3] >> 6) == 3;
+    f.sideInfo = f.version == 3 ? (f.mono ? 17 : 32) : (f.mono ? 9 : 17);
+    return true;
+}
+
+// The Info frame's contents: "Info", four fields, then the LAME extension.
+constexpr size_t kInfoBodySize = 120;
+constexpr size_t kLameExtensionSize = 36;
+
+// libmp3lame's own rule: it writes the Info frame at the stream's bit rate, and only when
+// that frame holds the side information and the whole Info contents.
+bool LameWritesTag(lame_global_flags* gf) {
+    const bool mpeg1 = lame_get_version(gf) == 1;
+    const bool mono = lame_get_num_channels(gf) == 1 || lame_get_mode(gf) == MONO;
+    const size_t sideInfo = 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17)) + (lame_get_error_protection(gf) ? 2 : 0);
+    const int rate = lame_get_out_samplerate(gf);
+    if (rate <= 0) return false;
+    const size_t frame = static_cast<size_t>((mpeg1 ? 144000 : 72000) * lame_get_brate(gf) / rate);
+    return frame >= sideInfo + kInfoBodySize + kLameExtensionSize && frame <= kMaxFrameBytes;
+}
+
+// Picks the smallest bit rate of the stream's MPEG version whose frame holds the Info frame,
+// and makes the header for it from the stream's first frame header. False when none fits.
+bool PlanOwnTag(Stream& s, const uint8_t* firstHeader) {
+    FrameShape f;
+    if (!ShapeOf(firstHeader, f)) return false;
+    const size_t need = 4 + f.sideInfo + kInfoBodySize + kLameExtensionSize;
+    static const int kbps1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int kbps2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    for (int index = 1; index <= 14; ++index) {
+        const int kbps = f.version == 3 ? kbps1[index] : kbps2[index];
+        const size_t size = static_cast<size_t>((f.version == 3 ? 144 : 72) * kbps * 1000 / f.rate);
+        if (size >= need) {
+            s.ownHeader[0] = 0xFF;
+            s.ownHeader[1] = static_cast<uint8_t>(firstHeader[1] | 0x01);  // no CRC
+            s.ownHeader[2] = static_cast<uint8_t>((index << 4) | (firstHeader[2] & 0x0C));  // no padding
+            s.ownHeader[3] = firstHeader[3];
+            s.ownFrameSize = static_cast<uint32_t>(size);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Called with every piece of output before it goes to the caller. The first piece decides
+// whether libmp3lame writes the Info frame; when it does not, the module's placeholder frame
+// goes in front of the audio (the caller's buffer has room for it).
+void NoteOutput(Stream& s, uint8_t* output, uint32_t& bytes) {
+    if (bytes == 0) return;
+    if (!s.firstOutputSeen) {
+        s.firstOutputSeen = true;
+        if (s.wantTag && !s.lameWritesTag && bytes >= 4 && PlanOwnTag(s, output)) {
+            s.ownTag = true;
+            std::memmove(output + s.ownFrameSize, output, bytes);
+            std::memset(output, 0, s.ownFrameSize);
+            std::memcpy(output, s.ownHeader, 4);
+            s.audioBytes += bytes;
+            s.audioCrc = Crc16(s.audioCrc, output + s.ownFrameSize, bytes);
+            bytes += s.ownFrameSize;
+            return;
+        }
+    }
+    if (s.ownTag) {
+        s.audioBytes += bytes;
+        s.audioCrc = Crc16(s.audioCrc, output, bytes);
+    }
+}
+
+// The module's own Info frame, filled in once the stream has been flushed.
+std::vector<uint8_t> MakeOwnTag(const Stream& s) {
+    std::vector<uint8_t> frame(s.ownFrameSize, 0);
+    std::memcpy(frame.data(), s.ownHeader, 4);
+    FrameShape f;
+    ShapeOf(s.ownHeader, f);
+    uint8_t* t = frame.data() + 4 + f.sideInfo;
+    const uint32_t frames = static_cast<uint32_t>(lame_get_frameNum(s.gf));
+    const uint64_t total = s.audioBytes + s.ownFrameSize;
+    std::memcpy(t, "Info", 4);
+    PutBigEndian32(t + 4, 0x0F);  // frames, bytes, table of contents, quality
+    PutBigEndian32(t + 8, frames);
+    PutBigEndian32(t + 12, static_cast<uint32_t>(total));
+    for (int i = 0; i < 100; ++i) t[16 + i] = static_cast<uint8_t>(i * 256 / 100);  // constant bit rate
+    PutBigEndian32(t + 116, static_cast<uint32_t>(100 - 10 * lame_get_quality(s.gf)));
+    uint8_t* x = t + kInfoBodySize;
+    char version[10] = {};
+    std::snprintf(version, sizeof version, "LAME%s", get_lame_short_version());
+    std::memcpy(x, version, 9);
+    x[9] = 0x01;  // revision 0, constant bit rate
+    x[10] = static_cast<uint8_t>(std::min(255, lame_get_lowpassfreq(s.gf) / 100));
+    x[20] = static_cast<uint8_t>(std::min(255, lame_get_brate(s.gf)));
+    const int delay = std::clamp(lame_get_encoder_delay(s.gf), 0, 4095);
+    const int padding = std::clamp(lame_get_encoder_padding(s.gf), 0, 4095);
+    x[21] = static_cast<uint8_t>(delay >> 4);
+    x[22] = static_cast<uint8_t>(((delay & 0x0F) << 4) | (padding >> 8));
+    x[23] = static_cast<uint8_t>(padding & 0xFF);
+    PutBigEndian32(x + 28, static_cast<uint32_t>(total));
+    x[32] = static_cast<uint8_t>(s.audioCrc >> 8);
+    x[33] = static_cast<uint8_t>(s.audioCrc & 0xFF);
+    const size_t covered = static_cast<size_t>(x + 34 - frame.data());
+    const uint16_t crc = Crc16(0, frame.data(), covered);
+    x[34] = static_cast<uint8_t>(crc >> 8);
+    x[35] = static_cast<uint8_t>(crc & 0xFF);
+    return frame;
+}
+
+std::vector<uint8_t> TakeTag(const Stream& s) {
+    if (s.ownTag) return MakeOwnTag(s);
+    lame_global_flags* gf = s.gf;
     std::vector<uint8_t> tag(2880);  // larger than any MPEG audio frame
     size_t n = lame_get_lametag_frame(gf, tag.data(), tag.size());
     if (n > tag.size()) {
@@ -193,9 +346,12 @@ __attribute__((visibility("default"))) BE_ERR beInitStream(
     if (BE_ERR e = Configure(s->gf, *config); e != BE_ERR_SUCCESSFUL) return e;
     s->channels = static_cast<uint32_t>(lame_get_num_channels(s->gf));
     s->framesPerChunk = static_cast<uint32_t>(lame_get_framesize(s->gf));
-    // libmp3lame's own worst case for one call: 1.25 bytes per frame plus 7200.
-    s->outputBufferSize = s->framesPerChunk * 5 / 4 + 7200;
+    // libmp3lame's own worst case for one call (1.25 bytes per frame plus 7200), and room for
+    // an Info frame of the module's own in front of the first output.
+    s->lameBufferSize = s->framesPerChunk * 5 / 4 + 7200;
+    s->outputBufferSize = s->lameBufferSize + kMaxFrameBytes;
     s->wantTag = config->LHV1.bWriteVBRHeader != 0;
+    s->lameWritesTag = s->wantTag && config->LHV1.bEnableVBR == 0 ? LameWritesTag(s->gf) : s->wantTag;
 
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
@@ -220,10 +376,12 @@ __attribute__((visibility("default"))) BE_ERR beEncodeChunkFloatS16NI(HBE_STREAM
     // The output buffer is outputBufferSize bytes; a call of more than one chunk may need more.
     if (frames > s->framesPerChunk) return BE_ERR_BUFFER_TOO_SMALL;
     const int n = lame_encode_buffer_float(s->gf, left, s->channels == 2 ? right : left, static_cast<int>(frames),
-                                           output, static_cast<int>(s->outputBufferSize));
+                                           output, static_cast<int>(s->lameBufferSize));
     if (n == -1) return BE_ERR_BUFFER_TOO_SMALL;
     if (n < 0) return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    *outputBytes = static_cast<uint32_t>(n);
+    uint32_t bytes = static_cast<uint32_t>(n);
+    NoteOutput(*s, output, bytes);
+    *outputBytes = bytes;
     return BE_ERR_SUCCESSFUL;
 }
 
@@ -233,11 +391,13 @@ __attribute__((visibility("default"))) BE_ERR beDeinitStream(HBE_STREAM stream, 
     if (!s || s->flushed) return BE_ERR_INVALID_HANDLE;
     if (!outputBytes || !output) return BE_ERR_INVALID_FORMAT_PARAMETERS;
     *outputBytes = 0;
-    const int n = lame_encode_flush(s->gf, output, static_cast<int>(s->outputBufferSize));
+    const int n = lame_encode_flush(s->gf, output, static_cast<int>(s->lameBufferSize));
     s->flushed = true;
     if (n == -1) return BE_ERR_BUFFER_TOO_SMALL;
     if (n < 0) return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    *outputBytes = static_cast<uint32_t>(n);
+    uint32_t bytes = static_cast<uint32_t>(n);
+    NoteOutput(*s, output, bytes);
+    *outputBytes = bytes;
     return BE_ERR_SUCCESSFUL;
 }
 
@@ -251,7 +411,7 @@ __attribute__((visibility("default"))) BE_ERR beCloseStream(HBE_STREAM stream) {
         s = std::move(it->second);
         r.open.erase(it);
     }
-    if (s->wantTag) s->tag = TakeTag(s->gf);
+    if (s->wantTag) s->tag = TakeTag(*s);
     lame_close(s->gf);
     s->gf = nullptr;
     if (!s->wantTag) return BE_ERR_SUCCESSFUL;
@@ -290,7 +450,7 @@ __attribute__((visibility("default"))) BE_ERR beWriteInfoTag(HBE_STREAM stream, 
             s = std::move(it->second);
             r.open.erase(it);
         }
-        if (s->wantTag) s->tag = TakeTag(s->gf);
+        if (s->wantTag) s->tag = TakeTag(*s);
     }
     return WriteTagFrame(path, s->tag);
 }

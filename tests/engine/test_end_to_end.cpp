@@ -149,6 +149,22 @@ TEST(EndToEnd, TwoStereoInputsJoinSampleExactly) {
     EXPECT_NEAR(EstimateFrequency(d, seam + 100, 7900, 1), 1320.0, 12.0);
 }
 
+TEST(EndToEnd, LowBitRateOutputKeepsItsInfoHeaderAndLength) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.bitrateIndex = 0;  // 8 kbit/s: MPEG-1 frames too small for the header
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.6, 440.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.5, 880.0));
+    const uint64_t total = j.AddTask({a, b}).totalSamples;
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), total / 2);
+}
+
 TEST(EndToEnd, MonoAndStereoAutomaticGiveStereoAt44100) {
     REQUIRE_ENCODER_MODULE();
     Join j;

@@ -36,7 +36,18 @@ struct Mp3File {
     uint32_t infoBytes = 0;      // bytes of the whole stream, header frame included
     int encoderDelay = -1;       // from the LAME extension
     int encoderPadding = -1;
+    bool lameTagCrcOk = false;   // the LAME extension's own checksum matches its frame
 };
+
+// CRC-16 with the reflected polynomial 0x8005, as the LAME extension stores it.
+inline uint16_t LameCrc16(const uint8_t* data, size_t n) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
 
 inline bool ParseFrameHeader(const uint8_t* p, size_t avail, Mp3Frame& f) {
     if (avail < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
@@ -98,10 +109,13 @@ inline Mp3File ReadMp3File(const std::filesystem::path& path) {
                 if (flags & 4) k += 100;
                 if (flags & 8) k += 4;
                 // LAME extension: 9-byte version, then at +21 the 24-bit delay/padding pair.
-                if (at + k + 24 <= f.offset + f.length && std::memcmp(t + k, "LAME", 4) == 0) {
+                if (at + k + 36 <= f.offset + f.length && std::memcmp(t + k, "LAME", 4) == 0) {
                     const uint8_t* d = t + k + 21;
                     m.encoderDelay = (d[0] << 4) | (d[1] >> 4);
                     m.encoderPadding = ((d[1] & 0x0F) << 8) | d[2];
+                    const uint8_t* crcAt = t + k + 34;
+                    const size_t covered = static_cast<size_t>(crcAt - (m.bytes.data() + f.offset));
+                    m.lameTagCrcOk = LameCrc16(m.bytes.data() + f.offset, covered) == ((crcAt[0] << 8) | crcAt[1]);
                 }
             }
         }

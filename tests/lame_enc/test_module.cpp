@@ -124,6 +124,7 @@ TEST_F(ModuleTest, StereoCbrRoundTripIsSampleExact) {
         EXPECT_FALSE(f.crc);
     }
     ASSERT_GE(file.encoderDelay, 0);
+    EXPECT_TRUE(file.lameTagCrcOk);
     EXPECT_EQ((file.frames.size() - 1) * 1152 - file.encoderDelay - file.encoderPadding, frames);
 
     const DecodedMp3 d = DecodeMp3(path);
@@ -172,6 +173,42 @@ TEST_F(ModuleTest, EveryModeReachesTheFrameHeader) {
         for (const Mp3Frame& f : file.frames) {
             EXPECT_EQ(f.mode, c.bits) << c.mode;
             EXPECT_EQ(f.kbps, 192) << c.mode;
+        }
+    }
+}
+
+TEST_F(ModuleTest, EveryTableBitRateAtEveryRateGivesAPlayableFile) {
+    // Not every pair exists in MPEG audio (8 kbit/s at 44.1 kHz, 320 kbit/s at 8 kHz): the
+    // module then takes the nearest rate the MPEG version has, and never refuses the join.
+    const uint32_t rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    const uint32_t kbps[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    for (uint32_t rate : rates) {
+        for (uint32_t k : kbps) {
+            const auto path = dir / ("r" + std::to_string(rate) + "k" + std::to_string(k) + ".mp3");
+            const auto r = EncodeTone(m, path, MakeConfig(rate, BE_MP3_MODE_JSTEREO, k), rate / 10, 300.0);
+            ASSERT_EQ(r.initCode, BE_ERR_SUCCESSFUL) << rate << " " << k;
+            ASSERT_TRUE(r.allCallsOk) << rate << " " << k;
+            const Mp3File file = ReadMp3File(path);
+            ASSERT_TRUE(file.ok) << rate << " " << k;
+            ASSERT_GT(file.frames.size(), 1u);
+            EXPECT_EQ(file.frames.back().rate, static_cast<int>(rate));
+            // Low rates get an Info frame of a larger bit rate than the audio; it still counts
+            // the frames and bytes, and carries the encoder delay and padding.
+            ASSERT_TRUE(file.hasInfo) << rate << " " << k;
+            EXPECT_EQ(file.infoId, "Info");
+            EXPECT_EQ(file.infoFrames, file.frames.size() - 1) << rate << " " << k;
+            EXPECT_EQ(file.infoBytes, file.bytes.size()) << rate << " " << k;
+            ASSERT_GE(file.encoderDelay, 0);
+            EXPECT_TRUE(file.lameTagCrcOk) << rate << " " << k;
+            EXPECT_EQ((file.frames.size() - 1) * SamplesPerFrame(file.frames[1]) - file.encoderDelay -
+                          file.encoderPadding,
+                      rate / 10)
+                << rate << " " << k;
+            for (size_t i = 2; i < file.frames.size(); ++i) EXPECT_EQ(file.frames[i].kbps, file.frames[1].kbps);
+            const DecodedMp3 d = DecodeMp3(path);
+            ASSERT_TRUE(d.ok);
+            EXPECT_EQ(d.frames(), rate / 10) << rate << " " << k;
+            std::filesystem::remove(path);
         }
     }
 }
