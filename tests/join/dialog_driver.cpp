@@ -13,6 +13,11 @@ std::shared_ptr<BoxAnswer> AnswerNextMessageBox(QMessageBox::StandardButton butt
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
     QObject::connect(timer, &QTimer::timeout, timer, [timer, answer, button, started, timeoutMs] {
+        if (answer->abandon) {
+            timer->stop();
+            timer->deleteLater();
+            return;
+        }
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box && box->isVisible()) {
             if (QAbstractButton* b = box->button(button)) {
@@ -25,7 +30,7 @@ std::shared_ptr<BoxAnswer> AnswerNextMessageBox(QMessageBox::StandardButton butt
                 return;
             }
         }
-        if (answer->abandon || started->elapsed() > timeoutMs) {
+        if (started->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
         }
