@@ -1008,8 +1008,8 @@ int ApplyWindowTheme(QWidget*, const char*, const char*, const char*) { return 1
 bool CReportCtrl::PreTranslateKey(QKeyEvent* event, bool dryRun) {
     const int key = event->key();
     if (!IsEditOpen()) {
-        // Space never reaches the list.
-        return key == Qt::Key_Space && event->modifiers() == Qt::NoModifier;
+        // Space never reaches the list, whatever modifier is held.
+        return key == Qt::Key_Space;
     }
     const int row = editCell_.row;
     const int column = editCell_.column;
