@@ -472,9 +472,14 @@ TEST(EncoderControl, ProgressWhileFedSlowly) {
     EncoderRun r(44100, 2);
     // About 0.6 s of feeding: several 100 ms periods, each with at most one report.
     const auto pcm = Tone(44100, 2, 44100 * 3, 440.0);
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(r.Run(pcm, ExecutableFolder(), std::chrono::microseconds(9000)), 1);
+    const auto elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     const Reports reports = r.Take();
     ASSERT_GE(reports.progress.size(), 3u);
+    // Never more than one report per 100 ms, plus the final one.
+    EXPECT_LE(static_cast<long>(reports.progress.size() - 1), elapsedMs / 100 + 1);
     float previous = -1;
     for (size_t i = 0; i < reports.progress.size(); ++i) {
         EXPECT_EQ(reports.progress[i].final, i + 1 == reports.progress.size());
