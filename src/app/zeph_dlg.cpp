@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include "app/command_ids.h"
+#include "app/help_commands.h"
 #include "app/status_bar.h"
 #include "app/zeph_app.h"
 #include "controls/dialog_units.h"
@@ -122,7 +123,11 @@ CZEPHDlg::~CZEPHDlg() {
     // profile, which is gone by the time its destructor runs.
     SetPlacementKey(QString());
     SetProfile(nullptr);
-    // The splitter writes its position to our profile when it goes: let it go first.
+    // The splitter writes its position to our profile when it goes: let it go first, with
+    // the panes inside it, whose events we no longer watch.
+    if (treeWatched_) treeWatched_->removeEventFilter(this);
+    if (listViewportWatched_) listViewportWatched_->removeEventFilter(this);
+    treeWatched_ = listViewportWatched_ = nullptr;
     delete splitter_.data();
     if (mainDialog == this) mainDialog = nullptr;
     if (taskbarProgress == taskbar_.get()) taskbarProgress = nullptr;
@@ -190,6 +195,7 @@ void CZEPHDlg::InitFileList() {
     list->EnableHints(true);
     // The right click of a row opens the list's menu (on release, as the list view reports it).
     list->viewport()->installEventFilter(this);
+    listViewportWatched_ = list->viewport();
 }
 
 void CZEPHDlg::SaveFileListLayout() {
@@ -328,6 +334,7 @@ void CZEPHDlg::RegisterBuiltInCommands() {
         action->setEnabled(true);
         action->setChecked(splitter_ && splitter_->IsLeftPaneShown());
     };
+    RegisterOptionsAndHelpCommands(*this);
 }
 
 void CZEPHDlg::ToggleFolderTree() {
@@ -515,6 +522,7 @@ bool CZEPHDlg::OnInitDialog() {
     fileTree_->setAnimated(true);
     ApplyTreeOptions();
     fileTree_->installEventFilter(this);
+    treeWatched_ = fileTree_;
     connect(fileTree_, &CFileTreeCtrl::rightClicked, this, &CZEPHDlg::OnFolderTreeRightClick);
     // 21-24, 26: the file list.
     InitFileList();
@@ -635,7 +643,8 @@ void CZEPHDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CZEPHDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (fileList_ && watched == fileList_->viewport()) {
+    // Plain pointers: events may arrive while a watched widget is being torn down.
+    if (watched && watched == listViewportWatched_) {
         if (event->type() == QEvent::MouseButtonRelease) {
             auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() == Qt::RightButton) {
@@ -648,7 +657,7 @@ bool CZEPHDlg::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     // The folder tree handles its own keys before the accelerators see them.
-    if (watched == fileTree_ && event->type() == QEvent::ShortcutOverride) {
+    if (watched && watched == treeWatched_ && event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (IsFolderTreeKey(key)) {
             key->accept();

@@ -161,6 +161,8 @@ private:
     QPointer<CReportCtrl> fileList_;
     CProcessing* busyDialog_ = nullptr;
     QPointer<QMenu> activePopup_;
+    QObject* treeWatched_ = nullptr;
+    QObject* listViewportWatched_ = nullptr;
 
     std::map<int, QAction*> actions_;
     std::map<int, std::function<void()>> handlers_;

@@ -209,7 +209,9 @@ TEST_F(MainWindowTest, MenuBarMatchesTheTablesAndNothingIsGreyed) {
         emit top->menu()->aboutToShow();
         for (QAction* a : top->menu()->actions()) {
             EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
-            if (a->data().toInt() != ID_TOGGLE_TREE) EXPECT_FALSE(a->isChecked()) << a->text().toStdString();
+            if (a->data().toInt() != ID_TOGGLE_TREE) {
+                EXPECT_FALSE(a->isChecked()) << a->text().toStdString();
+            }
         }
     }
 }
