@@ -6,12 +6,13 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <cstdlib>
+#include <QFile>
 
 namespace {
 
 // The tree reads the home and desktop folders when it fills; they come from a throwaway
-// home so the picture never shows the real user's folders.
+// home so the picture never shows the real user's folders. HOME points there only while
+// the tree fills, so the windows rendered after this one see the real environment.
 class ScratchHome {
 public:
     ScratchHome() {
@@ -20,24 +21,28 @@ public:
                               "Music/Ambient/Drones", "Music/Jazz/Live 1999", "Music/Jazz/Studio Sessions",
                               "Music/Jazz/Trio", "Music/Rock/Singles", "Music/Soundtracks", "Videos"})
             QDir().mkpath(home_ + QLatin1Char('/') + QLatin1String(d));
-        const QByteArray old = qgetenv("HOME");
-        oldHome_ = old;
-        qputenv("HOME", QFile::encodeName(home_));
     }
-    ~ScratchHome() { qputenv("HOME", oldHome_); }
     QString home() const { return home_; }
 
 private:
     QTemporaryDir dir_;
     QString home_;
-    QByteArray oldHome_;
+};
+
+class HomeOverride {
+public:
+    explicit HomeOverride(const QString& home) : old_(qgetenv("HOME")) { qputenv("HOME", QFile::encodeName(home)); }
+    ~HomeOverride() { qputenv("HOME", old_); }
+
+private:
+    QByteArray old_;
 };
 
 }  // namespace
 
 VELMORA_SCREEN(folder_tree) {
-    static ScratchHome* scratch = nullptr;  // lives until the process ends: the tree keeps its paths
-    if (!scratch) scratch = new ScratchHome;
+    static ScratchHome scratch;  // its folders stay while the picture is taken
+    HomeOverride home(scratch.home());
     auto tree = std::make_unique<velmora::CFileTreeCtrl>();
     tree->SetShowFiles(false);
     tree->SetAllowDelete(true);
@@ -45,6 +50,6 @@ VELMORA_SCREEN(folder_tree) {
     tree->SetAllowCreateFolder(true);
     tree->AttachSystemImageList();
     tree->resize(300, 460);
-    tree->SetSelectedPath(scratch->home() + QStringLiteral("/Music/Jazz"), true);
+    tree->SetSelectedPath(scratch.home() + QStringLiteral("/Music/Jazz"), true);
     return tree;
 }
