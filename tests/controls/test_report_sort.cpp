@@ -177,7 +177,9 @@ TEST(ReportSort, ManyEqualRowsAndLargeRandomLists) {
     s.list.SortRows(10, 19, false);
     const auto after = s.Column(0);
     for (int i = 0; i < 500; ++i)
-        if (i < 10 || i > 19) EXPECT_EQ(before[i], after[i]);
+        if (i < 10 || i > 19) {
+            EXPECT_EQ(before[i], after[i]);
+        }
 }
 
 TEST(ReportSort, EmptyListStillReportsThePrimaryColumn) {
