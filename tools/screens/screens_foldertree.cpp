@@ -4,9 +4,8 @@
 #include "screens_registry.h"
 
 #include <QDir>
-#include <QTemporaryDir>
-
 #include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 
