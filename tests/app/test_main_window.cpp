@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTest>
@@ -571,4 +572,29 @@ TEST_F(MainWindowTest, StoredSettingsAreReadAtCreation) {
     auto dlg = Open();
     EXPECT_EQ(dlg->settings().defaultFileName, "Mix");
     EXPECT_EQ(dlg->statusBar()->Text(2), "  MP3:  CBR 320 kbps;  8000 Hz; Mono;");
+}
+
+TEST_F(MainWindowTest, TheInPlaceEditorKeepsItsEditingKeys) {
+    auto dlg = Open();
+    int removeSelected = 0, selectAll = 0;
+    dlg->SetCommandHandler(ID_REMOVE_SELECTED, [&] { ++removeSelected; });
+    dlg->SetCommandHandler(ID_SELECT_ALL, [&] { ++selectAll; });
+    CReportCtrl* list = dlg->fileList();
+    list->InsertItemEx(0, QStringLiteral("song.mp3"));
+    QTest::qWait(20);
+    ASSERT_TRUE(list->BeginEdit(0, 0));
+    QLineEdit* editor = list->Editor();
+    ASSERT_NE(editor, nullptr);
+    editor->setFocus();
+    QTest::qWait(10);
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(removeSelected, 0);
+    EXPECT_EQ(selectAll, 0);
+    EXPECT_EQ(editor->text(), "");  // Ctrl+A selected the text, Delete removed it
+    QTest::keyClick(editor, Qt::Key_Escape);  // leaves the old name, and the window stays
+    QTest::qWait(10);
+    EXPECT_EQ(list->GetItemText(0, 0), "song.mp3");
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->closeSequenceRuns(), 0);
 }
