@@ -18,7 +18,6 @@
 #include <QToolButton>
 
 #include "app/command_ids.h"
-#include "app/help_commands.h"
 #include "app/status_bar.h"
 #include "app/zeph_app.h"
 #include "controls/dialog_units.h"
@@ -334,7 +333,6 @@ void CZEPHDlg::RegisterBuiltInCommands() {
         action->setEnabled(true);
         action->setChecked(splitter_ && splitter_->IsLeftPaneShown());
     };
-    RegisterOptionsAndHelpCommands(*this);
 }
 
 void CZEPHDlg::ToggleFolderTree() {
