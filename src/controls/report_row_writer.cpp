@@ -25,21 +25,34 @@ void CReportRowWriter::OnListThread(const std::function<void()>& work) {
         Qt::BlockingQueuedConnection);
 }
 
-void CReportRowWriter::SetCellText(int column, const QString& text) {
-    OnListThread([this, column, text] {
-        const int row = list_->FindItemByUserData(record_);
-        if (row >= 0) list_->SetItemTextEx(row, column, text);
-    });
+void CReportRowWriter::ApplyCells(CReportCtrl* list, const FileItemInfo* record, const std::vector<std::pair<int, QString>>& cells) {
+    const int row = list->FindItemByUserData(record);
+    if (row < 0) return;
+    for (const auto& [column, text] : cells) list->SetItemTextEx(row, column, text);
+}
+
+void CReportRowWriter::SetCellText(int column, const QString& text) { pending_.emplace_back(column, text); }
+
+void CReportRowWriter::Flush() {
+    if (pending_.empty()) return;
+    std::vector<std::pair<int, QString>> cells;
+    cells.swap(pending_);
+    OnListThread([this, cells] { ApplyCells(list_, record_, cells); });
 }
 
 void CReportRowWriter::StoreRecord(const FileItemInfo& values) {
-    // The record is read by the list's sort on its thread, so it is written there too.
-    OnListThread([this, values] {
+    // The record is read by the list's sort on its thread, so it is written there too, in the
+    // same call as the cells gathered so far.
+    std::vector<std::pair<int, QString>> cells;
+    cells.swap(pending_);
+    OnListThread([this, cells, values] {
+        ApplyCells(list_, record_, cells);
         if (list_->FindItemByUserData(record_) >= 0) CopyMediaFields(*record_, values);
     });
 }
 
 void CReportRowWriter::ReportUnreadable(const QString& message) {
+    Flush();  // the report comes after the writes that preceded it
     if (onUnreadable) onUnreadable(message);
 }
 

@@ -1,6 +1,8 @@
 // The media reader's writes into the report list: the row is found by its record each time
 // (a sort, move or removal during a load may change its index), and every write is carried
-// out on the list's thread.
+// out on the list's thread. Cell writes are gathered and made together with the record (or
+// at Flush), so a file costs the loader two round trips to the UI thread instead of one per
+// cell.
 #pragma once
 
 #include "filelist/file_row.h"
@@ -9,6 +11,8 @@
 
 #include <atomic>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -27,16 +31,21 @@ public:
     std::function<void(double)> onSeconds;
 
     void SetCellText(int column, const QString& text) override;
+    // Makes the gathered cell writes now.
+    void Flush();
     void StoreRecord(const FileItemInfo& values) override;
     void ReportUnreadable(const QString& message) override;
     void AddSeconds(double seconds) override;
 
 private:
     void OnListThread(const std::function<void()>& work);
+    // Applies the gathered cells to the record's row; list's thread only.
+    static void ApplyCells(CReportCtrl* list, const FileItemInfo* record, const std::vector<std::pair<int, QString>>& cells);
 
     QPointer<CReportCtrl> list_;
     FileItemInfo* record_;
     const std::atomic<int>* keepGoing_;
+    std::vector<std::pair<int, QString>> pending_;
 };
 
 }  // namespace velmora

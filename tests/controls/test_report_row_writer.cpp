@@ -47,6 +47,7 @@ TEST(ReportRowWriter, FillsTheRowOfItsRecordFromAWorkerThreadDespiteASort) {
         const QString p = QString::fromStdString(path.string());
         // Between the first writes and the rest, the UI thread sorts the row to the end.
         writer.SetCellText(kColType, "MP3");
+        writer.Flush();
         while (!sorted.load()) std::this_thread::yield();
         reader.ReadMediaInfo(p, row, writer);
         reader.ReadBitrate(p, row, writer);
@@ -83,6 +84,7 @@ TEST(ReportRowWriter, StoppedLoaderAndRemovedRowWriteNothing) {
     std::atomic<int> keepGoing{0};
     CReportRowWriter stopped(&list, &record, &keepGoing);
     stopped.SetCellText(kColTitle, "x");
+    stopped.Flush();
     EXPECT_EQ(list.GetItemText(0, kColTitle), "");
     // A record whose row is gone: nothing is written anywhere.
     FileItemInfo gone;
@@ -96,5 +98,10 @@ TEST(ReportRowWriter, StoppedLoaderAndRemovedRowWriteNothing) {
     // On the list's own thread the write is direct.
     CReportRowWriter direct(&list, &record);
     direct.SetCellText(kColTitle, "z");
+    EXPECT_EQ(list.GetItemText(0, kColTitle), "");  // gathered until the record or a flush
+    FileItemInfo filled;
+    filled.bitrate = 128;
+    direct.StoreRecord(filled);
     EXPECT_EQ(list.GetItemText(0, kColTitle), "z");
+    EXPECT_EQ(record.bitrate, 128);
 }
