@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -362,4 +363,38 @@ TEST_F(RunnerTest, StopWorkersWaitsForAllThreads) {
     EXPECT_TRUE(HasDone(queue->TakeAll()));
     ASSERT_EQ(pcm->tasks.size(), 2u);
     EXPECT_EQ(pcm->tasks[1], Ref(b));
+}
+
+TEST_F(RunnerTest, TaskWithoutInputsFails) {
+    AddTask(*engine, MakeTask({}, settings, Out("out.mp3")));
+    ASSERT_TRUE(RunToEnd(engine));
+    const auto events = queue->TakeAll();
+    const auto texts = MessageTexts(events);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[2], "Joining status: ERROR.");
+    EXPECT_FALSE(HasDone(events));
+    // The encoder was started and saw at once that nothing would come.
+    ASSERT_EQ(pcm->tasks.size(), 1u);
+    EXPECT_TRUE(pcm->tasks[0].empty());
+}
+
+TEST_F(RunnerTest, ConvertingTaskKeepsTheFlagsUntilTheChainHasDrained) {
+    // The stand-in encoder ends only when decoding and converting are both clear; with a
+    // converting task every converted sample must still have reached it.
+    ToneSpec half;
+    half.rate = 22050;
+    half.channels = 2;
+    half.seconds = 2.0;
+    half.kbps = 64;
+    const CFileToBeJoin low = MakeInput(dir, "low.mp3", half);
+    CConversionTask task = MakeTask({a, low}, settings, Out("out.mp3"));
+    ASSERT_EQ(task.needsConversion, 1);
+    const uint64_t expected = task.totalSamples;
+    AddTask(*engine, task);
+    ASSERT_TRUE(RunToEnd(engine));
+    EXPECT_TRUE(HasDone(queue->TakeAll()));
+    ASSERT_EQ(pcm->tasks.size(), 1u);
+    EXPECT_LE(std::llabs(static_cast<long long>(pcm->tasks[0].size()) - static_cast<long long>(expected)), 2);
+    const auto ref = Ref(a);
+    EXPECT_TRUE(std::equal(ref.begin(), ref.end(), pcm->tasks[0].begin()));
 }
