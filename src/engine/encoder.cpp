@@ -125,10 +125,10 @@ int Encode(JoinEngine& engine, JoinRunState& run, CConversionTask& task, const s
     // 6. Stereo chunks hold whole frames, and no chunk is larger than the ring can queue.
     uint32_t chunk = std::min(samplesPerChunk, kMaxChunkSamples);
     if (!mono) chunk &= ~1u;
-    std::vector<uint8_t> mp3(outputBufferSize);
-    std::vector<int32_t> pcm(chunk);
-    std::vector<float> left(mono ? chunk : chunk / 2);
-    std::vector<float> right(mono ? 0 : chunk / 2);
+    std::vector<uint8_t> mp3;
+    std::vector<int32_t> pcm;
+    std::vector<float> left;
+    std::vector<float> right;
     SampleRing& source = *task.encoderSource;
     const uint32_t channels = mono ? 1 : 2;
     bool writeFailed = false;
@@ -136,6 +136,10 @@ int Encode(JoinEngine& engine, JoinRunState& run, CConversionTask& task, const s
 
     // 7.
     try {
+        mp3.resize(outputBufferSize);
+        pcm.resize(chunk);
+        left.resize(mono ? chunk : chunk / 2);
+        right.resize(mono ? 0 : chunk / 2);
         while (run.running) {
             if (run.paused) {
                 SleepMs(100);
