@@ -86,10 +86,10 @@ struct Input {
     velmora::testing::TempDir dir;
     CFileToBeJoin file;
     Input() {
-        velmora::testing::ToneSpec spec;
-        spec.seconds = 60.0;
+        velmora::testing::ToneSpec tone;
+        tone.seconds = 60.0;
         const auto path = dir / "tone.mp3";
-        velmora::testing::MakeToneMp3(path, spec);
+        velmora::testing::MakeToneMp3(path, tone);
         const StreamInfo info = ReadStreamInfo(path.string());
         file = {path.string(), info.sampleRate, info.channels, info.totalSamples};
     }

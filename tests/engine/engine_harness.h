@@ -23,9 +23,9 @@ using velmora::testing::TempDir;
 using velmora::testing::ToneSpec;
 
 // Makes a tone MP3 and measures it as the file list would.
-inline CFileToBeJoin MakeInput(const TempDir& dir, const std::string& name, const ToneSpec& spec) {
+inline CFileToBeJoin MakeInput(const TempDir& dir, const std::string& name, const ToneSpec& tone) {
     const auto path = dir / name;
-    EXPECT_TRUE(velmora::testing::MakeToneMp3(path, spec)) << name;
+    EXPECT_TRUE(velmora::testing::MakeToneMp3(path, tone)) << name;
     const StreamInfo info = ReadStreamInfo(path.string());
     EXPECT_TRUE(info.readable) << name << ": " << info.message;
     return CFileToBeJoin{path.string(), info.sampleRate, info.channels, info.totalSamples};

@@ -192,17 +192,17 @@ TEST_F(ConverterTest, ClearingRunningEndsAWaitingChain) {
 }
 
 TEST_F(ConverterTest, MonoHalfRateJoinsWithCdQualityAsStereo) {
-    ToneSpec monoSpec;
-    monoSpec.rate = 22050;
-    monoSpec.channels = 1;
-    monoSpec.seconds = 1.5;
-    monoSpec.frequency = 440;
-    monoSpec.kbps = 64;
-    const CFileToBeJoin mono = MakeInput(dir, "mono.mp3", monoSpec);
-    ToneSpec stereoSpec;
-    stereoSpec.seconds = 1.0;
-    stereoSpec.frequency = 330;
-    const CFileToBeJoin stereo = MakeInput(dir, "stereo.mp3", stereoSpec);
+    ToneSpec monoTone;
+    monoTone.rate = 22050;
+    monoTone.channels = 1;
+    monoTone.seconds = 1.5;
+    monoTone.frequency = 440;
+    monoTone.kbps = 64;
+    const CFileToBeJoin mono = MakeInput(dir, "mono.mp3", monoTone);
+    ToneSpec stereoTone;
+    stereoTone.seconds = 1.0;
+    stereoTone.frequency = 330;
+    const CFileToBeJoin stereo = MakeInput(dir, "stereo.mp3", stereoTone);
 
     CConversionTask task = MakeTask({mono, stereo}, settings, Out("out.mp3"));
     ASSERT_EQ(task.outputRate, 44100u);

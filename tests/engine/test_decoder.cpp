@@ -66,12 +66,12 @@ TEST_F(DecoderTest, EverySampleArrivesInOrder) {
     for (const Case c : {Case{44100, 2}, Case{44100, 1}, Case{48000, 2}, Case{32000, 1}, Case{22050, 1},
                          Case{24000, 2}, Case{16000, 2}, Case{11025, 1}, Case{8000, 1}}) {
         SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.channels << " channel(s)");
-        ToneSpec spec;
-        spec.rate = c.rate;
-        spec.channels = c.channels;
-        spec.seconds = 1.3;
-        spec.kbps = c.rate >= 32000 ? 128 : 64;  // room for the Info header in every frame size
-        const CFileToBeJoin input = MakeInput(dir, "tone.mp3", spec);
+        ToneSpec tone;
+        tone.rate = c.rate;
+        tone.channels = c.channels;
+        tone.seconds = 1.3;
+        tone.kbps = c.rate >= 32000 ? 128 : 64;  // room for the Info header in every frame size
+        const CFileToBeJoin input = MakeInput(dir, "tone.mp3", tone);
         ASSERT_EQ(input.sampleRate, static_cast<uint32_t>(c.rate));
         ASSERT_EQ(input.channels, static_cast<uint32_t>(c.channels));
         // The length the file list measured (the library's length × channels) is what arrives.
@@ -95,9 +95,9 @@ TEST_F(DecoderTest, EverySampleArrivesInOrder) {
 
 TEST_F(DecoderTest, RecordedFormatIsForcedOnTheOutput) {
     // A 44.1 kHz stereo file whose entry says 22.05 kHz mono comes out at the recorded format.
-    ToneSpec spec;
-    spec.seconds = 1.0;
-    const CFileToBeJoin input = MakeInput(dir, "stereo.mp3", spec);
+    ToneSpec tone;
+    tone.seconds = 1.0;
+    const CFileToBeJoin input = MakeInput(dir, "stereo.mp3", tone);
     CFileToBeJoin recorded = input;
     recorded.sampleRate = 22050;
     recorded.channels = 1;
@@ -180,10 +180,10 @@ TEST_F(DecoderTest, NotAnMp3EndsQuietlyWithoutSamples) {
 
 TEST_F(DecoderTest, StalledConsumerFillsTheBufferThenStopClosesTheFile) {
     // 13 s of 44.1 kHz stereo is more than the buffer's 1 048 575 samples.
-    ToneSpec spec;
-    spec.seconds = 13.0;
-    spec.kbps = 64;
-    const CFileToBeJoin input = MakeInput(dir, "long.mp3", spec);
+    ToneSpec tone;
+    tone.seconds = 13.0;
+    tone.kbps = 64;
+    const CFileToBeJoin input = MakeInput(dir, "long.mp3", tone);
     ASSERT_GT(input.totalSamples, kSampleRingCapacity);
     SetCurrent(task, input);
 

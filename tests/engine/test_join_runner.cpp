@@ -246,10 +246,10 @@ TEST_F(RunnerTest, CancelDuringTheStartDelayDoesNothing) {
 }
 
 TEST_F(RunnerTest, ClearingRunningDuringDecodingEndsEveryLoop) {
-    ToneSpec longSpec;
-    longSpec.seconds = 20.0;
-    longSpec.kbps = 64;
-    const CFileToBeJoin longInput = MakeInput(dir, "long.mp3", longSpec);
+    ToneSpec longTone;
+    longTone.seconds = 20.0;
+    longTone.kbps = 64;
+    const CFileToBeJoin longInput = MakeInput(dir, "long.mp3", longTone);
     AddTask(*engine, MakeTask({longInput, a}, settings, Out("out.mp3")));
     // A held encoder: the decoder fills the buffer and waits for room.
     auto job = StartJoinRun(engine);
@@ -291,10 +291,10 @@ TEST_F(RunnerTest, ThrowingEncoderFailsTheTask) {
 TEST_F(RunnerTest, EncoderThatGivesUpStopsTheRun) {
     // An encoder that ends without encoding and without stopping the run must not leave the
     // decoder waiting on a full buffer.
-    ToneSpec longSpec;
-    longSpec.seconds = 20.0;
-    longSpec.kbps = 64;
-    const CFileToBeJoin longInput = MakeInput(dir, "long.mp3", longSpec);
+    ToneSpec longTone;
+    longTone.seconds = 20.0;
+    longTone.kbps = 64;
+    const CFileToBeJoin longInput = MakeInput(dir, "long.mp3", longTone);
     engine->encodeTask = [](JoinEngine&, CConversionTask&) -> int { return 0; };
     AddTask(*engine, MakeTask({longInput}, settings, Out("out.mp3")));
     ASSERT_TRUE(RunToEnd(engine, 30000));
