@@ -107,15 +107,19 @@ TEST_F(ConvProgTest, OpeningShowsTheTemplateAndFormatsTheFirstReport) {
 
 TEST_F(ConvProgTest, TimesAndSpeedChangeOnlyOnEveryTenthReport) {
     Open();
-    const uint32_t now = TickCount();
-    dlg->run().jobStartTick = now - 10000;
-    dlg->run().taskStartTick = now - 10000;
+    const uint32_t start = TickCount();
+    dlg->run().jobStartTick = start - 10000;
+    dlg->run().taskStartTick = start - 10000;
     dlg->run().overallSecondsDone = 20.0f;
     ProgressUntilBeforeTenth(12.5f);
     EXPECT_EQ(dlg->text(CConvProg::kDoneValue), QStringLiteral("12.50%"));
     EXPECT_EQ(dlg->progressBar()->value(), 12);
     EXPECT_EQ(dlg->text(CConvProg::kElapsedValue), QStringLiteral("00:00:00"));
     EXPECT_EQ(dlg->text(CConvProg::kEtaValue), QStringLiteral("00:00:00"));
+    // Ten seconds before the tenth report, however long the others took.
+    const uint32_t now = TickCount();
+    dlg->run().jobStartTick = now - 10000;
+    dlg->run().taskStartTick = now - 10000;
     Progress(12.5f);  // the tenth
     EXPECT_EQ(dlg->text(CConvProg::kElapsedValue), QStringLiteral("00:00:10"));
     EXPECT_EQ(dlg->text(CConvProg::kEtaValue), QStringLiteral("00:01:10"));
