@@ -1,20 +1,31 @@
 #include "foldertree/file_tree_ctrl.h"
 
 #include "foldertree/drive_enumerator.h"
+#include "foldertree/item_properties_dlg.h"
 #include "foldertree/share_enumerator.h"
 #include "foldertree/system_image_list.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QStandardPaths>
+#include <QStyledItemDelegate>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <limits>
 #include <functional>
 #include <dirent.h>
 #include <fcntl.h>
@@ -152,6 +163,19 @@ bool PathIsUnderNoCase(const QString& path, const QString& root) {
 
 }  // namespace
 
+// The tree's label editor. The edited text never goes into the item by itself: the end of
+// the edit asks the tree to rename, and only a rename that worked changes the label.
+class LabelEditDelegate : public QStyledItemDelegate {
+public:
+    explicit LabelEditDelegate(CFileTreeCtrl* tree) : QStyledItemDelegate(tree), tree_(tree) {}
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) tree_->EndLabelEdit(index, line->text());
+    }
+
+private:
+    CFileTreeCtrl* tree_;
+};
+
 // ---------------------------------------------------------------- CFileTreeItem
 
 CFileTreeItem::CFileTreeItem(CFileTreeCtrl* owner, CFileTreeCtrlItemInfo i)
@@ -191,6 +215,7 @@ CFileTreeCtrl::CFileTreeCtrl(QWidget* parent, CDriveEnumerator* drives, CShareEn
     // Label editing belongs to the rename operation, never to a stray click.
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setObjectName(QStringLiteral("folderTree"));
+    setItemDelegate(new LabelEditDelegate(this));
     connect(this, &QTreeWidget::currentItemChanged, this, &CFileTreeCtrl::OnCurrentItemChanged);
     connect(this, &QTreeWidget::itemExpanded, this, &CFileTreeCtrl::OnItemExpanded);
     connect(this, &QTreeWidget::itemCollapsed, this, &CFileTreeCtrl::OnItemCollapsed);
@@ -995,9 +1020,362 @@ bool CFileTreeCtrl::OpenItem(HTREEITEM item) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-bool CFileTreeCtrl::ShowItemProperties(HTREEITEM item) { return false; }
-bool CFileTreeCtrl::DeleteItemFile(HTREEITEM item) { return false; }
-bool CFileTreeCtrl::BeginRename(HTREEITEM item) { return false; }
+// ---------------------------------------------------------------- file operations
+
+namespace {
+
+// rename(2) would silently replace an empty folder of the new name; this never replaces.
+int RenameNoReplace(const QString& from, const QString& to) {
+    const QByteArray f = QFile::encodeName(from), t = QFile::encodeName(to);
+    if (renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0) return 0;
+    int err = errno;
+    struct stat a {}, b {};
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the flag: look first, then rename.
+        if (lstat(t.constData(), &b) == 0) return EEXIST;
+        return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
+    }
+    if (err == EEXIST && lstat(f.constData(), &a) == 0 && lstat(t.constData(), &b) == 0 && a.st_dev == b.st_dev &&
+        a.st_ino == b.st_ino) {
+        // Only the case of the name changes on a file system that ignores case.
+        return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
+    }
+    return err;
+}
+
+// A trashed item lies in "<trash>/files", the trash being "Trash" of the data folder or
+// ".Trash-<uid>" / ".Trash/<uid>" at the top of a volume.
+bool IsInTrash(const QString& pathInTrash) {
+    if (pathInTrash.isEmpty() || !QDir::isAbsolutePath(pathInTrash)) return false;
+    const QDir files = QFileInfo(pathInTrash).dir();
+    if (files.dirName() != QLatin1String("files")) return false;
+    QDir trash = files;
+    trash.cdUp();
+    const QString name = trash.dirName();
+    if (name == QLatin1String("Trash") || name.startsWith(QLatin1String(".Trash-"))) return true;
+    QDir up = trash;
+    return up.cdUp() && up.dirName() == QLatin1String(".Trash");
+}
+
+bool PathTaken(const QString& path) {
+    struct stat st {};
+    return lstat(QFile::encodeName(path).constData(), &st) == 0;  // a dangling link takes the name too
+}
+
+QString BoxTitle() {
+    const QString t = QGuiApplication::applicationDisplayName();
+    return t.isEmpty() ? QStringLiteral("Velmora") : t;
+}
+
+}  // namespace
+
+QString CFileTreeCtrl::FileErrorText(int error, const QString& path) {
+    const QString p = QDir::toNativeSeparators(path);
+    switch (error) {
+    case ENOENT: return tr("%1 was not found.").arg(p);
+    case ENOTDIR:
+    case EINVAL:
+    case ENAMETOOLONG:
+    case ELOOP: return tr("%1 contains an incorrect path.").arg(p);
+    case EACCES:
+    case EPERM:
+    case EROFS: return tr("Access to %1 was denied.").arg(p);
+    case EBUSY:
+    case ETXTBSY: return tr("Encountered a sharing violation while accessing %1.").arg(p);
+    case EEXIST:
+    case ENOTEMPTY: return tr("%1 already exists.").arg(p);
+    case ENOSPC:
+    case EDQUOT: return tr("Disk full while accessing %1.").arg(p);
+    default: return tr("An unknown error occurred while accessing %1.").arg(p);
+    }
+}
+
+void CFileTreeCtrl::ShowFileError(const QString& text, bool queued) {
+    QPointer<QWidget> owner = window();
+    auto show = [owner, text] { QMessageBox::critical(owner, BoxTitle(), text); };
+    // The end of a label edit is inside the view's editor handling: the box waits for it.
+    if (queued)
+        QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+    else
+        show();
+}
+
+bool CFileTreeCtrl::ShowItemProperties(HTREEITEM item) {
+    if (!allowProperties_ || !item) return false;
+    const QString path = ItemToPath(item);
+    if (path.isEmpty()) return false;
+    // The desktop's file manager shows its own properties window when it offers the call.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    static const QString kService = QStringLiteral("org.freedesktop.FileManager1");
+    if (bus.isConnected() && bus.interface() &&
+        (bus.interface()->isServiceRegistered(kService).value() ||
+         bus.interface()->activatableServiceNames().value().contains(kService))) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/FileManager1"),
+                                                           kService, QStringLiteral("ShowItemProperties"));
+        call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+        const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
+        if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    }
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) return false;
+    // Modeless, as a shell property sheet is: the tree goes on working while it is open.
+    auto* dlg = new CItemPropertiesDlg(path, window());
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->show();
+    return true;
+}
+
+bool CFileTreeCtrl::ConfirmPermanentDelete(const QString& path) {
+    const bool isDir = QFileInfo(path).isDir() && !QFileInfo(path).isSymLink();
+    QMessageBox box(QMessageBox::Warning, isDir ? tr("Delete Folder") : tr("Delete File"),
+                    (isDir ? tr("Are you sure you want to permanently delete the folder \"%1\" and everything in it?")
+                           : tr("Are you sure you want to permanently delete \"%1\"?"))
+                        .arg(QFileInfo(path).fileName()),
+                    QMessageBox::Yes | QMessageBox::No, window());
+    box.setObjectName(QStringLiteral("confirmPermanentDelete"));
+    // No is the default: Enter pressed out of habit must not destroy anything.
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool CFileTreeCtrl::DeleteItemFile(HTREEITEM item) {
+    CFileTreeItem* t = TreeItem(item);
+    if (!t || !allowDelete_) return false;
+    if (t->info.type != TreeItemKind::File && t->info.type != TreeItemKind::Folder) return false;
+    const QString path = t->info.path;
+    const quint64 id = t->id();
+    const bool shift =
+        keyShift_ >= 0 ? keyShift_ != 0 : (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0;
+
+    if (shift) {
+        if (!ConfirmPermanentDelete(path)) return false;  // the user's No: nothing changes
+        const QFileInfo fi(path);
+        bool ok;
+        // A link is removed as a link; what it points to is not the user's choice here.
+        if (fi.isDir() && !fi.isSymLink())
+            ok = QDir(path).removeRecursively();
+        else
+            ok = QFile::remove(path);
+        if (!ok) {
+            ShowFileError(FileErrorText(PathTaken(path) ? EACCES : ENOENT, path), false);
+            // Part of a folder may be gone: what is below the item is read again on expansion.
+            if (QTreeWidgetItem* still = Live(id); still && PathTaken(path)) CollapseItem(still, true);
+            return false;
+        }
+    } else {
+        // Qt makes the trash below the data folder but not the data folder itself, and
+        // without a trash there it "trashes" into the working folder: the folder is made
+        // first, and a result outside a trash is taken back.
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+        QString inTrash;
+        bool trashed = QFile::moveToTrash(path, &inTrash);
+        if (trashed && !IsInTrash(inTrash)) {
+            const QString where = QFileInfo(inTrash).absoluteFilePath();
+            if (RenameNoReplace(where, path) == 0) {
+                const QFileInfo stray(QFileInfo(where).absolutePath() + QStringLiteral("/../info/") +
+                                      QFileInfo(where).fileName() + QStringLiteral(".trashinfo"));
+                QFile::remove(stray.absoluteFilePath());
+                QDir().rmdir(QFileInfo(where).absolutePath());  // only when empty
+                QDir().rmdir(stray.absolutePath());
+            }
+            trashed = false;
+        }
+        if (!trashed) {
+            ShowFileError(PathTaken(path) ? tr("%1 could not be moved to the trash.").arg(QDir::toNativeSeparators(path))
+                                          : FileErrorText(ENOENT, path),
+                          false);
+            return false;
+        }
+    }
+
+    // The box ran an event loop: the item may have gone meanwhile (a refresh).
+    item = Live(id);
+    if (!item) return true;
+    QTreeWidgetItem* parent = item->parent();
+    QTreeWidgetItem* next = nullptr;
+    bool nextIsParent = false;
+    if (parent) {
+        const int index = parent->indexOfChild(item);
+        if (index > 0)
+            next = parent->child(index - 1);
+        else if (index + 1 < parent->childCount())
+            next = parent->child(index + 1);
+        else {
+            next = parent;
+            nextIsParent = true;
+        }
+    } else {
+        const int index = indexOfTopLevelItem(item);
+        if (index > 0)
+            next = topLevelItem(index - 1);
+        else if (index + 1 < topLevelItemCount())
+            next = topLevelItem(index + 1);
+    }
+    // The view would move the selection onto a neighbour of its own choosing; the deleted
+    // item is gone for good, so it is no step of the history either.
+    bool selectionInside = false;
+    for (QTreeWidgetItem* c = currentItem(); c; c = c->parent())
+        if (c == item) selectionInside = true;
+    {
+        FlagGuard g(ignoreSelection_);
+        delete item;
+        if (selectionInside) setCurrentItem(nullptr);
+    }
+    if (next) {
+        if (nextIsParent) SetChildrenCount(next, 0);
+        SelectItem(next);
+    } else if (selectionInside) {
+        ++selectionReports_;
+        emit selectionChanged(nullptr);
+    }
+    return true;
+}
+
+bool CFileTreeCtrl::BeginRename(HTREEITEM item) {
+    CFileTreeItem* t = TreeItem(item);
+    if (!t || !allowRename_) return false;
+    if (t->info.type != TreeItemKind::File && t->info.type != TreeItemKind::Folder) return false;
+    if (state() == QAbstractItemView::EditingState) return false;
+    t->setFlags(t->flags() | Qt::ItemIsEditable);
+    scrollToItem(t);
+    editItem(t, 0);
+    return state() == QAbstractItemView::EditingState;
+}
+
+void CFileTreeCtrl::SetItemIcons(CFileTreeItem* item, bool isDir) {
+    const QIcon normal = IconFor(item->info.path, isDir, false);
+    const QIcon selected = IconFor(item->info.path, isDir, true);
+    item->setData(0, Qt::UserRole + 1, selected);
+    if (item->data(0, Qt::UserRole + 2).isValid()) {
+        // Selected now: the open-state icon shows, the normal one waits.
+        item->setData(0, Qt::UserRole + 2, normal);
+        item->setIcon(0, selected.isNull() ? normal : selected);
+    } else {
+        item->setIcon(0, normal);
+    }
+}
+
+void CFileTreeCtrl::RebasePaths(HTREEITEM item, const QString& oldPrefix, const QString& newPrefix) {
+    auto rebase = [&](QString& p) {
+        if (p == oldPrefix || p.startsWith(oldPrefix + QLatin1Char('/'))) p = newPrefix + p.mid(oldPrefix.size());
+    };
+    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* it) {
+        for (int i = 0; i < it->childCount(); ++i) {
+            if (CFileTreeItem* c = TreeItem(it->child(i))) {
+                rebase(c->info.path);
+                c->setToolTip(0, c->info.path);
+            }
+            walk(it->child(i));
+        }
+    };
+    walk(item);
+    for (HistoryEntry& e : back_) rebase(e.path);
+    for (HistoryEntry& e : forward_) rebase(e.path);
+}
+
+void CFileTreeCtrl::EndLabelEdit(const QModelIndex& index, const QString& text) {
+    CFileTreeItem* t = TreeItem(itemFromIndex(index));
+    // An empty text is a cancelled edit, as the editor reports one.
+    if (!t || text.isEmpty()) return;
+    if (!allowRename_ || (t->info.type != TreeItemKind::File && t->info.type != TreeItemKind::Folder)) return;
+    const QString oldPath = t->info.path;
+    // The folder the item lives in, read from its own path: the parent item of a special
+    // folder's child may carry another label, never another folder.
+    QString parentPath = QFileInfo(oldPath).path();
+    QString newName = text;
+    if (t->info.extensionHidden) {
+        const QString ext = QFileInfo(oldPath).suffix();
+        if (!ext.isEmpty()) newName += QLatin1Char('.') + ext;
+    }
+    const QString newPath = JoinPath(parentPath, newName);
+    if (newName == QLatin1String(".") || newName == QLatin1String("..") || newName.contains(QLatin1Char('/')) ||
+        newName.contains(QChar(0))) {
+        ShowFileError(FileErrorText(EINVAL, newPath), true);
+        return;
+    }
+    if (newPath == oldPath) return;  // nothing to rename; the label is the same
+    const int err = RenameNoReplace(oldPath, newPath);
+    if (err != 0) {
+        ShowFileError(err == EEXIST || err == ENOTEMPTY
+                          ? tr("Cannot rename %1: a file or folder named \"%2\" already exists.")
+                                .arg(QDir::toNativeSeparators(oldPath), newName)
+                          : FileErrorText(err, oldPath),
+                      true);
+        return;
+    }
+    t->setText(0, text);
+    t->info.path = newPath;
+    t->info.name = newName;
+    t->setToolTip(0, newPath);
+    if (!t->info.extensionHidden) SetItemIcons(t, t->info.type == TreeItemKind::Folder);
+    // What was read below the folder follows it to its new place.
+    RebasePaths(t, oldPath, newPath);
+}
+
+QString CFileTreeCtrl::GetNewFolderName(const QString& folder) {
+    QString base = folder;
+    if (base.endsWith(QLatin1Char('/'))) base.chop(1);
+    QString candidate = base + QStringLiteral("/New Folder");
+    for (int n = 2; PathTaken(candidate) && n < std::numeric_limits<int>::max(); ++n)
+        candidate = base + QStringLiteral("/New Folder (%1)").arg(n);
+    return candidate;
+}
+
+QTreeWidgetItem* CFileTreeCtrl::CreateFolder(HTREEITEM item, const QString& pathIn) {
+    CFileTreeItem* t = TreeItem(item);
+    if (!t || !allowCreateFolder_) return nullptr;
+    if (t->info.type == TreeItemKind::Network || t->info.path.isEmpty()) return nullptr;
+    const quint64 id = t->id();
+    const QString folder = t->info.path;
+    QString path = pathIn.isEmpty() ? GetNewFolderName(folder) : pathIn;
+    int err = 0;
+    for (int attempt = 0;; ++attempt) {
+        err = ::mkdir(QFile::encodeName(path).constData(), 0777) == 0 ? 0 : errno;
+        // Someone else took the free name in the meantime: the next free one is taken.
+        if (err == EEXIST && pathIn.isEmpty() && attempt < 8) {
+            path = GetNewFolderName(folder);
+            continue;
+        }
+        break;
+    }
+    if (err != 0) {
+        ShowFileError(FileErrorText(err, path), false);
+        return nullptr;
+    }
+    // File managers learn of the new folder through inotify: there is nothing to tell.
+    const bool hadChildren = item->childCount() > 0;
+    if (!ExpandItem(item) || Live(id) != item) return nullptr;
+    // The expansion may have read the folder from disk already; it is not listed twice.
+    const QString name = QFileInfo(path).fileName();
+    QTreeWidgetItem* made = nullptr;
+    for (int i = 0; i < item->childCount() && !made; ++i) {
+        const CFileTreeCtrlItemInfo* ci = ItemInfo(item->child(i));
+        if (ci && ci->path == path) made = item->child(i);
+    }
+    if (!made) {
+        CFileTreeCtrlItemInfo info;
+        info.type = TreeItemKind::Folder;
+        info.path = path;
+        info.name = name;
+        CFileTreeItem* n = MakeItem(std::move(info), false, IconFor(path, true, false), IconFor(path, true, true), true);
+        int at = 0;
+        while (at < item->childCount()) {
+            const CFileTreeCtrlItemInfo* ci = ItemInfo(item->child(at));
+            if (ci && SortsBefore(n->info, *ci)) break;
+            ++at;
+        }
+        item->insertChild(at, n);
+        made = n;
+    }
+    if (!hadChildren) SetChildrenCount(item, 1);
+    {
+        FlagGuard g(internalCollapse_);
+        item->setExpanded(true);
+    }
+    SelectItem(made);
+    if (!items_.contains(TreeItem(made) ? TreeItem(made)->id() : 0)) return nullptr;
+    BeginRename(made);
+    return made;
+}
 
 // ---------------------------------------------------------------- keys and mouse
 
@@ -1014,7 +1392,11 @@ void CFileTreeCtrl::keyPressEvent(QKeyEvent* event) {
     } else if (enter && mods == Qt::NoModifier) {
         OpenItem(currentItem());
     } else if (key == Qt::Key_Delete && (mods & ~Qt::ShiftModifier) == Qt::NoModifier) {
-        DeleteItemFile(currentItem());  // Shift is read by the delete itself
+        // The key's own Shift decides between the trash and a permanent delete.
+        const int saved = keyShift_;
+        keyShift_ = (mods & Qt::ShiftModifier) ? 1 : 0;
+        DeleteItemFile(currentItem());
+        keyShift_ = saved;
     } else if (key == Qt::Key_F2 && mods == Qt::NoModifier) {
         BeginRename(currentItem());
     } else if (key == Qt::Key_F5 && mods == Qt::NoModifier) {

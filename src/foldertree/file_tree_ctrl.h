@@ -182,12 +182,23 @@ public:
     QString ProfilePath() const { return profilePath_; }
     QString DocumentsPath() const { return documentsPath_; }
 
-    // ---- operations on items reached by keys and mouse
+    // ---- operations on items reached by keys, mouse and the owner's commands
     virtual bool OpenItem(HTREEITEM item);
-    // Properties, delete and rename come with the file operations; until then they refuse.
+    // The file manager's properties window over D-Bus, else a properties dialog of our own.
     virtual bool ShowItemProperties(HTREEITEM item);
+    // To the trash; with Shift held, a permanent delete after a confirmation.
     virtual bool DeleteItemFile(HTREEITEM item);
+    // Opens the label editor on a file or folder item; the rename happens when it ends.
     virtual bool BeginRename(HTREEITEM item);
+    // Makes a folder below the item (GetNewFolderName of its path when `path` is empty),
+    // selects it and starts renaming it. Null when nothing was made.
+    HTREEITEM CreateFolder(HTREEITEM item, const QString& path = QString());
+    // True while the label editor is open.
+    bool IsEditingLabel() const { return state() == QAbstractItemView::EditingState; }
+    // "<folder>/New Folder", else "<folder>/New Folder (2)", (3), ...: the first free one.
+    static QString GetNewFolderName(const QString& folder);
+    // The text of a failed file operation on `path` for an errno value.
+    static QString FileErrorText(int error, const QString& path);
 
 signals:
     // The selection changed (after the tree's own handling); the owner loads the folder.
@@ -205,6 +216,7 @@ protected:
 
 private:
     friend class CFileTreeItem;
+    friend class LabelEditDelegate;
     struct HistoryEntry {
         quint64 id = 0;
         QString path;
@@ -230,6 +242,12 @@ private:
     bool IsListedFile(const QString& name, uint32_t attrs) const;
     bool MatchesMask(const QByteArray& name, const QByteArray& mask) const;
     void ApplyColour(CFileTreeItem* item, uint32_t attrs);
+
+    void EndLabelEdit(const QModelIndex& index, const QString& text);
+    void RebasePaths(HTREEITEM item, const QString& oldPrefix, const QString& newPrefix);
+    void SetItemIcons(CFileTreeItem* item, bool isDir);
+    bool ConfirmPermanentDelete(const QString& path);
+    void ShowFileError(const QString& text, bool queued);
 
     void OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
     void OnItemExpanded(QTreeWidgetItem* item);
@@ -276,6 +294,7 @@ private:
     bool internalCollapse_ = false;  // a collapse the tree does itself
     bool removingVanished_ = false;
     int selectionReports_ = 0;       // counts reports, so nested changes are told once
+    int keyShift_ = -1;              // Shift of the key that asked for a delete; -1: ask the system
 };
 
 }  // namespace velmora

@@ -3,7 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cstdlib>
 
@@ -84,6 +88,29 @@ FakeDrives::FakeDrives() { table_.push_back({QStringLiteral("/"), QStringLiteral
 void FakeDrives::Add(const QString& root, const QString& fsType, const QString& device, const QString& label) {
     table_.push_back({root, device, fsType, label});
     Refresh();
+}
+
+BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer) {
+    timer_.setInterval(20);
+    connect(&timer_, &QTimer::timeout, this, &BoxAnswerer::Poll);
+    timer_.start();
+}
+
+BoxAnswerer::~BoxAnswerer() { timer_.stop(); }
+
+void BoxAnswerer::Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    QAbstractButton* button = box->button(answer_);
+    if (!button) button = box->defaultButton();
+    if (!button) return;
+    texts << box->text();
+    titles << box->windowTitle();
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+bool BoxAnswerer::WaitAnswered(int ms) {
+    return QTest::qWaitFor([this] { return !texts.isEmpty(); }, ms);
 }
 
 QStringList ChildLabels(QTreeWidgetItem* item) {

@@ -6,7 +6,10 @@
 #include "foldertree/file_tree_ctrl.h"
 #include "foldertree/share_enumerator.h"
 
+#include <QMessageBox>
+#include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QString>
 #include <QStringList>
 
@@ -67,6 +70,23 @@ public:
         return item != nullptr;
     }
     QStringList opened, properties;
+};
+
+// Answers modal message boxes with a real click on the chosen button: a timer looks for the
+// active modal box and clicks. It only polls, so a box that never comes blocks nothing.
+class BoxAnswerer : public QObject {
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton answer);
+    ~BoxAnswerer() override;
+    // Waits (processing events) until a box was answered; false after `ms` without one.
+    bool WaitAnswered(int ms = 5000);
+    QStringList texts;      // the texts of the boxes answered, in order
+    QStringList titles;
+
+private:
+    void Poll();
+    QMessageBox::StandardButton answer_;
+    QTimer timer_;
 };
 
 // Labels (item texts) of the children of an item.
