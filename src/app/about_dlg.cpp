@@ -1,0 +1,80 @@
+#include "app/about_dlg.h"
+
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include "controls/dialog_units.h"
+#include "controls/hyper_link.h"
+
+namespace velmora {
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Velmora"));
+    setObjectName(QStringLiteral("aboutDialog"));
+    const DialogUnits du(font());
+    auto place = [&](QWidget* w, int id, int x, int y, int width, int height) {
+        w->setGeometry(du.ToPixels(QRect(x, y, width, height)));
+        if (id) {
+            SetControlId(w, id);
+            controls_[id] = w;
+        }
+        return w;
+    };
+    auto label = [&](const char* text, Qt::Alignment align, int x, int y, int width, int height) {
+        auto* l = new QLabel(QString::fromUtf8(text), this);
+        l->setAlignment(align);
+        place(l, 0, x, y, width, height);
+        return l;
+    };
+    auto line = [&](int x, int y, int width) {
+        auto* f = new QFrame(this);
+        f->setFrameShape(QFrame::HLine);
+        f->setFrameShadow(QFrame::Sunken);
+        place(f, 0, x, y, width, 1);
+        f->setFixedHeight(2);
+    };
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("aboutIcon"));
+    place(icon, 0, 6, 4, 21, 20);
+    const int side = std::min(icon->width(), icon->height());
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/velmora.svg")).pixmap(side, side));
+    auto* product = label(kAboutProductLine, Qt::AlignLeft | Qt::AlignVCenter, 54, 8, 103, 13);
+    product->setTextFormat(Qt::PlainText);  // no prefix processing
+    product->setObjectName(QStringLiteral("productLine"));
+    line(7, 27, 197);
+    label("Homepage:", Qt::AlignLeft | Qt::AlignTop, 20, 33, 37, 12);
+    homepage_ = new CHyperLink(QString::fromLatin1(kHomepageAddress), this);
+    place(homepage_, IDC_HOMEPAGE, 71, 33, 77, 12);
+    label("Support:", Qt::AlignLeft | Qt::AlignTop, 20, 51, 37, 12);
+    support_ = new CHyperLink(QString::fromLatin1(kSupportMailAddress), this);
+    place(support_, IDC_SUPPORT, 71, 51, 95, 12);
+    line(7, 68, 197);
+    label(kThanksLine, Qt::AlignHCenter | Qt::AlignTop, 7, 71, 197, 20)->setWordWrap(true);
+    label(kMakerNoticeLine1, Qt::AlignHCenter | Qt::AlignTop, 7, 92, 197, 12);
+    label(kMakerNoticeLine2, Qt::AlignHCenter | Qt::AlignTop, 7, 108, 197, 12);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    place(ok, 1, 82, 127, 48, 14);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    setFixedSize(du.ToPixels(QSize(212, 145)));
+    OnInitDialog();
+}
+
+CAboutDlg::~CAboutDlg() = default;
+
+QWidget* CAboutDlg::Control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void CAboutDlg::OnInitDialog() {
+    homepage_->SetLinkTarget(QString::fromLatin1(kHomepageAddress));
+    homepage_->Attach();
+    support_->SetLinkTarget(QStringLiteral("mailto:") + QString::fromLatin1(kSupportMailAddress));
+    support_->Attach();
+}
+
+}  // namespace velmora

@@ -1,0 +1,66 @@
+#include "app/help_commands.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+#include "app/about_dlg.h"
+#include "app/command_ids.h"
+#include "app/option_dlg.h"
+#include "app/zeph_dlg.h"
+#include "settings/settings_store.h"
+
+namespace velmora {
+
+QString HelpFilePath(const QString& exeFolder) {
+    const QString beside = QDir(exeFolder).filePath(QStringLiteral("Help.html"));
+    if (QFileInfo::exists(beside)) return beside;
+    const QString installed =
+        QDir::cleanPath(QDir(exeFolder).filePath(QStringLiteral("../share/doc/velmora/Help.html")));
+    if (QFileInfo::exists(installed)) return installed;
+    return beside;
+}
+
+QString HelpCommandTarget(int command, const QString& exeFolder) {
+    switch (command) {
+    case ID_HELP_CONTENT: return HelpFilePath(exeFolder);
+    case ID_DOWNLOAD: return QString::fromLatin1(kDownloadAddress);
+    case ID_EMAIL_SUPPORT: return QStringLiteral("mailto:") + QString::fromLatin1(kSupportMailAddress);
+    case ID_ONLINE_SUPPORT: return QString::fromLatin1(kOnlineSupportAddress);
+    default: return {};
+    }
+}
+
+std::function<void(const QString& target)>& HelpOpener() {
+    static std::function<void(const QString&)> opener = [](const QString& target) {
+        const QUrl url = target.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(target) : QUrl(target);
+        // A missing help file or no program for the target: nothing is reported.
+        QDesktopServices::openUrl(url);
+    };
+    return opener;
+}
+
+void RegisterOptionsAndHelpCommands(CZEPHDlg& dlg) {
+    CZEPHDlg* main = &dlg;
+    dlg.SetCommandHandler(ID_OPTIONS, [main] {
+        COption options(main->settings(), main);
+        options.SetResetCallback([main] { main->ShowEncoderSummary(); });
+        options.exec();
+        // Whatever the result, the summary shows the record as it is now.
+        main->ShowEncoderSummary();
+    });
+    const QString exeFolder = QString::fromStdString(ModuleFolder());
+    for (int command : {ID_HELP_CONTENT, ID_DOWNLOAD, ID_EMAIL_SUPPORT, ID_ONLINE_SUPPORT}) {
+        dlg.SetCommandHandler(command, [command, exeFolder] {
+            // Looked up at each use: an installed help file may appear while the program runs.
+            HelpOpener()(HelpCommandTarget(command, exeFolder));
+        });
+    }
+    dlg.SetCommandHandler(ID_ABOUT, [main] {
+        CAboutDlg about(main);
+        about.exec();
+    });
+}
+
+}  // namespace velmora

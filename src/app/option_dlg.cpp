@@ -1,0 +1,231 @@
+#include "app/option_dlg.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/folder_dialog.h"
+#include "controls/dialog_units.h"
+#include "settings/settings_store.h"
+
+namespace velmora {
+
+std::string SanitizeFileName(std::string name) {
+    for (char& c : name) {
+        switch (c) {
+        case '/': case '"': case '<': case '>': case '|': case '*': case '?': case ':':
+            c = '_';
+            break;
+        default:
+            break;
+        }
+    }
+    return name;
+}
+
+namespace {
+
+constexpr int kWidthDlu = 316;
+constexpr int kHeightDlu = 238;
+
+template <typename Table>
+void FillList(QComboBox* list, const Table& table) {
+    for (const auto& entry : table) list->addItem(QString::fromUtf8(entry.text));
+}
+
+// A stored index outside its table leaves the list without a selection.
+void SelectIndex(QComboBox* list, int index) {
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+}  // namespace
+
+COption::COption(AppSettings& settings, QWidget* parent, std::string settingsFile)
+    : QDialog(parent), settings_(settings), settingsFile_(std::move(settingsFile)) {
+    if (settingsFile_.empty()) settingsFile_ = SettingsFilePath();
+    setWindowTitle(QStringLiteral("Options"));
+    setObjectName(QStringLiteral("optionsDialog"));
+    BuildTemplate();
+    OnInitDialog();
+}
+
+COption::~COption() = default;
+
+QWidget* COption::Control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void COption::BuildTemplate() {
+    const DialogUnits du(font());
+    auto place = [&](QWidget* w, int id, int x, int y, int width, int height) {
+        w->setGeometry(du.ToPixels(QRect(x, y, width, height)));
+        if (id) {
+            SetControlId(w, id);
+            controls_[id] = w;
+        }
+    };
+    // Combo boxes and edit boxes need more height than their template rows give them on this
+    // desktop; they keep their top and grow to their own hint.
+    auto placeField = [&](QWidget* w, int id, int x, int y, int width, int height) {
+        place(w, id, x, y, width, height);
+        QRect r = w->geometry();
+        r.setHeight(std::max(r.height(), w->sizeHint().height()));
+        w->setGeometry(r);
+    };
+
+    place(new QGroupBox(QStringLiteral("Output Folder"), this), 0, 7, 4, 302, 95);
+    askRadio_ = new QRadioButton(QStringLiteral("Always Ask Me Where to Save File"), this);
+    place(askRadio_, IDC_ASK_PATH, 19, 19, 182, 11);
+    saveToRadio_ = new QRadioButton(QStringLiteral("Save File to"), this);
+    place(saveToRadio_, IDC_SAVE_TO, 19, 34, 182, 11);
+    radios_ = new QButtonGroup(this);
+    radios_->addButton(askRadio_, IDC_ASK_PATH);
+    radios_->addButton(saveToRadio_, IDC_SAVE_TO);
+
+    folderEdit_ = new QLineEdit(this);
+    folderEdit_->setEnabled(false);  // changed only through "..."
+    placeField(folderEdit_, IDC_FOLDER, 19, 51, 262, 13);
+    browseButton_ = new QPushButton(QStringLiteral("..."), this);
+    browseButton_->setAutoDefault(false);
+    place(browseButton_, IDC_BROWSE, 283, 51, 21, 13);
+    browseButton_->setGeometry(browseButton_->x(), folderEdit_->y(), browseButton_->width(), folderEdit_->height());
+    place(new QLabel(QStringLiteral("Default File Name:"), this), IDC_NAME_LABEL, 19, 77, 59, 12);
+    nameEdit_ = new QLineEdit(this);
+    placeField(nameEdit_, IDC_NAME, 81, 77, 221, 12);
+
+    place(new QGroupBox(QStringLiteral("Encoder Settings"), this), 0, 7, 101, 302, 111);
+    frequencyLabel_ = new QLabel(QStringLiteral("Sampling Frequency:"), this);
+    place(frequencyLabel_, IDC_FREQ_LABEL, 21, 117, 75, 12);
+    frequencyList_ = new QComboBox(this);
+    placeField(frequencyList_, IDC_FREQ, 109, 117, 190, 12);
+    place(new QLabel(QStringLiteral("Channel Mode:"), this), IDC_CHANNEL_LABEL, 21, 140, 75, 12);
+    channelList_ = new QComboBox(this);
+    placeField(channelList_, IDC_CHANNEL, 109, 140, 190, 12);
+    bitrateLabel_ = new QLabel(QStringLiteral("Bits per Second:"), this);
+    place(bitrateLabel_, IDC_BITRATE_LABEL, 21, 163, 75, 12);
+    bitrateList_ = new QComboBox(this);
+    placeField(bitrateList_, IDC_BITRATE, 109, 163, 190, 12);
+    place(new QLabel(QStringLiteral("NOTE: The Bitrate is Estimated  for Stereo 44100 Hz."), this), IDC_NOTE, 21,
+          188, 257, 12);
+
+    resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
+    resetButton_->setAutoDefault(false);
+    place(resetButton_, IDC_RESET, 61, 217, 50, 14);
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setDefault(true);
+    place(okButton_, IDC_OK, 138, 217, 50, 14);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setAutoDefault(false);
+    place(cancelButton_, IDC_CANCEL, 220, 217, 50, 14);
+
+    setFixedSize(du.ToPixels(QSize(kWidthDlu, kHeightDlu)));
+
+    connect(askRadio_, &QRadioButton::clicked, this, [this] { OnRadio(true); });
+    connect(saveToRadio_, &QRadioButton::clicked, this, [this] { OnRadio(false); });
+    connect(browseButton_, &QPushButton::clicked, this, &COption::OnBrowse);
+    connect(resetButton_, &QPushButton::clicked, this, &COption::OnReset);
+    connect(okButton_, &QPushButton::clicked, this, &COption::OnOK);
+    // Cancel and the close box end the dialog without reading the controls.
+    connect(cancelButton_, &QPushButton::clicked, this, &COption::reject);
+}
+
+void COption::OnInitDialog() {
+    // 1-2.
+    const bool ask = settings_.askOutputPath == 1;
+    askRadio_->setChecked(ask);
+    saveToRadio_->setChecked(settings_.askOutputPath == 0);
+    if (settings_.askOutputPath != 0 && settings_.askOutputPath != 1) {
+        // A hand-edited value that is neither: no radio is checked, as the platform would show it.
+        radios_->setExclusive(false);
+        askRadio_->setChecked(false);
+        saveToRadio_->setChecked(false);
+        radios_->setExclusive(true);
+    }
+    browseButton_->setEnabled(settings_.askOutputPath == 0);
+    nameEdit_->setEnabled(settings_.askOutputPath == 0);
+    // 3.
+    folderEdit_->setText(QString::fromStdString(settings_.outputFolder));
+    folderEdit_->setCursorPosition(0);
+    nameEdit_->setText(QString::fromStdString(settings_.defaultFileName));
+    // 4.
+    frequencyList_->clear();
+    channelList_->clear();
+    bitrateList_->clear();
+    frequencyList_->view()->setMinimumWidth(kFrequencyDropDownWidth);
+    frequencyLabel_->setText(QStringLiteral("Sampling Frequency:"));
+    bitrateLabel_->setText(QStringLiteral("Bits per Second:"));
+    // 5.
+    FillList(frequencyList_, FrequencyTable);
+    FillList(channelList_, ChannelModeTable);
+    FillList(bitrateList_, BitrateTable);
+    // 6.
+    SelectIndex(frequencyList_, settings_.frequencyIndex);
+    SelectIndex(channelList_, settings_.channelModeIndex);
+    SelectIndex(bitrateList_, settings_.bitrateIndex);
+}
+
+void COption::OnRadio(bool ask) {
+    browseButton_->setEnabled(!ask);
+    nameEdit_->setEnabled(!ask);
+}
+
+void COption::OnBrowse() {
+    // The stored folder, not the text now in the box: a second pick starts where the first did.
+    CFolderDialog picker(QStringLiteral("Specify the Output Folder"), QString::fromStdString(settings_.outputFolder),
+                         this, CFolderDialog::kDefaultFlags);
+    if (picker.DoModal() == CFolderDialog::kChosen) {
+        folderEdit_->setText(picker.FolderPath());
+        folderEdit_->setCursorPosition(0);
+    }
+}
+
+void COption::OnOK() {
+    // 1-3 change the record before the check, so an error leaves them changed.
+    settings_.defaultFileName = SanitizeFileName(nameEdit_->text().toStdString());
+    settings_.askOutputPath = askRadio_->isChecked() ? 1 : 0;
+    settings_.outputFolder = folderEdit_->text().toStdString();
+    // 4.
+    if (settings_.outputFolder.empty() && settings_.askOutputPath == 0) {
+        QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
+                        QStringLiteral("Invalidate Output Folder!"), QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    // 5.
+    if (!settings_.outputFolder.empty() && settings_.askOutputPath == 0 && settings_.outputFolder.back() != '/')
+        settings_.outputFolder += '/';
+    // 6. A list left without a selection (its stored index was outside the table) keeps the
+    //    stored value rather than storing "nothing selected" as -1.
+    if (frequencyList_->currentIndex() >= 0) settings_.frequencyIndex = int16_t(frequencyList_->currentIndex());
+    if (channelList_->currentIndex() >= 0) settings_.channelModeIndex = int16_t(channelList_->currentIndex());
+    if (bitrateList_->currentIndex() >= 0) settings_.bitrateIndex = int16_t(bitrateList_->currentIndex());
+    // 7.
+    accept();
+}
+
+void COption::OnReset() {
+    QMessageBox ask(QMessageBox::Warning, QApplication::applicationName(),
+                    QStringLiteral("Reset ALL Options, Are You Sure?"), QMessageBox::Yes | QMessageBox::No, this);
+    if (ask.exec() != QMessageBox::Yes) return;
+    // A file that cannot be deleted is read again as it is; no message.
+    QFile::remove(QString::fromStdString(settingsFile_));
+    std::string error;
+    if (!LoadSettings(settings_, settingsFile_, &error)) {
+        QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
+                        QString::fromLatin1(kLoadSettingsFailedText), QMessageBox::Ok, this);
+        box.exec();
+    }
+    OnInitDialog();
+    if (onReset_) onReset_();
+}
+
+}  // namespace velmora

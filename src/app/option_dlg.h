@@ -1,0 +1,102 @@
+// COption: the modal "Options" dialog. Edits the output and encoder choices of the settings
+// record in memory, and can reset every setting to its default (deleting "Config.ini").
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "settings/app_settings.h"
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace velmora {
+
+// Replaces every character that cannot stand in a file name on the desktops the output may be
+// copied to ("/", quotation mark, "<", ">", "|", "*", "?", ":") by "_". A backslash stays: it
+// is an ordinary character in a Linux file name.
+std::string SanitizeFileName(std::string name);
+
+class COption : public QDialog {
+    Q_OBJECT
+public:
+    // Control ids of the template.
+    enum : int {
+        IDC_ASK_PATH = 1080,
+        IDC_SAVE_TO = 1081,
+        IDC_FOLDER = 1012,
+        IDC_BROWSE = 1047,
+        IDC_NAME_LABEL = 1087,
+        IDC_NAME = 1104,
+        IDC_FREQ_LABEL = 1084,
+        IDC_FREQ = 1088,
+        IDC_CHANNEL_LABEL = 1085,
+        IDC_CHANNEL = 1089,
+        IDC_BITRATE_LABEL = 1086,
+        IDC_BITRATE = 1090,
+        IDC_NOTE = 1091,
+        IDC_RESET = 3,
+        IDC_OK = 1,
+        IDC_CANCEL = 2,
+    };
+    static constexpr int kFrequencyDropDownWidth = 256;
+
+    // `settings` is the record the dialog edits (the main window's). `settingsFile` is the
+    // file Reset deletes and reads again (empty: the user's "Config.ini").
+    COption(AppSettings& settings, QWidget* parent = nullptr, std::string settingsFile = {});
+    ~COption() override;
+
+    // Called after a Reset, so the owner can refresh what shows the settings.
+    void SetResetCallback(std::function<void()> callback) { onReset_ = std::move(callback); }
+
+    // Fills the controls from the record (the dialog's initialisation, run again by Reset).
+    void OnInitDialog();
+
+    QWidget* Control(int id) const;
+    QRadioButton* askRadio() const { return askRadio_; }
+    QRadioButton* saveToRadio() const { return saveToRadio_; }
+    QLineEdit* folderEdit() const { return folderEdit_; }
+    QLineEdit* nameEdit() const { return nameEdit_; }
+    QPushButton* browseButton() const { return browseButton_; }
+    QComboBox* frequencyList() const { return frequencyList_; }
+    QComboBox* channelList() const { return channelList_; }
+    QComboBox* bitrateList() const { return bitrateList_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
+    QPushButton* resetButton() const { return resetButton_; }
+
+private:
+    void BuildTemplate();
+    void OnRadio(bool ask);
+    void OnBrowse();
+    void OnOK();
+    void OnReset();
+
+    AppSettings& settings_;
+    std::string settingsFile_;
+    std::function<void()> onReset_;
+    std::map<int, QWidget*> controls_;
+    QRadioButton* askRadio_ = nullptr;
+    QRadioButton* saveToRadio_ = nullptr;
+    QButtonGroup* radios_ = nullptr;
+    QLineEdit* folderEdit_ = nullptr;
+    QPushButton* browseButton_ = nullptr;
+    QLineEdit* nameEdit_ = nullptr;
+    QLabel* frequencyLabel_ = nullptr;
+    QLabel* bitrateLabel_ = nullptr;
+    QComboBox* frequencyList_ = nullptr;
+    QComboBox* channelList_ = nullptr;
+    QComboBox* bitrateList_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* resetButton_ = nullptr;
+};
+
+}  // namespace velmora
