@@ -18,13 +18,8 @@
 #include <QToolButton>
 
 #include "app/command_ids.h"
-#include "app/file_loader.h"
-#include "app/list_commands.h"
-#include "app/drop_target.h"
-#include "app/join_commands.h"
 #include "app/help_commands.h"
 #include "app/status_bar.h"
-#include "app/tree_commands.h"
 #include "app/zeph_app.h"
 #include "controls/dialog_units.h"
 #include "controls/report_ctrl.h"
@@ -124,7 +119,6 @@ CReportCtrl* CZEPHDlg::fileList() const { return fileList_.data(); }
 QMenu* CZEPHDlg::activePopup() const { return activePopup_.data(); }
 
 CZEPHDlg::~CZEPHDlg() {
-    ShutdownFileLoader(*this);
     // The placement is saved by the close sequence; the base must not reach for our
     // profile, which is gone by the time its destructor runs.
     SetPlacementKey(QString());
@@ -332,7 +326,6 @@ void CZEPHDlg::RegisterBuiltInCommands() {
                       [this] { if (fileTree_) fileTree_->ShowItemProperties(fileTree_->currentItem()); });
     SetCommandHandler(ID_TREE_RENAME, [this] { if (fileTree_) fileTree_->BeginRename(fileTree_->currentItem()); });
     SetCommandHandler(ID_TREE_DELETE, [this] { if (fileTree_) fileTree_->DeleteItemFile(fileTree_->currentItem()); });
-    RegisterTreeFileCommands(*this);
 
     // The one update handler: Show/Hide Folder Tree is checked while the tree is shown.
     // Nothing ever greys an item.
@@ -342,7 +335,6 @@ void CZEPHDlg::RegisterBuiltInCommands() {
         action->setChecked(splitter_ && splitter_->IsLeftPaneShown());
     };
     RegisterOptionsAndHelpCommands(*this);
-    RegisterJoinCommands(*this);
 }
 
 void CZEPHDlg::ToggleFolderTree() {
@@ -543,8 +535,6 @@ bool CZEPHDlg::OnInitDialog() {
     // 28. Status bar geometry.
     RepositionBars();
     LayoutStatusBarParts();
-    RegisterLoadCommands(*this);
-    RegisterListCommands(*this);
     // 29. The start folder.
     SelectStartFolder();
     // 30. Placement.
@@ -553,8 +543,7 @@ bool CZEPHDlg::OnInitDialog() {
         ApplyStoredPlacement();
     }
     // 31. The ring buffers live in the engine context made with the libmpg123 handles.
-    // 32. The drop target over the file list.
-    InstallDropTarget(this, fileList_);
+    // 32. (The drop target comes with the drop feature.)
     // 33.
     ShowEncoderSummary();
     // 34.
