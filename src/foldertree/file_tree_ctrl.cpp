@@ -172,6 +172,17 @@ public:
         if (auto* line = qobject_cast<QLineEdit*>(editor)) tree_->EndLabelEdit(index, line->text());
     }
 
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        // A tree disabled for a while (the owner's busy state) takes the focus from the
+        // editor; that is no end of the edit, which goes on once the tree is enabled again.
+        if (event->type() == QEvent::FocusOut) {
+            auto* editor = qobject_cast<QWidget*>(object);
+            if (editor && !editor->isEnabled()) return false;
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+
 private:
     CFileTreeCtrl* tree_;
 };
@@ -1238,6 +1249,7 @@ bool CFileTreeCtrl::BeginRename(HTREEITEM item) {
     t->setFlags(t->flags() | Qt::ItemIsEditable);
     scrollToItem(t);
     editItem(t, 0);
+    editIndex_ = indexFromItem(t);
     return state() == QAbstractItemView::EditingState;
 }
 
@@ -1378,6 +1390,43 @@ QTreeWidgetItem* CFileTreeCtrl::CreateFolder(HTREEITEM item, const QString& path
 }
 
 // ---------------------------------------------------------------- keys and mouse
+
+namespace {
+
+// The keys the tree acts on itself, which the window's shortcuts must leave to it.
+bool IsOwnKey(const QKeyEvent* e) {
+    const Qt::KeyboardModifiers mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    switch (e->key()) {
+    case Qt::Key_Delete: return (mods & ~Qt::ShiftModifier) == Qt::NoModifier;  // Shift: for good
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return mods == Qt::NoModifier || mods == Qt::AltModifier;
+    case Qt::Key_F2:
+    case Qt::Key_F5:
+    case Qt::Key_Backspace: return mods == Qt::NoModifier;
+    case Qt::Key_Left:
+    case Qt::Key_Right: return mods == Qt::AltModifier;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+bool CFileTreeCtrl::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && state() != QAbstractItemView::EditingState &&
+        IsOwnKey(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QTreeWidget::event(event);
+}
+
+void CFileTreeCtrl::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange && isEnabled() && state() == QAbstractItemView::EditingState &&
+        editIndex_.isValid()) {
+        if (QWidget* editor = indexWidget(editIndex_)) editor->setFocus();
+    }
+}
 
 void CFileTreeCtrl::keyPressEvent(QKeyEvent* event) {
     if (state() == QAbstractItemView::EditingState) {

@@ -207,6 +207,8 @@ signals:
     void rightClicked(const QPoint& globalPos);
 
 protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -294,6 +296,7 @@ private:
     bool internalCollapse_ = false;  // a collapse the tree does itself
     bool removingVanished_ = false;
     int selectionReports_ = 0;       // counts reports, so nested changes are told once
+    QPersistentModelIndex editIndex_;  // the item whose label editor was opened last
     int keyShift_ = -1;              // Shift of the key that asked for a delete; -1: ask the system
 };
 

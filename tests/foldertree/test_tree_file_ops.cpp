@@ -7,6 +7,7 @@
 #include "foldertree/item_properties_dlg.h"
 #include "support/mp3_fixtures.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -496,6 +497,62 @@ TEST_F(FileOpsTest, AFileWithItsExtensionHiddenKeepsTheExtensionWhenRenamed) {
     EXPECT_EQ(file->text(0), "melody");
     EXPECT_EQ(t.ItemInfo(file)->name, "melody.mp3");
     EXPECT_EQ(t.ItemToPath(file), M("Songs/melody.mp3"));
+}
+
+TEST_F(FileOpsTest, AnEditGoesOnWhileTheTreeIsDisabledForAWhile) {
+    MakeDir(M("Busy"));
+    CFileTreeCtrl& t = Make();
+    QTreeWidgetItem* busy = Select(M("Busy"));
+    ASSERT_TRUE(t.BeginRename(busy));
+    t.setEnabled(false);  // as the owner's busy state does during a load
+    QTest::qWait(10);
+    EXPECT_TRUE(Editing()) << "losing the focus to the disabling ends nothing";
+    EXPECT_EQ(busy->text(0), "Busy");
+    t.setEnabled(true);
+    QTest::qWait(10);
+    ASSERT_TRUE(Editing());
+    EXPECT_TRUE(Editor()->hasFocus()) << "the editor has the keys again";
+    TypeLabel("Idle");
+    EXPECT_TRUE(QFileInfo(M("Idle")).isDir());
+    EXPECT_EQ(busy->text(0), "Idle");
+}
+
+TEST_F(FileOpsTest, TheTreeKeepsShiftDeleteAndItsOtherKeysFromTheWindowsShortcuts) {
+    MakeDir(M("Keys/Victim"));
+    CFileTreeCtrl& t = Make();
+    int fired = 0;
+    auto addShortcut = [&](const QKeySequence& k) {
+        auto* a = new QAction(&t);
+        a->setShortcut(k);
+        a->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(a, &QAction::triggered, [&] { ++fired; });
+        t.addAction(a);
+    };
+    auto activate = [&] {
+        QApplication::setActiveWindow(&t);
+        t.setFocus();
+        return QApplication::focusWidget() == &t;
+    };
+    for (const QKeySequence& k : {QKeySequence(Qt::SHIFT | Qt::Key_Delete), QKeySequence(Qt::Key_Delete),
+                                  QKeySequence(Qt::Key_F2), QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_Delete)})
+        addShortcut(k);
+    Select(M("Keys/Victim"));
+    ASSERT_TRUE(activate());
+    // A key the tree does not use is the window's: the shortcuts do work here.
+    QTest::keyClick(&t, Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(fired, 1);
+    {
+        BoxAnswerer no(QMessageBox::No);
+        QTest::keyClick(&t, Qt::Key_Delete, Qt::ShiftModifier);
+        EXPECT_EQ(no.texts.size(), 1) << "the tree asked about a permanent delete";
+    }
+    ASSERT_TRUE(activate());
+    QTest::keyClick(&t, Qt::Key_F5);
+    QTest::keyClick(&t, Qt::Key_F2);
+    ASSERT_TRUE(Editing());
+    QTest::keyClick(Editor(), Qt::Key_Escape);
+    EXPECT_EQ(fired, 1) << "none of the tree's own keys reached the shortcuts";
+    EXPECT_TRUE(QFileInfo(M("Keys/Victim")).isDir());
 }
 
 // ---------------------------------------------------------------- properties
