@@ -14,7 +14,8 @@ namespace {
 
 class UnityLauncherEntry : public TaskbarProgress {
 public:
-    explicit UnityLauncherEntry(const QString& desktopId) : uri_(QStringLiteral("application://") + desktopId) {}
+    UnityLauncherEntry(const QString& desktopId, const QDBusConnection& bus)
+        : uri_(QStringLiteral("application://") + desktopId), bus_(bus) {}
 
     ~UnityLauncherEntry() override {
         // Leave no stale bar on the entry when the program goes.
@@ -46,18 +47,19 @@ private:
                                                          QStringLiteral("com.canonical.Unity.LauncherEntry"),
                                                          QStringLiteral("Update"));
         signal << uri_ << props;
-        QDBusConnection::sessionBus().send(signal);
+        bus_.send(signal);
     }
 
     QString uri_;
+    QDBusConnection bus_;
     State state_ = NoProgress;
 };
 
 }  // namespace
 
-std::unique_ptr<TaskbarProgress> CreateTaskbarProgress(const QString& desktopId) {
-    if (!QDBusConnection::sessionBus().isConnected()) return nullptr;
-    return std::make_unique<UnityLauncherEntry>(desktopId);
+std::unique_ptr<TaskbarProgress> CreateTaskbarProgress(const QString& desktopId, const QDBusConnection& bus) {
+    if (!bus.isConnected()) return nullptr;
+    return std::make_unique<UnityLauncherEntry>(desktopId, bus);
 }
 
 }  // namespace velmora

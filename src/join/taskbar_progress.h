@@ -3,6 +3,7 @@
 // extensions, Plank, …); without a session bus there is no mirror and the pointer stays null.
 #pragma once
 
+#include <QDBusConnection>
 #include <QString>
 
 #include <cstdint>
@@ -23,8 +24,9 @@ public:
 // The main window sets it at start-up; every caller skips its step while it is null.
 extern TaskbarProgress* taskbarProgress;
 
-// The D-Bus realisation for the desktop entry `desktopId` (for example "velmora.desktop"), or
-// null when no session bus is reachable.
-std::unique_ptr<TaskbarProgress> CreateTaskbarProgress(const QString& desktopId);
+// The D-Bus realisation for the desktop entry `desktopId` (for example "velmora.desktop") on
+// `bus`, or null when that bus is not reachable.
+std::unique_ptr<TaskbarProgress> CreateTaskbarProgress(const QString& desktopId,
+                                                       const QDBusConnection& bus = QDBusConnection::sessionBus());
 
 }  // namespace velmora

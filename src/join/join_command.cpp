@@ -1,0 +1,162 @@
+#include "join/join_command.h"
+
+#include "controls/report_ctrl.h"
+#include "controls/report_item_info.h"
+#include "engine/encoder.h"
+#include "engine/join_runner.h"
+#include "filelist/file_item_info.h"
+#include "filelist/file_list_columns.h"
+#include "filelist/list_locked.h"
+#include "join/conv_prog.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <filesystem>
+#include <system_error>
+
+namespace velmora {
+
+namespace {
+
+void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+    // A box without a caption of its own carries the application name.
+    QMessageBox box(icon, caption.isEmpty() ? QApplication::applicationName() : caption, text,
+                    QMessageBox::Ok, owner);
+    box.exec();
+}
+
+// The path the user picked, or empty after Cancel.
+QString AskOutputPath(QWidget* owner) {
+    // The filter text is a description followed by an empty pattern. We show the description
+    // as the dialog's one filter, so the dialog lists the MP3 files of a folder, which is
+    // what someone about to name an MP3 wants to see.
+    const QString description = SaveAsFilterText().section(QLatin1Char('|'), 0, 0);
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("mp3"));
+    dialog.setNameFilter(description);
+    // Overwriting asks first (QFileDialog's default; said here so nobody turns it off).
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+// True when `output` names the same file as one of the inputs (the same directory entry, or
+// another name of the same file through a link).
+bool OutputIsInput(const std::string& output, const FileList& files) {
+    namespace fs = std::filesystem;
+    const fs::path out = fs::u8path(output);
+    for (const CFileToBeJoin& f : files) {
+        const fs::path in = fs::u8path(f.path);
+        std::error_code ec;
+        if (fs::equivalent(out, in, ec) && !ec) return true;
+        // A path that does not exist yet cannot be an existing input; the lexical check is
+        // for an input deleted since it was listed, which the job would recreate otherwise.
+        if (out.lexically_normal() == in.lexically_normal()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString SaveAsFilterText() {
+    return QStringLiteral("MP3 Files (*.") + QStringLiteral("mp3") + QStringLiteral(")||");
+}
+
+int RemoveDeadRows(CReportCtrl& list) {
+    int removed = 0;
+    for (int row = list.GetItemCount() - 1; row >= 0; --row) {
+        if (IsDeadPath(FullPathOf(list.GetItemText(row, kColPath), list.GetItemText(row, kColName)))) {
+            list.DeleteItemEx(row);
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
+    if (!context.list || !context.settings) return JoinOutcome::Ignored;
+    if (IsListLocked() || (context.isBusy && context.isBusy())) return JoinOutcome::Ignored;
+    CReportCtrl& list = *context.list;
+    const AppSettings& settings = *context.settings;
+
+    if (context.removeDead)
+        context.removeDead();
+    else
+        RemoveDeadRows(list);
+
+    const int chosen = selectedOnly ? list.CountItemsByState(kStateSelected) : list.GetItemCount();
+    auto notEnough = [&] {
+        ShowBox(context.owner, QMessageBox::Warning, QString::fromLatin1(kNotEnoughFilesCaption),
+                QString::fromLatin1(kNotEnoughFilesText));
+        return JoinOutcome::NotEnoughFiles;
+    };
+    if (chosen < 2) return notEnough();
+
+    if (settings.askOutputPath == 0 && !settings.outputFolder.empty() &&
+        !std::filesystem::is_directory(std::filesystem::u8path(settings.outputFolder))) {
+        // Not examined: a folder that cannot be made shows up as the encoder's
+        // "Error creating file" line in the progress dialog.
+        CreateFolderPath(settings.outputFolder);
+    }
+
+    CConversionTask task;
+    task.outputKind = kOutputKindMp3;
+    for (int row = 0; row < list.GetItemCount(); ++row) {
+        if (selectedOnly && !(list.GetItemStateFlags(row) & kStateSelected)) continue;
+        const auto* info = static_cast<const FileItemInfo*>(list.GetItemUserData(row));
+        // Unreadable rows leave no trace; a row without a record has never been read either.
+        if (!info || info->unreadable != 0) continue;
+        CFileToBeJoin file;
+        file.path = FullPathOf(list.GetItemText(row, kColPath), list.GetItemText(row, kColName)).toStdString();
+        file.sampleRate = uint32_t(info->sampleRate > 0 ? info->sampleRate : 0);
+        file.channels = uint32_t(info->channels > 0 ? info->channels : 0);
+        file.totalSamples = info->totalSamples;
+        task.files->push_back(std::move(file));
+    }
+    // Every chosen row unreadable: there is nothing to encode and no channel count to take
+    // from the inputs, so this is refused like too few files.
+    if (task.files->empty()) return notEnough();
+    PrepareTask(task, settings);
+
+    if (settings.askOutputPath != 0) {
+        const QString chosenPath = AskOutputPath(context.owner);
+        if (chosenPath.isEmpty()) return JoinOutcome::Cancelled;
+        task.outputPath = chosenPath.toStdString();
+    } else {
+        task.outputPath = settings.outputFolder + settings.defaultFileName + ".mp3";
+    }
+    // Encoding into one of the inputs would destroy it while it is read. (From the settings an
+    // existing name is replaced by a free one when the task starts; the check costs nothing.)
+    if (settings.askOutputPath != 0 && OutputIsInput(task.outputPath, *task.files)) {
+        ShowBox(context.owner, QMessageBox::Warning, QString(),
+                QString::fromLatin1(kOutputIsInputText).arg(QString::fromStdString(task.outputPath)));
+        return JoinOutcome::OutputIsInput;
+    }
+
+    std::shared_ptr<JoinEngine> engine = context.engine ? context.engine : std::make_shared<JoinEngine>();
+    // A fresh run state for each join: a worker of an earlier run that is still winding down
+    // keeps its own.
+    auto run = std::make_shared<JoinRunState>();
+    run->overallSamplesTotal = task.totalSamples;
+    run->tasks.push_back(task);
+    engine->activeRun = run;
+    engine->settings = settings;
+    if (!engine->encodeTask)
+        engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
+
+    {
+        // No parent: the dialog is a window of its own, modal over the whole application.
+        CConvProg dialog(engine, nullptr, context.profile);
+        dialog.exec();
+    }
+    return JoinOutcome::Ran;
+}
+
+}  // namespace velmora
