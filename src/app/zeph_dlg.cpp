@@ -18,6 +18,8 @@
 #include <QToolButton>
 
 #include "app/command_ids.h"
+#include "app/file_loader.h"
+#include "app/list_commands.h"
 #include "app/help_commands.h"
 #include "app/status_bar.h"
 #include "app/zeph_app.h"
@@ -119,6 +121,7 @@ CReportCtrl* CZEPHDlg::fileList() const { return fileList_.data(); }
 QMenu* CZEPHDlg::activePopup() const { return activePopup_.data(); }
 
 CZEPHDlg::~CZEPHDlg() {
+    ShutdownFileLoader(*this);
     // The placement is saved by the close sequence; the base must not reach for our
     // profile, which is gone by the time its destructor runs.
     SetPlacementKey(QString());
@@ -535,6 +538,8 @@ bool CZEPHDlg::OnInitDialog() {
     // 28. Status bar geometry.
     RepositionBars();
     LayoutStatusBarParts();
+    RegisterLoadCommands(*this);
+    RegisterListCommands(*this);
     // 29. The start folder.
     SelectStartFolder();
     // 30. Placement.

@@ -1,0 +1,475 @@
+#include "app/file_loader.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
+
+#include <chrono>
+#include <exception>
+
+#include "app/command_ids.h"
+// The drop target posts its paths in an event of its own header.
+#if __has_include("app/drop_target.h")
+#include "app/drop_target.h"
+#define VELMORA_DROP_EVENT 1
+#endif
+#include "app/folder_dialog.h"
+#include "app/status_bar.h"
+#include "app/zeph_dlg.h"
+#include "controls/report_ctrl.h"
+#include "controls/s_splitter.h"
+#include "filelist/file_item_info.h"
+#include "filelist/file_list_columns.h"
+#include "filelist/file_list_summary.h"
+#include "filelist/file_scan.h"
+#include "filelist/list_locked.h"
+#include "foldertree/file_tree_ctrl.h"
+#include "join/processing.h"
+
+namespace velmora {
+
+namespace {
+
+const char kLoadingTitle[] = "Loading files, this may takes up to minutes, please wait...";
+const char kIdleTitle[] = "Velmora 5.0.9";
+const char kLoadErrorText[] = "An Error Occurred While Loading Files!";
+
+QString BoxTitle() {
+    const QString name = QApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("Velmora") : name;
+}
+
+// The media reader's writes for one file, gathered on the loader thread and carried into the
+// list by one UI call.
+class GatheringWriter : public RowWriter {
+public:
+    void SetCellText(int column, const QString& text) override { cells.emplace_back(column, text); }
+    void StoreRecord(const FileItemInfo& values) override {
+        record = values;
+        stored = true;
+    }
+    void ReportUnreadable(const QString& message) override { unreadable = message; }
+    void AddSeconds(double s) override { seconds += s; }
+
+    std::vector<std::pair<int, QString>> cells;
+    FileItemInfo record;
+    bool stored = false;
+    QString unreadable;
+    double seconds = 0.0;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- LoaderRun
+
+LoaderRun::LoaderRun(CZEPHDlg* dlg, QStringList scanExtensions)
+    : dlg_(dlg), scanExtensions_(std::move(scanExtensions)), decoder_(false), reader_(decoder_.handle()) {}
+
+bool LoaderRun::Going() {
+    // The reading mark and the cut are both sequentially consistent: a cut that is seen as
+    // not yet made means the UI thread waits for the mark to go before the window may go.
+    reading_.store(1, std::memory_order_seq_cst);
+    bool going = false;
+    if (cut_.load(std::memory_order_seq_cst) == 0) going = dlg_->busy.load(std::memory_order_acquire) != 0;
+    reading_.store(0, std::memory_order_seq_cst);
+    return going;
+}
+
+void LoaderRun::CutOff() {
+    cut_.store(1, std::memory_order_seq_cst);
+    while (reading_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+}
+
+void LoaderRun::RunClaimed(Call* call) {
+    try {
+        call->work();
+    } catch (...) {
+        // A failing list step must not unwind through the event loop; the loader goes on.
+    }
+    call->done.release();
+}
+
+bool LoaderRun::CallUi(std::function<void()> work) {
+    if (IsCutOff()) return false;
+    auto call = std::make_shared<Call>();
+    call->work = std::move(work);
+    pending_.store(call.get(), std::memory_order_seq_cst);
+    // Posted to the application object, which outlives every window: the call runs only
+    // when the load has not been cut off, so it never reaches a window that is gone.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self = shared_from_this(), call] {
+            if (self->IsCutOff()) return;
+            Call* expected = call.get();
+            if (self->pending_.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst))
+                self->RunClaimed(call.get());
+        },
+        Qt::QueuedConnection);
+    while (!call->done.tryAcquire(1, 5)) {
+        if (!IsCutOff()) continue;
+        Call* expected = call.get();
+        if (pending_.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst)) return false;
+        // Already taken by the UI thread: it is running now and ends on its own.
+        call->done.acquire();
+        return true;
+    }
+    return true;
+}
+
+void LoaderRun::ServicePending() {
+    Call* call = pending_.exchange(nullptr, std::memory_order_seq_cst);
+    if (call) RunClaimed(call);
+}
+
+void LoaderRun::EnterBusy(bool showAtOnce, bool setTitle, bool redrawOff) {
+    CallUi([this, showAtOnce, setTitle, redrawOff] {
+        CReportCtrl* list = dlg_->fileList();
+        if (redrawOff && list) list->setUpdatesEnabled(false);
+        dlg_->EnterBusyState();
+        if (showAtOnce && dlg_->busyDialog()) {
+            dlg_->busyDialog()->StopTimer();
+            dlg_->busyDialog()->showNormal();
+        }
+        if (setTitle) dlg_->setWindowTitle(QString::fromLatin1(kLoadingTitle));
+    });
+}
+
+void LoaderRun::SetCaption(const QString& text) {
+    CallUi([this, text] {
+        if (dlg_->busyDialog()) dlg_->busyDialog()->setWindowTitle(text);
+    });
+}
+
+void LoaderRun::ScanFolder(const QString& folder, bool includeSubfolders) {
+    // The walk of the file scan, with the busy flag as its stop signal; each folder names
+    // itself in the busy dialog as its scan begins. The icon cache starts anew per pass.
+    if (scanExtensions_.isEmpty()) return;
+    int iconCache = -1;
+    QString lastFolder;
+    std::atomic<int> going{Going() ? 1 : 0};
+    velmora::ScanFolder(
+        folder, includeSubfolders,
+        [&](const QFileInfo& file) {
+            AddFoundFile(file, iconCache);
+            going.store(Going() ? 1 : 0, std::memory_order_release);
+        },
+        &going,
+        [&](const QString& f) {
+            if (f != lastFolder) iconCache = -1;
+            lastFolder = f;
+            SetCaption(QStringLiteral("Scanning  ") + f);
+            going.store(Going() ? 1 : 0, std::memory_order_release);
+        });
+}
+
+void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
+    FileRow facts;
+    FillFileFacts(file, facts);
+    // The list carries one icon for audio files (index 0), set when the window starts: the
+    // lookup the cache saves is that choice, made once per run.
+    if (iconCache < 0) iconCache = 0;
+    const int image = iconCache;
+    const QString path = file.absoluteFilePath();
+    auto record = std::make_shared<FileItemInfo*>(nullptr);
+    // The row is appended and given the loader's own cells in one call; the busy dialog then
+    // names the file while its stream and tags are read here.
+    if (!CallUi([this, facts, image, path, record] {
+            CReportCtrl* list = dlg_->fileList();
+            if (!list) return;
+            auto* info = new FileItemInfo();
+            info->fileType = facts.info.fileType;
+            info->sizeMB = facts.info.sizeMB;
+            const int row = list->InsertItemEx(list->GetItemCount(), QString(), nullptr, image, 0);
+            list->SetItemUserData(row, info);
+            for (int c : {int(kColName), int(kColPath), int(kColType), int(kColSize), int(kColLastModified)})
+                list->SetItemTextEx(row, c, facts.cells[static_cast<size_t>(c)]);
+            dlg_->totals.fileCount += 1;
+            dlg_->totals.totalSizeMB += info->sizeMB;
+            if (dlg_->busyDialog()) dlg_->busyDialog()->setWindowTitle(QStringLiteral("Reading  ") + path);
+            *record = info;
+        }))
+        return;
+    if (!*record) return;
+
+    FileRow row = facts;
+    GatheringWriter writer;
+    reader_.ReadMediaInfo(path, row, writer);
+    reader_.ReadBitrate(path, row, writer);
+
+    CallUi([this, writer = std::move(writer), info = *record] {
+        CReportCtrl* list = dlg_->fileList();
+        if (!list) return;
+        // Found by its record: a sort or move may have changed its place meanwhile; a row
+        // removed meanwhile takes nothing.
+        const int row = list->FindItemByUserData(info);
+        if (row >= 0) {
+            for (const auto& [column, text] : writer.cells) list->SetItemTextEx(row, column, text);
+            if (writer.stored) CopyMediaFields(*info, writer.record);
+            dlg_->totals.totalSeconds += writer.seconds;
+        }
+        if (!writer.unreadable.isEmpty()) {
+            QMessageBox box(QMessageBox::Critical, BoxTitle(), writer.unreadable, QMessageBox::Ok, dlg_);
+            box.setObjectName(QStringLiteral("loaderTroubleBox"));
+            box.exec();
+        }
+    });
+}
+
+void LoaderRun::FinishLoad(bool sort) {
+    CallUi([this, sort] {
+        CReportCtrl* list = dlg_->fileList();
+        CProcessing* busyDialog = dlg_->busyDialog();
+        if (sort && busyDialog) busyDialog->hide();
+        if (CStatusBar* bar = dlg_->statusBar()) {
+            const QString summary = ListSummaryText(dlg_->totals);
+            bar->SetText(0, summary);
+            bar->SetTipText(0, summary);
+            bar->SetText(1, QStringLiteral(" ") + QString::fromLatin1(kNoFileSelectedText));
+            bar->SetTipText(1, QString::fromLatin1(kNoFileSelectedText));
+        }
+        if (list) {
+            list->setUpdatesEnabled(true);
+            if (sort) {
+                list->SortRows(0, list->GetItemCount() - 1, true);
+            } else {
+                list->RecolorRows(false);
+            }
+            if (!list->GetSortList().empty()) {
+                const ColumnSortInfo primary = list->GetSortList().front();
+                dlg_->OnReportSorted(primary.column, primary.ascending != 0);
+            }
+        }
+        LowerListLocked();
+        dlg_->LeaveBusyState();
+        dlg_->setWindowTitle(QString::fromLatin1(kIdleTitle));
+    });
+}
+
+void LoaderRun::ReportLoadError() {
+    CallUi([this] {
+        QMessageBox box(QMessageBox::Critical, BoxTitle(), QString::fromLatin1(kLoadErrorText), QMessageBox::Ok, dlg_);
+        box.exec();
+    });
+}
+
+// ---------------------------------------------------------------- CFileLoader
+
+CFileLoader::CFileLoader(CZEPHDlg& dlg) : QObject(&dlg), dlg_(dlg) {
+    setObjectName(QStringLiteral("fileLoader"));
+    dlg.installEventFilter(this);
+}
+
+CFileLoader::~CFileLoader() { Shutdown(); }
+
+bool CFileLoader::IsRunning() const { return run_ && !run_->IsFinished(); }
+
+bool CFileLoader::StopLoader() {
+    dlg_.busy.store(0, std::memory_order_release);
+    if (!run_) return true;
+    QElapsedTimer clock;
+    clock.start();
+    while (!run_->IsFinished() && clock.elapsed() < kGraceMs) {
+        run_->ServicePending();
+        if (!run_->IsFinished()) QThread::usleep(200);
+    }
+    bool stopped = true;
+    if (run_->IsFinished()) {
+        if (thread_.joinable()) thread_.join();
+    } else {
+        // Never killed: cut off from the list, it ends by itself at its next check.
+        run_->CutOff();
+        if (thread_.joinable()) thread_.detach();
+        ++cutOffs_;
+        stopped = false;
+    }
+    run_.reset();
+    return stopped;
+}
+
+void CFileLoader::StartLoader(Body body) {
+    if (shutDown_) return;
+    StopLoader();
+    run_ = std::make_shared<LoaderRun>(&dlg_, dlg_.scanExtensions);
+    thread_ = std::thread([run = run_, body = std::move(body)] {
+        try {
+            body(*run);
+        } catch (...) {
+        }
+        run->MarkFinished();
+    });
+}
+
+bool CFileLoader::WaitIdle(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (IsRunning() && clock.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents();
+    if (IsRunning()) return false;
+    if (thread_.joinable()) thread_.join();
+    return true;
+}
+
+void CFileLoader::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    StopLoader();
+    dlg_.removeEventFilter(this);
+    if (CReportCtrl* list = dlg_.fileList()) {
+        for (int r = 0; r < list->GetItemCount(); ++r) {
+            delete static_cast<FileItemInfo*>(list->GetItemUserData(r));
+            list->SetItemUserData(r, nullptr);
+        }
+    }
+}
+
+// A load body shared by the tree and the Add commands: catches what goes wrong, says so, and
+// always runs the closing steps.
+namespace {
+void GuardedLoad(LoaderRun& run, bool reportErrors, bool sort, const std::function<void()>& steps) {
+    try {
+        steps();
+    } catch (...) {
+        if (reportErrors) run.ReportLoadError();
+    }
+    run.FinishLoad(sort);
+}
+}  // namespace
+
+void CFileLoader::OnTreeSelectionChanged() {
+    CSSplitter* splitter = dlg_.splitter();
+    CFileTreeCtrl* tree = dlg_.fileTree();
+    if (!tree || !splitter || !splitter->IsLeftPaneShown()) return;
+    const QString path = tree->GetSelectedPath();
+    if (path.isEmpty() || !tree->IsFolder(path) || !QFileInfo::exists(path)) return;
+    // The keys are taken with the selection change, not later on the loader thread.
+    LoadTreeFolder(path, QGuiApplication::keyboardModifiers());
+}
+
+void CFileLoader::LoadTreeFolder(const QString& folder, Qt::KeyboardModifiers modifiers) {
+    const bool keepList = modifiers & Qt::ShiftModifier;
+    const bool includeSubfolders = modifiers & Qt::ControlModifier;
+    StartLoader([folder, keepList, includeSubfolders](LoaderRun& run) {
+        run.EnterBusy(false, true, true);
+        GuardedLoad(run, true, true, [&] {
+            if (!keepList) {
+                run.CallUi([&run] {
+                    CZEPHDlg* dlg = run.dialog();
+                    if (CReportCtrl* list = dlg->fileList()) {
+                        for (int r = list->GetItemCount() - 1; r >= 0; --r) {
+                            auto* info = static_cast<FileItemInfo*>(list->GetItemUserData(r));
+                            list->DeleteItemEx(r, false);
+                            delete info;
+                        }
+                        list->viewport()->update();
+                    }
+                    if (CStatusBar* bar = dlg->statusBar()) {
+                        bar->SetText(0, QStringLiteral("No file"));
+                        bar->SetTipText(0, QStringLiteral("No file"));
+                    }
+                    dlg->totals.Reset();
+                });
+            }
+            run.ScanFolder(folder, includeSubfolders);
+        });
+    });
+}
+
+void CFileLoader::AddFilesFromDialog() {
+    // Dialogs belong to the UI thread here: the running load is stopped first (the command
+    // replaces it), the files are chosen, and the loader then adds them.
+    StopLoader();
+    QFileDialog dialog(&dlg_);
+    dialog.setObjectName(QStringLiteral("addFilesDialog"));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(QStringLiteral("mp3"));
+    dialog.setNameFilter(QStringLiteral("Mp3 File ( *.mp3)"));
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return;
+    StartLoader([files](LoaderRun& run) {
+        run.EnterBusy(false, true, true);
+        GuardedLoad(run, true, true, [&] {
+            for (const QString& f : files) {
+                int iconCache = -1;
+                const QFileInfo info(f);
+                // A name that no longer exists adds nothing.
+                if (info.exists() && !info.isDir() && run.Going()) run.AddFoundFile(info, iconCache);
+            }
+        });
+    });
+}
+
+void CFileLoader::AddFolderFromDialog(bool includeSubfolders) {
+    StopLoader();
+    CFolderDialog picker(QString::fromLatin1(includeSubfolders ? "Add a Folder including sub-folders"
+                                                              : "Add a Folder excluding sub-folders"),
+                         QString(), &dlg_, CFolderDialog::kDefaultFlags);
+    QString chosen;
+    if (picker.DoModal() == CFolderDialog::kChosen) chosen = picker.FolderPath();
+    StartLoader([chosen, includeSubfolders](LoaderRun& run) {
+        // A cancelled picker still runs the closing steps: the list is sorted again.
+        if (chosen.isEmpty()) {
+            run.FinishLoad(true);
+            return;
+        }
+        run.EnterBusy(false, true, true);
+        GuardedLoad(run, true, true, [&] { run.ScanFolder(chosen, includeSubfolders); });
+    });
+}
+
+void CFileLoader::OnFilesDropped(const QStringList& paths) {
+    if (IsListLocked() || dlg_.IsBusy()) return;  // refused: the drop is lost
+    StartLoader([paths](LoaderRun& run) {
+        run.EnterBusy(true, false, false);
+        GuardedLoad(run, false, false, [&] {
+            // Every dropped file is added even after a Cancel; Cancel stops folder scans.
+            for (const QString& p : paths) {
+                int iconCache = -1;
+                const QFileInfo info(p);
+                if (!info.exists()) continue;
+                if (info.isDir()) {
+                    run.ScanFolder(info.absoluteFilePath(), true);
+                } else if (info.isFile() && FileTypeOf(ExtensionOf(info.fileName())) != 0) {
+                    run.AddFoundFile(info, iconCache);
+                }
+            }
+        });
+    });
+}
+
+CFileLoader& FileLoaderOf(CZEPHDlg& dlg) {
+    if (auto* loader = dlg.findChild<CFileLoader*>(QStringLiteral("fileLoader"), Qt::FindDirectChildrenOnly))
+        return *loader;
+    return *new CFileLoader(dlg);
+}
+
+bool CFileLoader::eventFilter(QObject* watched, QEvent* event) {
+#ifdef VELMORA_DROP_EVENT
+    if (watched == &dlg_ && event->type() == UM_FILES_DROPPED) {
+        // The event owns the paths; a refused drop lets them go with it.
+        OnFilesDropped(static_cast<FilesDroppedEvent*>(event)->paths);
+        return true;
+    }
+#endif
+    return QObject::eventFilter(watched, event);
+}
+
+void ShutdownFileLoader(CZEPHDlg& dlg) {
+    if (auto* loader = dlg.findChild<CFileLoader*>(QStringLiteral("fileLoader"), Qt::FindDirectChildrenOnly))
+        loader->Shutdown();
+}
+
+void RegisterLoadCommands(CZEPHDlg& dlg) {
+    CFileLoader& loader = FileLoaderOf(dlg);
+    dlg.SetCommandHandler(ID_ADD_FILES, [&loader] { loader.AddFilesFromDialog(); });
+    dlg.SetCommandHandler(ID_ADD_FOLDER, [&loader] { loader.AddFolderFromDialog(false); });
+    dlg.SetCommandHandler(ID_ADD_FOLDER_SUB, [&loader] { loader.AddFolderFromDialog(true); });
+    if (CFileTreeCtrl* tree = dlg.fileTree())
+        QObject::connect(tree, &CFileTreeCtrl::selectionChanged, &loader, [&loader] { loader.OnTreeSelectionChanged(); });
+}
+
+}  // namespace velmora

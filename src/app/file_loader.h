@@ -1,0 +1,125 @@
+// The loader: fills the file list on a worker thread from the folder tree, the Add commands
+// and dropped items. Only one load runs at a time; every list change it makes is carried out
+// on the UI thread by a call the loader waits for.
+#pragma once
+
+#include <QFileInfo>
+#include <QObject>
+#include <QSemaphore>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "filelist/media_reader.h"
+
+namespace velmora {
+
+class CZEPHDlg;
+class CFileLoader;
+struct FileItemInfo;
+
+// One load: the state its thread shares with the UI thread. Kept alive by both sides, so a
+// load that is cut off can finish on its own without touching anything freed.
+class LoaderRun : public std::enable_shared_from_this<LoaderRun> {
+public:
+    LoaderRun(CZEPHDlg* dlg, QStringList scanExtensions);
+
+    // Loader thread: the load goes on while the window's busy flag is set and the load has
+    // not been cut off.
+    bool Going();
+    // Loader thread: runs `work` on the UI thread and waits for it. False (nothing done)
+    // once the load has been cut off; the wait itself ends when a cut comes.
+    bool CallUi(std::function<void()> work);
+
+    // UI thread: runs the call the loader waits for, if any (a UI thread that waits for the
+    // loader keeps it moving this way).
+    void ServicePending();
+    // UI thread: the load may no longer reach the window; its later calls do nothing.
+    void CutOff();
+    bool IsCutOff() const { return cut_.load(std::memory_order_acquire) != 0; }
+    bool IsFinished() const { return finished_.load(std::memory_order_acquire) != 0; }
+    void MarkFinished() { finished_.store(1, std::memory_order_release); }
+
+    // The steps of a load (loader thread).
+    void EnterBusy(bool showAtOnce, bool setTitle, bool redrawOff);
+    void SetCaption(const QString& text);
+    void ScanFolder(const QString& folder, bool includeSubfolders);
+    void AddFoundFile(const QFileInfo& file, int& iconCache);
+    void FinishLoad(bool sort);
+    // "An Error Occurred While Loading Files!"
+    void ReportLoadError();
+
+    CZEPHDlg* dialog() const { return dlg_; }  // for UI-thread work only
+
+private:
+    struct Call {
+        std::function<void()> work;
+        QSemaphore done;
+    };
+    void RunClaimed(Call* call);
+
+    CZEPHDlg* dlg_;
+    QStringList scanExtensions_;
+    std::atomic<int> cut_{0};
+    std::atomic<int> reading_{0};
+    std::atomic<int> finished_{0};
+    std::atomic<Call*> pending_{nullptr};
+    // Each load reads with a decoder handle of its own: a load that is cut off may still be
+    // reading a file while the next one starts.
+    ReaderDecoder decoder_;
+    MediaInfoReader reader_;
+};
+
+class CFileLoader : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kGraceMs = 500;
+    using Body = std::function<void(LoaderRun&)>;
+
+    explicit CFileLoader(CZEPHDlg& dlg);
+    ~CFileLoader() override;
+
+    // Stops the running load and starts `body` on a new loader thread.
+    void StartLoader(Body body);
+    // Clears busy and waits up to the grace period for the running load, carrying out its
+    // calls meanwhile; a load still running then is cut off from the list and left to end on
+    // its own. True when no load was left running.
+    bool StopLoader();
+
+    // The five ways in (UI thread).
+    void OnTreeSelectionChanged();
+    void LoadTreeFolder(const QString& folder, Qt::KeyboardModifiers modifiers);
+    void AddFilesFromDialog();
+    void AddFolderFromDialog(bool includeSubfolders);
+    // UM_FILES_DROPPED: a load of the paths, or nothing while the list is locked or busy.
+    void OnFilesDropped(const QStringList& paths);
+
+    bool IsRunning() const;
+    // Waits (processing events) until the current load's thread has ended; false on timeout.
+    bool WaitIdle(int timeoutMs);
+    int cutOffCount() const { return cutOffs_; }
+    // Stops any load and releases every row's record; the window calls this when it goes.
+    void Shutdown();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    CZEPHDlg& dlg_;
+    std::shared_ptr<LoaderRun> run_;
+    std::thread thread_;
+    int cutOffs_ = 0;
+    bool shutDown_ = false;
+};
+
+// The loader of a main window (made on first use).
+CFileLoader& FileLoaderOf(CZEPHDlg& dlg);
+// Stops the window's load and releases the rows' records (when the window goes).
+void ShutdownFileLoader(CZEPHDlg& dlg);
+// Wires the loads into the window: the tree's selection changes, the three Add commands.
+void RegisterLoadCommands(CZEPHDlg& dlg);
+
+}  // namespace velmora

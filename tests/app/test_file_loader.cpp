@@ -1,0 +1,402 @@
+#include <gtest/gtest.h>
+
+// The loads under test come in through the drop target's event.
+#if __has_include("app/drop_target.h")
+#include "app/drop_target.h"
+
+#include <QApplication>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "app/command_ids.h"
+#include "app/file_loader.h"
+#include "app/status_bar.h"
+#include "app/zeph_dlg.h"
+#include "app_env.h"
+#include "controls/report_ctrl.h"
+#include "controls/s_splitter.h"
+#include "filelist/file_item_info.h"
+#include "filelist/file_list_columns.h"
+#include "filelist/list_locked.h"
+#include "foldertree/file_tree_ctrl.h"
+#include "join/processing.h"
+#include "support/mp3_fixtures.h"
+
+using namespace velmora;
+using velmora::testing::AppEnv;
+using velmora::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// One short tone, copied under every name a test needs.
+const fs::path& TemplateMp3() {
+    static TempDir dir;
+    static const fs::path path = [] {
+        const fs::path p = dir / "tone.mp3";
+        velmora::testing::ToneSpec spec;
+        spec.channels = 1;
+        spec.seconds = 0.3;
+        spec.kbps = 64;
+        EXPECT_TRUE(velmora::testing::MakeToneMp3(p, spec));
+        return p;
+    }();
+    return path;
+}
+
+void PutMp3(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    fs::copy_file(TemplateMp3(), path, fs::copy_options::overwrite_existing);
+}
+
+void PutText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+
+QStringList Names(const CReportCtrl& list) {
+    QStringList names;
+    for (int r = 0; r < list.GetItemCount(); ++r) names << list.GetItemText(r, kColName);
+    return names;
+}
+
+// Answers the next modal widget of type T by `answer`, polling; gives up after `ms`.
+template <typename T>
+void AnswerModal(std::function<void(T*)> answer, int ms = 15000) {
+    auto* timer = new QTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, answer, ms] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            answer(w);
+        } else if (clock->elapsed() > ms) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+class FileLoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedEnd_ = CZEPHDlg::ProcessEnd();
+        CZEPHDlg::ProcessEnd() = [](int) {};
+        LowerListLocked();
+    }
+    void TearDown() override {
+        // A box left open by a failed expectation must not block the next test.
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
+            else break;
+            QApplication::processEvents();
+        }
+        dlg_.reset();
+        CZEPHDlg::ProcessEnd() = savedEnd_;
+    }
+
+    CZEPHDlg& Open() {
+        dlg_ = std::make_unique<CZEPHDlg>();
+        EXPECT_TRUE(dlg_->OnInitDialog());
+        dlg_->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg_.get()));
+        QApplication::setActiveWindow(dlg_.get());
+        FileLoaderOf(*dlg_).WaitIdle(20000);
+        return *dlg_;
+    }
+    CFileLoader& Loader() { return FileLoaderOf(*dlg_); }
+    CReportCtrl& List() { return *dlg_->fileList(); }
+    bool WaitIdle() { return Loader().WaitIdle(30000); }
+    void WaitBusy() {
+        QElapsedTimer t;
+        t.start();
+        while (!dlg_->IsBusy() && Loader().IsRunning() && t.elapsed() < 10000) QTest::qWait(1);
+    }
+
+    // The totals must equal what the rows hold.
+    void ExpectTotalsMatchRows() {
+        double size = 0, seconds = 0;
+        for (int r = 0; r < List().GetItemCount(); ++r) {
+            auto* info = static_cast<FileItemInfo*>(List().GetItemUserData(r));
+            ASSERT_NE(info, nullptr);
+            size += info->sizeMB;
+            seconds += info->duration;
+        }
+        EXPECT_EQ(dlg_->totals.fileCount, List().GetItemCount());
+        EXPECT_NEAR(dlg_->totals.totalSizeMB, size, 1e-6);
+        EXPECT_NEAR(dlg_->totals.totalSeconds, seconds, 1e-6);
+    }
+    void ExpectIdleState() {
+        EXPECT_FALSE(dlg_->IsBusy());
+        EXPECT_FALSE(IsListLocked());
+        EXPECT_EQ(dlg_->windowTitle(), "Velmora 5.0.9");
+        EXPECT_FALSE(dlg_->busyDialog()->isVisible());
+        EXPECT_TRUE(dlg_->fileTree()->isEnabled());
+    }
+
+    AppEnv env_;
+    TempDir files_;
+    std::unique_ptr<CZEPHDlg> dlg_;
+    std::function<void(int)> savedEnd_;
+};
+
+TEST_F(FileLoaderTest, TreeSelectionLoadsTheFoldersMp3FilesSorted) {
+    PutMp3(files_ / "music" / "b.mp3");
+    PutMp3(files_ / "music" / "a.MP3");
+    PutText(files_ / "music" / "c.txt", "not audio");
+    CZEPHDlg& dlg = Open();
+    dlg.setWindowTitle("something else");
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "music"), false));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), (QStringList{"a.MP3", "b.mp3"}));
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_EQ(List().GetItemText(r, kColType), "MP3");
+        EXPECT_EQ(List().GetItemText(r, kColPath), Q(files_ / "music") + "/");
+        EXPECT_EQ(List().GetItemText(r, kColFrequency).isEmpty(), false);
+        EXPECT_EQ(List().GetItemText(r, kColLastModified).size(), 19);
+    }
+    EXPECT_TRUE(dlg.statusBar()->Text(0).startsWith("2 file(s)   0.0"));
+    EXPECT_EQ(dlg.statusBar()->TipText(0), dlg.statusBar()->Text(0));
+    EXPECT_EQ(dlg.statusBar()->Text(1), " No file selected");
+    EXPECT_EQ(dlg.statusBar()->TipText(1), "No file selected");
+    ExpectTotalsMatchRows();
+    EXPECT_NEAR(dlg.totals.totalSeconds, 0.6, 0.1);
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, ShiftKeepsTheListAndCtrlAddsSubfoldersAfterTheFoldersOwn) {
+    PutMp3(files_ / "one" / "o.mp3");
+    PutMp3(files_ / "two" / "z.mp3");
+    PutMp3(files_ / "two" / "sub" / "a.mp3");
+    PutMp3(files_ / "two" / "sub" / "deeper" / "b.mp3");
+    Open();
+    List().SetSortList({});  // no sort keys: the rows keep the order they were added in
+    Loader().LoadTreeFolder(Q(files_ / "one"), Qt::NoModifier);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), QStringList{"o.mp3"});
+
+    Loader().LoadTreeFolder(Q(files_ / "two"), Qt::ShiftModifier);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), (QStringList{"o.mp3", "z.mp3"}));
+
+    Loader().LoadTreeFolder(Q(files_ / "two"), Qt::ControlModifier);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), (QStringList{"z.mp3", "a.mp3", "b.mp3"}));
+
+    Loader().LoadTreeFolder(Q(files_ / "one"), Qt::ShiftModifier | Qt::ControlModifier);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), (QStringList{"z.mp3", "a.mp3", "b.mp3", "o.mp3"}));
+    ExpectTotalsMatchRows();
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, ItemsWithoutAFolderPathAndAHiddenTreeLoadNothing) {
+    PutMp3(files_ / "m" / "x.mp3");
+    PutMp3(files_ / "n" / "y.mp3");
+    CZEPHDlg& dlg = Open();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "m"), false));
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(List().GetItemCount(), 1);
+    // The computer item has no folder path.
+    dlg.fileTree()->setCurrentItem(dlg.fileTree()->ComputerItem());
+    QTest::qWait(50);
+    EXPECT_FALSE(Loader().IsRunning());
+    EXPECT_EQ(Names(List()), QStringList{"x.mp3"});
+    // A hidden tree's selection changes load nothing.
+    dlg.splitter()->HideLeftPane();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "n"), false));
+    QTest::qWait(50);
+    EXPECT_FALSE(Loader().IsRunning());
+    EXPECT_EQ(Names(List()), QStringList{"x.mp3"});
+}
+
+TEST_F(FileLoaderTest, DropLoadsFoldersWithSubfoldersAndKeepsDroppedFilesAtTheEndInOrder) {
+    PutMp3(files_ / "first" / "m.mp3");
+    PutMp3(files_ / "drop" / "d.mp3");
+    PutMp3(files_ / "drop" / "inner" / "e.mp3");
+    PutText(files_ / "x.txt", "text");
+    PutMp3(files_ / "mp3");  // a file named like the extension
+    PutMp3(files_ / "z2.mp3");
+    PutMp3(files_ / "a1.mp3");
+    CZEPHDlg& dlg = Open();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "first"), false));
+    ASSERT_TRUE(WaitIdle());
+    QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "z2.mp3"), Q(files_ / "drop"), Q(files_ / "x.txt"),
+                                                             Q(files_ / "mp3"), Q(files_ / "a1.mp3")}));
+    QTest::qWait(10);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), (QStringList{"m.mp3", "z2.mp3", "d.mp3", "e.mp3", "mp3", "a1.mp3"}));
+    EXPECT_EQ(List().GetItemText(4, kColType), "MP3");
+    EXPECT_EQ(static_cast<FileItemInfo*>(List().GetItemUserData(4))->fileType, 2);
+    ExpectTotalsMatchRows();
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, DropDuringALoadIsRefusedAndCancelKeepsWhatWasRead) {
+    for (int i = 0; i < 1500; ++i) PutMp3(files_ / "long" / ("t" + std::to_string(10000 - i) + ".mp3"));
+    PutMp3(files_ / "late.mp3");
+    CZEPHDlg& dlg = Open();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "long"), false));
+    WaitBusy();
+    ASSERT_TRUE(dlg.IsBusy());
+    QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "late.mp3")}));
+    // The busy dialog comes after half a second, naming what it reads; Cancel stops the load.
+    QElapsedTimer t;
+    t.start();
+    while (!dlg.busyDialog()->isVisible() && Loader().IsRunning() && t.elapsed() < 20000) QTest::qWait(5);
+    ASSERT_TRUE(dlg.busyDialog()->isVisible()) << "the load ended before the busy dialog showed";
+    EXPECT_GE(t.elapsed(), 300);
+    EXPECT_TRUE(dlg.busyDialog()->windowTitle().startsWith("Reading  ") ||
+                dlg.busyDialog()->windowTitle().startsWith("Scanning  "));
+    QTest::mouseClick(dlg.busyDialog()->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    const int rows = List().GetItemCount();
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 1500);
+    EXPECT_FALSE(Names(List()).contains("late.mp3"));
+    // Sorted ascending by name.
+    const QStringList names = Names(List());
+    for (int r = 1; r < rows; ++r) EXPECT_LT(names[r - 1], names[r]);
+    ExpectTotalsMatchRows();
+    ExpectIdleState();
+    // Drops work again.
+    QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "late.mp3")}));
+    QTest::qWait(10);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()).last(), "late.mp3");
+    EXPECT_EQ(List().GetItemCount(), rows + 1);
+}
+
+TEST_F(FileLoaderTest, AddFilesDuringATreeLoadEndsThatLoad) {
+    for (int i = 0; i < 1500; ++i) PutMp3(files_ / "long" / ("t" + std::to_string(i) + ".mp3"));
+    PutMp3(files_ / "pick" / "chosen.mp3");
+    CZEPHDlg& dlg = Open();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "long"), false));
+    WaitBusy();
+    ASSERT_TRUE(dlg.IsBusy());
+    QString dialogTitle;
+    AnswerModal<QFileDialog>([&](QFileDialog* d) {
+        dialogTitle = d->objectName();
+        auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        edit->clear();
+        QTest::keyClicks(edit, Q(files_ / "pick" / "chosen.mp3"));
+        if (QCompleter* c = edit->completer(); c && c->popup()) c->popup()->hide();  // it would take the click
+        auto* buttons = d->findChild<QDialogButtonBox*>("buttonBox");
+        ASSERT_NE(buttons, nullptr);
+        QPushButton* open = buttons->button(QDialogButtonBox::Open);
+        ASSERT_NE(open, nullptr);
+        QTest::mouseClick(open, Qt::LeftButton);
+        // Never leave the test waiting on a dialog that did not take the key.
+        QTimer::singleShot(3000, d, [d] { ADD_FAILURE() << "file dialog still open"; d->reject(); });
+    });
+    QTest::keyClick(dlg.fileList(), Qt::Key_F6);  // the accelerator
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(dialogTitle, "addFilesDialog");
+    EXPECT_TRUE(Names(List()).contains("chosen.mp3"));
+    EXPECT_LT(List().GetItemCount(), 1501);
+    ExpectTotalsMatchRows();
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, ACancelledFolderPickerStillSortsAndRewritesTheSummaries) {
+    PutMp3(files_ / "b.mp3");
+    PutMp3(files_ / "a.mp3");
+    CZEPHDlg& dlg = Open();
+    QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "b.mp3"), Q(files_ / "a.mp3")}));
+    QTest::qWait(10);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(Names(List()), (QStringList{"b.mp3", "a.mp3"}));  // drops are not sorted
+    dlg.statusBar()->SetText(1, "stale");
+    bool seen = false;
+    AnswerModal<QFileDialog>([&](QFileDialog* d) {
+        seen = d->windowTitle() == "Add a Folder including sub-folders";
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    QApplication::setActiveWindow(&dlg);  // the busy dialog of the drop had the activation
+    QTest::keyClick(dlg.fileList(), Qt::Key_F8);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(Names(List()), (QStringList{"a.mp3", "b.mp3"}));
+    EXPECT_EQ(dlg.statusBar()->Text(1), " No file selected");
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, AnUnreadableFileIsReportedOnceAndKeepsItsRow) {
+    PutMp3(files_ / "f" / "good.mp3");
+    PutText(files_ / "f" / "bad.mp3", std::string(4000, 'x'));
+    CZEPHDlg& dlg = Open();
+    QStringList texts;
+    std::function<void(QMessageBox*)> answer = [&](QMessageBox* box) {
+        texts << box->text();
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    };
+    AnswerModal<QMessageBox>(answer);
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "f"), false));
+    ASSERT_TRUE(WaitIdle());
+    QTest::qWait(100);
+    ASSERT_EQ(texts.size(), 1);
+    EXPECT_TRUE(texts[0].startsWith("Trouble with mpg123: ")) << texts[0].toStdString();
+    EXPECT_EQ(Names(List()), (QStringList{"bad.mp3", "good.mp3"}));
+    EXPECT_EQ(static_cast<FileItemInfo*>(List().GetItemUserData(0))->unreadable, 1);
+    ExpectTotalsMatchRows();
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, FiftyAndMoreStartsDuringALoadNeverHangOrLeaveFlagsSet) {
+    for (int i = 0; i < 400; ++i) {
+        PutMp3(files_ / "a" / ("a" + std::to_string(i) + ".mp3"));
+        PutMp3(files_ / "b" / "sub" / ("b" + std::to_string(i) + ".mp3"));
+    }
+    CZEPHDlg& dlg = Open();
+    std::mt19937 random(7);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 60; ++i) {
+        const bool a = i % 2 == 0;
+        const Qt::KeyboardModifiers mods = (i % 3 == 0) ? Qt::ShiftModifier | Qt::ControlModifier : Qt::ControlModifier;
+        Loader().LoadTreeFolder(Q(files_ / (a ? "a" : "b")), mods);
+        QTest::qWait(int(random() % 30));
+        if (i % 7 == 3) QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "a" / "a1.mp3")}));
+    }
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_LT(clock.elapsed(), 120000);
+    ExpectIdleState();
+    ExpectTotalsMatchRows();
+    // The last start (odd: folder b with its subfolder, list cleared) ran to its end.
+    EXPECT_EQ(List().GetItemCount(), 400);
+    EXPECT_TRUE(Names(List()).first().startsWith("b"));
+}
+
+TEST_F(FileLoaderTest, ClosingTheWindowDuringALoadEndsIt) {
+    for (int i = 0; i < 600; ++i) PutMp3(files_ / "c" / ("c" + std::to_string(i) + ".mp3"));
+    CZEPHDlg& dlg = Open();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "c"), false));
+    WaitBusy();
+    ASSERT_TRUE(Loader().IsRunning());
+    QElapsedTimer t;
+    t.start();
+    dlg_.reset();  // the window goes with the load still running
+    EXPECT_LT(t.elapsed(), 2000);
+    QTest::qWait(50);
+}
+
+}  // namespace
+
+#endif
