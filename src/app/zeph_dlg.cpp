@@ -22,6 +22,7 @@
 #include "app/list_commands.h"
 #include "app/help_commands.h"
 #include "app/status_bar.h"
+#include "app/tree_commands.h"
 #include "app/zeph_app.h"
 #include "controls/dialog_units.h"
 #include "controls/report_ctrl.h"
@@ -329,6 +330,7 @@ void CZEPHDlg::RegisterBuiltInCommands() {
                       [this] { if (fileTree_) fileTree_->ShowItemProperties(fileTree_->currentItem()); });
     SetCommandHandler(ID_TREE_RENAME, [this] { if (fileTree_) fileTree_->BeginRename(fileTree_->currentItem()); });
     SetCommandHandler(ID_TREE_DELETE, [this] { if (fileTree_) fileTree_->DeleteItemFile(fileTree_->currentItem()); });
+    RegisterTreeFileCommands(*this);
 
     // The one update handler: Show/Hide Folder Tree is checked while the tree is shown.
     // Nothing ever greys an item.
