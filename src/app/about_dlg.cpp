@@ -26,6 +26,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
         auto* l = new QLabel(QString::fromUtf8(text), this);
         l->setAlignment(align);
         place(l, 0, x, y, width, height);
+        // Never clipped by a wider desktop font (the links start well to the right).
+        if (l->sizeHint().width() > l->width() && !(align & Qt::AlignHCenter))
+            l->resize(l->sizeHint().width(), l->height());
         return l;
     };
     auto line = [&](int x, int y, int width) {

@@ -101,6 +101,14 @@ void COption::BuildTemplate() {
     place(new QLabel(QStringLiteral("Default File Name:"), this), IDC_NAME_LABEL, 19, 77, 59, 12);
     nameEdit_ = new QLineEdit(this);
     placeField(nameEdit_, IDC_NAME, 81, 77, 221, 12);
+    // With a wider desktop font the label would be clipped: it takes the width it needs and
+    // the name box gives up as much on its left.
+    if (QWidget* nameLabel = controls_[IDC_NAME_LABEL]; nameLabel->sizeHint().width() > nameLabel->width()) {
+        nameLabel->resize(nameLabel->sizeHint().width(), nameLabel->height());
+        QRect r = nameEdit_->geometry();
+        r.setLeft(std::max(r.left(), nameLabel->geometry().right() + 1 + du.ToPixelsX(2)));
+        nameEdit_->setGeometry(r);
+    }
 
     place(new QGroupBox(QStringLiteral("Encoder Settings"), this), 0, 7, 101, 302, 111);
     frequencyLabel_ = new QLabel(QStringLiteral("Sampling Frequency:"), this);

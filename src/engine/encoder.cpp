@@ -307,7 +307,16 @@ int EncodeTaskWithModule(JoinEngine& engine, CConversionTask& task, const std::s
 }
 
 int EncodeTask(JoinEngine& engine, CConversionTask& task) {
-    return EncodeTaskWithModule(engine, task, ExecutableFolder());
+    // The module beside the executable (the build tree); failing that, where an installed tree
+    // keeps it, <prefix>/lib/velmora beside <prefix>/bin. Without either, the executable's
+    // folder is named in the load error.
+    std::string folder = ExecutableFolder();
+    std::error_code ec;
+    if (!std::filesystem::exists(folder + "/" + kModuleFileName, ec)) {
+        const std::string installed = folder + "/../lib/velmora";
+        if (std::filesystem::exists(installed + "/" + kModuleFileName, ec)) folder = installed;
+    }
+    return EncodeTaskWithModule(engine, task, folder);
 }
 
 }  // namespace velmora

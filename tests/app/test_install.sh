@@ -1,0 +1,68 @@
+#!/bin/sh
+# The installed tree works from a temporary prefix, and the .deb holds every installed file.
+#   test_install.sh BUILD_DIR SOURCE_DIR
+set -eu
+build=$1
+source=$2
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-install-test.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT INT TERM
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+prefix=$scratch/prefix
+cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 || { cat "$scratch/install.log" >&2; fail "cmake --install"; }
+
+# Every file a Linux desktop expects, where it expects it.
+for f in bin/velmora bin/velmora-cli share/doc/velmora/Help.html share/applications/velmora.desktop \
+         share/icons/hicolor/scalable/apps/velmora.svg; do
+    [ -f "$prefix/$f" ] || fail "missing $f"
+done
+[ -x "$prefix/bin/velmora" ] && [ -x "$prefix/bin/velmora-cli" ] || fail "programs not executable"
+man=$(find "$prefix/share/man/man1" -name 'velmora-cli.1*' | head -n 1)
+[ -n "$man" ] || fail "missing the velmora-cli manual page"
+module=$(find "$prefix" -name lame_enc.so | head -n 1)
+[ -n "$module" ] || fail "missing lame_enc.so"
+
+# The installed velmora-cli joins with the installed module: two generated tones, a private
+# account so no real settings are read, and the build tree out of reach.
+home=$scratch/home
+mkdir -p "$home/Music" "$scratch/in"
+sox -n -r 44100 -c 2 "$scratch/in/a.wav" synth 1.0 sine 440 2>/dev/null || fail "sox"
+sox -n -r 44100 -c 2 "$scratch/in/b.wav" synth 0.5 sine 660 2>/dev/null || fail "sox"
+lame --quiet -b 128 "$scratch/in/a.wav" "$scratch/in/a.mp3" || fail "lame"
+lame --quiet -b 128 "$scratch/in/b.wav" "$scratch/in/b.mp3" || fail "lame"
+out=$scratch/joined.mp3
+env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+    "$prefix/bin/velmora-cli" join --quiet -o "$out" "$scratch/in/a.mp3" "$scratch/in/b.mp3" \
+    >"$scratch/join.log" 2>&1 || { cat "$scratch/join.log" >&2; fail "velmora-cli join from the installed tree"; }
+[ -s "$out" ] || fail "no output written"
+# 1.5 s of audio at 44.1 kHz: decode and count the samples per channel.
+samples=$(mpg123 -q -s "$out" 2>/dev/null | wc -c)
+frames=$((samples / 4))
+[ "$frames" -ge 64000 ] && [ "$frames" -le 70000 ] || fail "joined output has $frames frames, expected about 66150"
+
+# Help.html is a real guide and names its pictures by relative paths.
+grep -q '<h2' "$prefix/share/doc/velmora/Help.html" || fail "Help.html has no sections"
+if grep -o 'src="[^"]*"' "$prefix/share/doc/velmora/Help.html" | grep -q 'src="/'; then
+    fail "Help.html refers to absolute paths"
+fi
+
+# The package: built by CPack, unpacked into a scratch root, holds every installed file.
+mkdir -p "$scratch/pkg"
+(cd "$scratch/pkg" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1) \
+    || { cat "$scratch/cpack.log" >&2; fail "cpack -G DEB"; }
+deb=$(find "$scratch/pkg" -maxdepth 1 -name 'velmora_*.deb' | head -n 1)
+[ -n "$deb" ] || fail "no .deb built"
+root=$scratch/root
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+(cd "$prefix" && find . -type f | sort) >"$scratch/installed.txt"
+missing=0
+while read -r f; do
+    if [ ! -f "$root/usr/$f" ]; then echo "not in the package: $f" >&2; missing=1; fi
+done <"$scratch/installed.txt"
+[ "$missing" -eq 0 ] || fail "the package lacks installed files"
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libmpg123 libsox libtag libmp3lame libqt6widgets6; do
+    echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
+done
+[ "$(dpkg-deb -f "$deb" Package)" = velmora ] || fail "package name"
+echo "installed tree and package OK"
