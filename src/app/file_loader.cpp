@@ -94,6 +94,15 @@ void LoaderRun::RunClaimed(Call* call) {
 
 bool LoaderRun::CallUi(std::function<void()> work) {
     if (IsCutOff()) return false;
+    if (deferred_) {
+        // The previous file's media cells ride along with the next request: one round trip
+        // to the UI thread per file instead of two.
+        work = [first = std::move(deferred_), then = std::move(work)] {
+            first();
+            then();
+        };
+        deferred_ = nullptr;
+    }
     auto call = std::make_shared<Call>();
     call->work = std::move(work);
     pending_.store(call.get(), std::memory_order_seq_cst);
@@ -199,7 +208,7 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
     reader_.ReadMediaInfo(path, row, writer);
     reader_.ReadBitrate(path, row, writer);
 
-    CallUi([this, writer = std::move(writer), info = *record] {
+    deferred_ = [this, writer = std::move(writer), info = *record] {
         CReportCtrl* list = dlg_->fileList();
         if (!list) return;
         // Found by its record: a sort or move may have changed its place meanwhile; a row
@@ -215,7 +224,7 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
             box.setObjectName(QStringLiteral("loaderTroubleBox"));
             box.exec();
         }
-    });
+    };
 }
 
 void LoaderRun::FinishLoad(bool sort) {
@@ -268,25 +277,26 @@ bool CFileLoader::IsRunning() const { return run_ && !run_->IsFinished(); }
 
 bool CFileLoader::StopLoader() {
     dlg_.busy.store(0, std::memory_order_release);
-    if (!run_) return true;
+    // Taken over here: a call carried out below may open a box whose event loop starts the
+    // next load, which must find no load left to stop.
+    std::shared_ptr<LoaderRun> run = std::move(run_);
+    std::thread thread = std::move(thread_);
+    if (!run) return true;
     QElapsedTimer clock;
     clock.start();
-    while (!run_->IsFinished() && clock.elapsed() < kGraceMs) {
-        run_->ServicePending();
-        if (!run_->IsFinished()) QThread::usleep(200);
+    while (!run->IsFinished() && clock.elapsed() < kGraceMs) {
+        run->ServicePending();
+        if (!run->IsFinished()) QThread::usleep(200);
     }
-    bool stopped = true;
-    if (run_->IsFinished()) {
-        if (thread_.joinable()) thread_.join();
-    } else {
-        // Never killed: cut off from the list, it ends by itself at its next check.
-        run_->CutOff();
-        if (thread_.joinable()) thread_.detach();
-        ++cutOffs_;
-        stopped = false;
+    if (run->IsFinished()) {
+        if (thread.joinable()) thread.join();
+        return true;
     }
-    run_.reset();
-    return stopped;
+    // Never killed: cut off from the list, it ends by itself at its next check.
+    run->CutOff();
+    if (thread.joinable()) thread.detach();
+    ++cutOffs_;
+    return false;
 }
 
 void CFileLoader::StartLoader(Body body) {

@@ -67,6 +67,9 @@ private:
     std::atomic<int> reading_{0};
     std::atomic<int> finished_{0};
     std::atomic<Call*> pending_{nullptr};
+    // Loader thread only: the last file's media writes, carried by the next UI call (every
+    // load ends with one, its closing steps).
+    std::function<void()> deferred_;
     // Each load reads with a decoder handle of its own: a load that is cut off may still be
     // reading a file while the next one starts.
     ReaderDecoder decoder_;

@@ -293,18 +293,26 @@ TEST_F(FileLoaderTest, AddFilesDuringATreeLoadEndsThatLoad) {
     QString dialogTitle;
     AnswerModal<QFileDialog>([&](QFileDialog* d) {
         dialogTitle = d->objectName();
-        auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
-        ASSERT_NE(edit, nullptr);
-        edit->clear();
-        QTest::keyClicks(edit, Q(files_ / "pick" / "chosen.mp3"));
-        if (QCompleter* c = edit->completer(); c && c->popup()) c->popup()->hide();  // it would take the click
-        auto* buttons = d->findChild<QDialogButtonBox*>("buttonBox");
-        ASSERT_NE(buttons, nullptr);
-        QPushButton* open = buttons->button(QDialogButtonBox::Open);
-        ASSERT_NE(open, nullptr);
-        QTest::mouseClick(open, Qt::LeftButton);
-        // Never leave the test waiting on a dialog that did not take the key.
-        QTimer::singleShot(3000, d, [d] { ADD_FAILURE() << "file dialog still open"; d->reject(); });
+        // The dialog clears its name field once its folder has been read: type after that.
+        QTimer::singleShot(500, d, [this, d] {
+            auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+            auto* buttons = d->findChild<QDialogButtonBox*>("buttonBox");
+            QPushButton* open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+            if (!edit || !open) {
+                ADD_FAILURE() << "no name field or Open button";
+                d->reject();
+                return;
+            }
+            // The completer's pop-up would take the click meant for Open.
+            edit->setCompleter(nullptr);
+            edit->clear();
+            QTest::keyClicks(edit, Q(files_ / "pick" / "chosen.mp3"));
+            QTest::mouseClick(open, Qt::LeftButton);
+            if (d->isVisible()) {
+                ADD_FAILURE() << "file dialog still open; field: " << edit->text().toStdString();
+                d->reject();
+            }
+        });
     });
     QTest::keyClick(dlg.fileList(), Qt::Key_F6);  // the accelerator
     ASSERT_TRUE(WaitIdle());
