@@ -18,6 +18,8 @@
 #include <QToolButton>
 
 #include "app/command_ids.h"
+#include "app/drop_target.h"
+#include "app/join_commands.h"
 #include "app/file_loader.h"
 #include "app/list_commands.h"
 #include "app/help_commands.h"
@@ -340,6 +342,7 @@ void CZEPHDlg::RegisterBuiltInCommands() {
         action->setChecked(splitter_ && splitter_->IsLeftPaneShown());
     };
     RegisterOptionsAndHelpCommands(*this);
+    RegisterJoinCommands(*this);
 }
 
 void CZEPHDlg::ToggleFolderTree() {
@@ -550,7 +553,8 @@ bool CZEPHDlg::OnInitDialog() {
         ApplyStoredPlacement();
     }
     // 31. The ring buffers live in the engine context made with the libmpg123 handles.
-    // 32. (The drop target comes with the drop feature.)
+    // 32. The drop target over the file list.
+    InstallDropTarget(this, fileList_);
     // 33.
     ShowEncoderSummary();
     // 34.

@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -44,7 +45,11 @@ namespace {
 // after the time limit whatever is modal is closed, so a test never stays blocked.
 class ModalScript {
 public:
-    using Step = std::function<bool(QWidget*)>;  // true: handled, go to the next step
+    // A step looks at the modal window and, when it is the one it waits for, returns what a
+    // person does to it. The action may open a nested modal loop (a click that brings up a
+    // question), so the script moves on before it runs the action.
+    using Action = std::function<void()>;
+    using Step = std::function<Action(QWidget*)>;
 
     explicit ModalScript(int limitMs = 40000) : limitMs_(limitMs) {
         timer_.setInterval(20);
@@ -67,45 +72,51 @@ private:
             if (w) QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
             return;
         }
-        if (!w || busy_) return;
-        busy_ = true;
+        if (w != last_ && qEnvironmentVariableIsSet("JOIN_TEST_TRACE")) {
+            last_ = w;
+            fprintf(stderr, "modal: %s %s\n", w ? w->metaObject()->className() : "-",
+                    w ? qPrintable(w->windowTitle()) : "");
+        }
+        if (!w) return;
         if (auto* box = qobject_cast<QMessageBox*>(w); box && !seen_.contains(box)) {
             seen_.push_back(box);
             boxTexts << box->text();
             boxTitles << box->windowTitle();
         }
         if (next_ < steps_.size()) {
-            if (steps_[next_](w)) ++next_;
+            if (Action act = steps_[next_](w)) {
+                ++next_;
+                // Queued: a timer is not re-entered while its own slot runs, so an action
+                // that opens a nested loop must run outside this tick.
+                QTimer::singleShot(0, std::move(act));
+            }
         }
-        busy_ = false;
     }
     QTimer timer_;
     QElapsedTimer clock_;
     int limitMs_;
     std::vector<Step> steps_;
     size_t next_ = 0;
-    bool busy_ = false;
     QList<QObject*> seen_;
+    QWidget* last_ = nullptr;
 };
 
 ModalScript::Step ClickBoxButton(QMessageBox::StandardButton which) {
-    return [which](QWidget* w) {
+    return [which](QWidget* w) -> ModalScript::Action {
         auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box || !box->isVisible()) return false;
+        if (!box || !box->isVisible()) return {};
         QAbstractButton* b = box->button(which);
-        if (!b) return false;
-        QTest::mouseClick(b, Qt::LeftButton);
-        return true;
+        if (!b) return {};
+        return [b = QPointer<QAbstractButton>(b)] { if (b) QTest::mouseClick(b, Qt::LeftButton); };
     };
 }
 
 ModalScript::Step PressFinishWhenDone(bool* finished) {
-    return [finished](QWidget* w) {
+    return [finished](QWidget* w) -> ModalScript::Action {
         auto* dlg = qobject_cast<CConvProg*>(w);
-        if (!dlg || dlg->windowTitle() != QStringLiteral("Finished Joining")) return false;
+        if (!dlg || dlg->windowTitle() != QStringLiteral("Finished Joining")) return {};
         *finished = true;
-        QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
-        return true;
+        return [b = QPointer<QPushButton>(dlg->cancelButton())] { if (b) QTest::mouseClick(b, Qt::LeftButton); };
     };
 }
 
@@ -116,17 +127,16 @@ QFileDialog* VisibleFileDialog(QWidget* w) {
 
 // Types the name into the dialog's name box (the box's completer would take a typed Return,
 // so the name is set whole) and clicks the dialog's Save button.
-bool ChooseAndSave(QFileDialog* d, const fs::path& path) {
+ModalScript::Action ChooseAndSave(QFileDialog* d, const fs::path& path) {
     auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     auto* buttons = d->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    if (!edit || !buttons) return false;
+    if (!edit || !buttons) return {};
     d->setDirectory(QString::fromStdString(path.parent_path().string()));
     edit->setText(QString::fromStdString(path.filename().string()));
     QPushButton* save = buttons->button(QDialogButtonBox::Save);
     if (!save) save = buttons->button(QDialogButtonBox::Open);
-    if (!save || !save->isEnabled()) return false;
-    QTest::mouseClick(save, Qt::LeftButton);
-    return true;
+    if (!save || !save->isEnabled()) return {};
+    return [b = QPointer<QPushButton>(save)] { if (b) QTest::mouseClick(b, Qt::LeftButton); };
 }
 
 struct ListedFile {
@@ -335,15 +345,14 @@ TEST_F(JoinCommandTest, CancelInSaveAsShowsNothingAndWritesNothing) {
     settings_.askOutputPath = 1;
     bool sawDialog = false;
     ModalScript script;
-    script.Add([&](QWidget* w) {
+    script.Add([&](QWidget* w) -> ModalScript::Action {
         QFileDialog* d = VisibleFileDialog(w);
-        if (!d) return false;
+        if (!d) return {};
         sawDialog = true;
         EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(d->defaultSuffix(), QStringLiteral("mp3"));
         EXPECT_EQ(d->nameFilters().value(0), QStringLiteral("MP3 Files (*.mp3)"));
-        QTest::keyClick(d, Qt::Key_Escape);
-        return true;
+        return [d = QPointer<QFileDialog>(d)] { if (d) QTest::keyClick(d, Qt::Key_Escape); };
     });
     const auto before = std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator());
     EXPECT_EQ(JoinFiles(Context(), false), JoinOutcome::Cancelled);
@@ -359,9 +368,9 @@ TEST_F(JoinCommandTest, SaveAsOntoAnInputIsRefusedAndTheInputKept) {
     settings_.askOutputPath = 1;
     const std::string original = ReadAll(files_[0].path);
     ModalScript script;
-    script.Add([&](QWidget* w) {
+    script.Add([&](QWidget* w) -> ModalScript::Action {
         QFileDialog* d = VisibleFileDialog(w);
-        if (!d) return false;
+        if (!d) return {};
         return ChooseAndSave(d, files_[0].path);
     });
     // The dialog first asks whether to replace the existing file: yes. Then the refusal.
@@ -382,9 +391,9 @@ TEST_F(JoinCommandTest, SaveAsToANewNameJoins) {
     const fs::path target = dir_ / "chosen";  // the dialog adds ".mp3"
     bool finished = false;
     ModalScript script;
-    script.Add([&](QWidget* w) {
+    script.Add([&](QWidget* w) -> ModalScript::Action {
         QFileDialog* d = VisibleFileDialog(w);
-        if (!d) return false;
+        if (!d) return {};
         return ChooseAndSave(d, target);
     });
     script.Add(PressFinishWhenDone(&finished));
