@@ -212,8 +212,9 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
         CReportCtrl* list = dlg_->fileList();
         if (!list) return;
         // Found by its record: a sort or move may have changed its place meanwhile; a row
-        // removed meanwhile takes nothing.
-        const int row = list->FindItemByUserData(info);
+        // removed meanwhile takes nothing. It is nearly always still the last row.
+        const int last = list->GetItemCount() - 1;
+        const int row = last >= 0 && list->GetItemUserData(last) == info ? last : list->FindItemByUserData(info);
         if (row >= 0) {
             for (const auto& [column, text] : writer.cells) list->SetItemTextEx(row, column, text);
             if (writer.stored) CopyMediaFields(*info, writer.record);
