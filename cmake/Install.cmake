@@ -2,7 +2,7 @@
 #
 #   cmake --install <build> --prefix <prefix>
 #     <prefix>/bin/velmora, <prefix>/bin/velmora-cli     the programs
-#     lame_enc.so                                        the encoder module (its own rule, src/lame_enc)
+#     <prefix>/lib/velmora/lame_enc.so                   the encoder module (its own rule, src/lame_enc)
 #     <prefix>/share/doc/velmora/Help.html               the user guide (F1), with its screens/
 #     <prefix>/share/applications/velmora.desktop        the desktop entry
 #     <prefix>/share/icons/hicolor/scalable/apps/velmora.svg
