@@ -89,6 +89,9 @@ void LoaderRun::RunClaimed(Call* call) {
     } catch (...) {
         // A failing list step must not unwind through the event loop; the loader goes on.
     }
+    // The semaphore orders the work before the loader's wake-up; the flag says so in a way
+    // the thread sanitizer sees too (Qt's own synchronisation is invisible to it).
+    call->ran.store(1, std::memory_order_release);
     call->done.release();
 }
 
@@ -123,9 +126,9 @@ bool LoaderRun::CallUi(std::function<void()> work) {
         if (pending_.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst)) return false;
         // Already taken by the UI thread: it is running now and ends on its own.
         call->done.acquire();
-        return true;
+        return call->ran.load(std::memory_order_acquire) != 0;
     }
-    return true;
+    return call->ran.load(std::memory_order_acquire) != 0;
 }
 
 void LoaderRun::ServicePending() {

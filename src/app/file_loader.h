@@ -58,6 +58,7 @@ private:
     struct Call {
         std::function<void()> work;
         QSemaphore done;
+        std::atomic<int> ran{0};
     };
     void RunClaimed(Call* call);
 
