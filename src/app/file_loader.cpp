@@ -11,11 +11,7 @@
 #include <exception>
 
 #include "app/command_ids.h"
-// The drop target posts its paths in an event of its own header.
-#if __has_include("app/drop_target.h")
 #include "app/drop_target.h"
-#define VELMORA_DROP_EVENT 1
-#endif
 #include "app/folder_dialog.h"
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
@@ -462,13 +458,11 @@ CFileLoader& FileLoaderOf(CZEPHDlg& dlg) {
 }
 
 bool CFileLoader::eventFilter(QObject* watched, QEvent* event) {
-#ifdef VELMORA_DROP_EVENT
     if (watched == &dlg_ && event->type() == UM_FILES_DROPPED) {
         // The event owns the paths; a refused drop lets them go with it.
         OnFilesDropped(static_cast<FilesDroppedEvent*>(event)->paths);
         return true;
     }
-#endif
     return QObject::eventFilter(watched, event);
 }
 

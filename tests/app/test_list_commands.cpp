@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 // The loads under test come in through the drop target's event.
-#if __has_include("app/drop_target.h")
 #include "app/drop_target.h"
 
 #include <QAction>
@@ -41,11 +40,11 @@ const fs::path& TemplateMp3() {
     static TempDir dir;
     static const fs::path path = [] {
         const fs::path p = dir / "tone.mp3";
-        velmora::testing::ToneSpec spec;
-        spec.channels = 1;
-        spec.seconds = 0.3;
-        spec.kbps = 64;
-        EXPECT_TRUE(velmora::testing::MakeToneMp3(p, spec));
+        velmora::testing::ToneSpec toneSpec;
+        toneSpec.channels = 1;
+        toneSpec.seconds = 0.3;
+        toneSpec.kbps = 64;
+        EXPECT_TRUE(velmora::testing::MakeToneMp3(p, toneSpec));
         return p;
     }();
     return path;
@@ -363,5 +362,3 @@ TEST_F(ListCommandsTest, SelectingDuringALoadEndsIt) {
 }
 
 }  // namespace
-
-#endif

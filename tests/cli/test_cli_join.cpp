@@ -36,9 +36,9 @@ protected:
         in_ = tmp_.path() / "in";
         fs::create_directories(in_);
     }
-    fs::path Tone(const std::string& name, ToneSpec spec) {
+    fs::path Tone(const std::string& name, ToneSpec toneSpec) {
         const fs::path p = in_ / name;
-        EXPECT_TRUE(MakeToneMp3(p, spec));
+        EXPECT_TRUE(MakeToneMp3(p, toneSpec));
         return p;
     }
     CliResult Run(std::vector<std::string> args) {

@@ -40,9 +40,9 @@ std::vector<std::string> Cells(const std::string& line) {
     return cells;
 }
 
-void Tone(const fs::path& p, ToneSpec spec, const char* title = nullptr) {
+void Tone(const fs::path& p, ToneSpec toneSpec, const char* title = nullptr) {
     fs::create_directories(p.parent_path());
-    ASSERT_TRUE(velmora::testing::MakeToneMp3(p, spec));
+    ASSERT_TRUE(velmora::testing::MakeToneMp3(p, toneSpec));
     if (title) {
         TagLib::MPEG::File f(p.c_str());
         f.ID3v2Tag(true)->setTitle(TagLib::String(title, TagLib::String::UTF8));

@@ -27,13 +27,13 @@ public:
 
     std::string Tone(const std::string& name, int rate, int channels, double seconds, double freq) {
         const auto path = dir / name;
-        ToneSpec spec;
-        spec.rate = rate;
-        spec.channels = channels;
-        spec.seconds = seconds;
-        spec.frequency = freq;
-        spec.kbps = rate < 32000 ? 64 : 128;
-        EXPECT_TRUE(MakeToneMp3(path, spec)) << name;
+        ToneSpec toneSpec;
+        toneSpec.rate = rate;
+        toneSpec.channels = channels;
+        toneSpec.seconds = seconds;
+        toneSpec.frequency = freq;
+        toneSpec.kbps = rate < 32000 ? 64 : 128;
+        EXPECT_TRUE(MakeToneMp3(path, toneSpec)) << name;
         return path.string();
     }
 

@@ -53,9 +53,9 @@ std::unique_ptr<ReadResult> Read(const std::filesystem::path& path) {
     return result;
 }
 
-std::filesystem::path Tone(const TempDir& dir, const std::string& name, ToneSpec spec = {}) {
+std::filesystem::path Tone(const TempDir& dir, const std::string& name, ToneSpec toneSpec = {}) {
     auto path = dir / name;
-    EXPECT_TRUE(velmora::testing::MakeToneMp3(path, spec));
+    EXPECT_TRUE(velmora::testing::MakeToneMp3(path, toneSpec));
     return path;
 }
 

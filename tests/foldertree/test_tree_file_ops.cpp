@@ -580,11 +580,11 @@ TEST_F(FileOpsTest, PropertiesOfAFolderShowItsOwnDialog) {
 
 TEST_F(FileOpsTest, PropertiesOfAnMp3FileShowItsStream) {
     MakeDir(M("Audio"));
-    ToneSpec spec;
-    spec.rate = 32000;
-    spec.channels = 1;
-    spec.seconds = 2.5;
-    ASSERT_TRUE(MakeToneMp3((M("Audio/tone.mp3")).toStdString(), spec));
+    ToneSpec toneSpec;
+    toneSpec.rate = 32000;
+    toneSpec.channels = 1;
+    toneSpec.seconds = 2.5;
+    ASSERT_TRUE(MakeToneMp3((M("Audio/tone.mp3")).toStdString(), toneSpec));
     MakeFile(M("Audio/broken.mp3"));
     CFileTreeCtrl& t = Make();
     t.SetShowFiles(true);

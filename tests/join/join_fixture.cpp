@@ -19,12 +19,12 @@ bool MakeJoinTask(const std::vector<JoinInput>& inputs, const std::filesystem::p
             f.channels = static_cast<uint32_t>(in.channels);
             f.totalSamples = static_cast<uint64_t>(in.seconds * in.rate) * in.channels;
         } else {
-            ToneSpec spec;
-            spec.rate = in.rate;
-            spec.channels = in.channels;
-            spec.seconds = in.seconds;
-            spec.frequency = in.frequency;
-            if (!MakeToneMp3(in.path, spec)) return false;
+            ToneSpec toneSpec;
+            toneSpec.rate = in.rate;
+            toneSpec.channels = in.channels;
+            toneSpec.seconds = in.seconds;
+            toneSpec.frequency = in.frequency;
+            if (!MakeToneMp3(in.path, toneSpec)) return false;
             const StreamInfo info = ReadStreamInfo(f.path);
             if (!info.readable) return false;
             f.sampleRate = info.sampleRate;

@@ -166,10 +166,10 @@ protected:
     void AddTone(const std::string& name, double frequency, const QString& title, double seconds = 0.6,
                  bool unreadable = false) {
         const fs::path p = dir_ / name;
-        ToneSpec spec;
-        spec.seconds = seconds;
-        spec.frequency = frequency;
-        ASSERT_TRUE(MakeToneMp3(p, spec));
+        ToneSpec toneSpec;
+        toneSpec.seconds = seconds;
+        toneSpec.frequency = frequency;
+        ASSERT_TRUE(MakeToneMp3(p, toneSpec));
         auto decoded = DecodeMp3(p);
         ASSERT_TRUE(decoded.ok);
         auto info = std::make_unique<FileItemInfo>();

@@ -49,13 +49,13 @@ TEST(AppSettings, OutOfRangeIndicesFallBack) {
 // The shared fixtures are what every engine test stands on: check they round-trip.
 TEST(TestSupport, ToneRoundTripsThroughLameAndMpg123) {
     velmora::testing::TempDir dir;
-    velmora::testing::ToneSpec spec;
-    spec.rate = 22050;
-    spec.channels = 1;
-    spec.seconds = 1.5;
-    spec.frequency = 500;
-    spec.kbps = 64;
-    ASSERT_TRUE(velmora::testing::MakeToneMp3(dir / "t.mp3", spec));
+    velmora::testing::ToneSpec toneSpec;
+    toneSpec.rate = 22050;
+    toneSpec.channels = 1;
+    toneSpec.seconds = 1.5;
+    toneSpec.frequency = 500;
+    toneSpec.kbps = 64;
+    ASSERT_TRUE(velmora::testing::MakeToneMp3(dir / "t.mp3", toneSpec));
     auto d = velmora::testing::DecodeMp3(dir / "t.mp3");
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.rate, 22050);

@@ -11,20 +11,20 @@
 
 namespace velmora::testing {
 
-bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec) {
+bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec) {
     lame_global_flags* gf = lame_init();
     if (!gf) return false;
-    lame_set_in_samplerate(gf, spec.rate);
-    lame_set_out_samplerate(gf, spec.rate);
-    lame_set_num_channels(gf, spec.channels);
-    lame_set_mode(gf, spec.channels == 1 ? MONO : JOINT_STEREO);
-    lame_set_brate(gf, spec.kbps);
+    lame_set_in_samplerate(gf, toneSpec.rate);
+    lame_set_out_samplerate(gf, toneSpec.rate);
+    lame_set_num_channels(gf, toneSpec.channels);
+    lame_set_mode(gf, toneSpec.channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_brate(gf, toneSpec.kbps);
     lame_set_VBR(gf, vbr_off);
     lame_set_quality(gf, 7);
-    lame_set_bWriteVbrTag(gf, spec.infoTag ? 1 : 0);
+    lame_set_bWriteVbrTag(gf, toneSpec.infoTag ? 1 : 0);
     if (lame_init_params(gf) < 0) {
         std::fprintf(stderr, "MakeToneMp3: lame_init_params failed for %d Hz %d ch %d kbps\n",
-                     spec.rate, spec.channels, spec.kbps);
+                     toneSpec.rate, toneSpec.channels, toneSpec.kbps);
         lame_close(gf);
         return false;
     }
@@ -33,7 +33,7 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec) {
         lame_close(gf);
         return false;
     }
-    const size_t frames = static_cast<size_t>(std::llround(spec.seconds * spec.rate));
+    const size_t frames = static_cast<size_t>(std::llround(toneSpec.seconds * toneSpec.rate));
     const size_t block = 4096;
     std::vector<short> left(block), right(block);
     std::vector<unsigned char> out(block * 5 / 4 + 7200);
@@ -41,11 +41,11 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec) {
     for (size_t done = 0; done < frames && ok;) {
         const size_t n = std::min(block, frames - done);
         for (size_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(done + i) / spec.rate;
-            left[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * spec.frequency * t));
-            right[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * spec.frequency * 1.5 * t));
+            const double t = static_cast<double>(done + i) / toneSpec.rate;
+            left[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * toneSpec.frequency * t));
+            right[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * toneSpec.frequency * 1.5 * t));
         }
-        const int bytes = lame_encode_buffer(gf, left.data(), spec.channels == 2 ? right.data() : left.data(),
+        const int bytes = lame_encode_buffer(gf, left.data(), toneSpec.channels == 2 ? right.data() : left.data(),
                                              static_cast<int>(n), out.data(), static_cast<int>(out.size()));
         ok = bytes >= 0 && std::fwrite(out.data(), 1, bytes, f) == static_cast<size_t>(bytes);
         done += n;
@@ -54,7 +54,7 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec) {
         const int bytes = lame_encode_flush(gf, out.data(), static_cast<int>(out.size()));
         ok = bytes >= 0 && std::fwrite(out.data(), 1, bytes, f) == static_cast<size_t>(bytes);
     }
-    if (ok && spec.infoTag) lame_mp3_tags_fid(gf, f);
+    if (ok && toneSpec.infoTag) lame_mp3_tags_fid(gf, f);
     std::fclose(f);
     lame_close(gf);
     return ok;

@@ -19,7 +19,7 @@ struct ToneSpec {
 };
 
 // Encodes a tone to `path`. Returns false (with a message on stderr) when encoding fails.
-bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& spec);
+bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec);
 
 struct DecodedMp3 {
     bool ok = false;
