@@ -11,70 +11,16 @@
 #include <QThread>
 
 #include "app_env.h"
+#include "x_server.h"
 #include "settings/application_profile.h"
 #include "settings/config_ini.h"
 
 using velmora::testing::AppEnv;
+using velmora::testing::XServer;
 
 namespace {
 
 constexpr char kTitle[] = "Velmora 5.0.9";
-
-class XServer {
-public:
-    // Starts Xvfb on the first display number that is free.
-    bool Start() {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty()) return false;
-        for (int n = 91; n < 160; ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
-                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-                continue;
-            server_.start(xvfb, {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
-                                 QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                 QStringLiteral("-noreset")});
-            if (!server_.waitForStarted(3000)) return false;
-            QElapsedTimer t;
-            t.start();
-            while (t.elapsed() < 5000) {
-                if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) && Answers(n)) {
-                    display_ = QStringLiteral(":%1").arg(n);
-                    return true;
-                }
-                if (server_.state() == QProcess::NotRunning) break;  // display taken meanwhile
-                QThread::msleep(20);
-            }
-            server_.kill();
-            server_.waitForFinished(2000);
-        }
-        return false;
-    }
-    ~XServer() {
-        if (server_.state() != QProcess::NotRunning) {
-            server_.terminate();
-            if (!server_.waitForFinished(3000)) {
-                server_.kill();
-                server_.waitForFinished(2000);
-            }
-        }
-    }
-    const QString& display() const { return display_; }
-
-private:
-    // The server takes clients once a query of its screen succeeds.
-    static bool Answers(int n) {
-        QProcess probe;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(n));
-        probe.setProcessEnvironment(e);
-        probe.start(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")});
-        return probe.waitForFinished(3000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
-    }
-
-private:
-    QProcess server_;
-    QString display_;
-};
 
 class AppProcessTest : public ::testing::Test {
 protected:
@@ -84,7 +30,7 @@ protected:
             GTEST_SKIP() << "Xvfb or xdotool is not installed";
         binary_ = qEnvironmentVariable("VELMORA_BIN_DIR") + QStringLiteral("/velmora");
         if (!QFileInfo(binary_).isExecutable()) GTEST_SKIP() << "no velmora binary beside the tests";
-        if (!x_.Start()) GTEST_SKIP() << "Xvfb could not start";
+        if (!x_.Start(91)) GTEST_SKIP() << "Xvfb could not start";
     }
 
     void TearDown() override {

@@ -18,6 +18,7 @@
 #include <map>
 
 #include "app_env.h"
+#include "x_server.h"
 #include "controls/report_ctrl.h"
 #include "filelist/file_list_columns.h"
 #include "settings/app_settings.h"
@@ -28,6 +29,7 @@
 
 namespace fs = std::filesystem;
 using velmora::testing::AppEnv;
+using velmora::testing::XServer;
 using velmora::testing::DecodeMp3;
 using velmora::testing::EstimateFrequency;
 using velmora::testing::MakeToneMp3;
@@ -36,59 +38,6 @@ using velmora::testing::ToneSpec;
 namespace {
 
 constexpr char kMainTitle[] = "Velmora 5.0.9";
-
-class XServer {
-public:
-    // Starts Xvfb on the first display number that is free.
-    bool Start() {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty()) return false;
-        for (int n = 171; n < 240; ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
-                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-                continue;
-            server_.start(xvfb, {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
-                                 QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                 QStringLiteral("-noreset")});
-            if (!server_.waitForStarted(3000)) return false;
-            QElapsedTimer t;
-            t.start();
-            while (t.elapsed() < 5000) {
-                if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) && Answers(n)) {
-                    display_ = QStringLiteral(":%1").arg(n);
-                    return true;
-                }
-                if (server_.state() == QProcess::NotRunning) break;  // display taken meanwhile
-                QThread::msleep(20);
-            }
-            server_.kill();
-            server_.waitForFinished(2000);
-        }
-        return false;
-    }
-    ~XServer() {
-        if (server_.state() != QProcess::NotRunning) {
-            server_.terminate();
-            if (!server_.waitForFinished(3000)) {
-                server_.kill();
-                server_.waitForFinished(2000);
-            }
-        }
-    }
-    const QString& display() const { return display_; }
-
-private:
-    static bool Answers(int n) {
-        QProcess probe;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(n));
-        probe.setProcessEnvironment(e);
-        probe.start(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")});
-        return probe.waitForFinished(3000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
-    }
-    QProcess server_;
-    QString display_;
-};
 
 struct Geometry {
     int x = 0, y = 0, w = 0, h = 0;
@@ -102,7 +51,7 @@ protected:
             GTEST_SKIP() << "Xvfb or xdotool is not installed";
         binary_ = qEnvironmentVariable("VELMORA_BIN_DIR") + QStringLiteral("/velmora");
         if (!QFileInfo(binary_).isExecutable()) GTEST_SKIP() << "no velmora binary beside the tests";
-        if (!x_.Start()) GTEST_SKIP() << "Xvfb could not start";
+        if (!x_.Start(171)) GTEST_SKIP() << "Xvfb could not start";
     }
     void TearDown() override {
         if (app_.state() != QProcess::NotRunning) {
