@@ -32,28 +32,15 @@
 #include "foldertree/file_tree_ctrl.h"
 #include "join/processing.h"
 #include "support/mp3_fixtures.h"
+#include "template_mp3.h"
 
 using namespace velmora;
 using velmora::testing::AppEnv;
 using velmora::testing::TempDir;
+using velmora::testing::TemplateMp3;
 namespace fs = std::filesystem;
 
 namespace {
-
-// One short tone, copied under every name a test needs.
-const fs::path& TemplateMp3() {
-    static TempDir dir;
-    static const fs::path path = [] {
-        const fs::path p = dir / "tone.mp3";
-        velmora::testing::ToneSpec toneSpec;
-        toneSpec.channels = 1;
-        toneSpec.seconds = 0.3;
-        toneSpec.kbps = 64;
-        EXPECT_TRUE(velmora::testing::MakeToneMp3(p, toneSpec));
-        return p;
-    }();
-    return path;
-}
 
 void PutMp3(const fs::path& path) {
     fs::create_directories(path.parent_path());

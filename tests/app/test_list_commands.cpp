@@ -28,27 +28,15 @@
 #include "filelist/file_list_columns.h"
 #include "filelist/list_locked.h"
 #include "support/mp3_fixtures.h"
+#include "template_mp3.h"
 
 using namespace velmora;
 using velmora::testing::AppEnv;
 using velmora::testing::TempDir;
+using velmora::testing::TemplateMp3;
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path& TemplateMp3() {
-    static TempDir dir;
-    static const fs::path path = [] {
-        const fs::path p = dir / "tone.mp3";
-        velmora::testing::ToneSpec toneSpec;
-        toneSpec.channels = 1;
-        toneSpec.seconds = 0.3;
-        toneSpec.kbps = 64;
-        EXPECT_TRUE(velmora::testing::MakeToneMp3(p, toneSpec));
-        return p;
-    }();
-    return path;
-}
 
 QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
