@@ -361,6 +361,10 @@ TEST_F(MainWindowTest, TreeRightClickSelectsTheItemAndOpensTheMenu) {
     QTest::qWait(20);
     EXPECT_EQ(dlg->activePopup(), nullptr);  // destroyed when tracking ends
 
+    // Selecting the home folder started its load, which disables the tree until it ends.
+    for (int waited = 0; (dlg->IsBusy() || !tree->isEnabled()) && waited < 10000; waited += 10) QTest::qWait(10);
+    ASSERT_TRUE(tree->isEnabled());
+
     // On the blank area below the items the menu opens all the same.
     const QPoint blank(5, tree->viewport()->height() - 3);
     ASSERT_EQ(tree->itemAt(blank), nullptr);
