@@ -93,15 +93,6 @@ void LoaderRun::RunClaimed(Call* call) {
 
 bool LoaderRun::CallUi(std::function<void()> work) {
     if (IsCutOff()) return false;
-    if (deferred_) {
-        // The previous file's media cells ride along with the next request: one round trip
-        // to the UI thread per file instead of two.
-        work = [first = std::move(deferred_), then = std::move(work)] {
-            first();
-            then();
-        };
-        deferred_ = nullptr;
-    }
     auto call = std::make_shared<Call>();
     call->work = std::move(work);
     pending_.store(call.get(), std::memory_order_seq_cst);
@@ -111,6 +102,7 @@ bool LoaderRun::CallUi(std::function<void()> work) {
         QCoreApplication::instance(),
         [self = shared_from_this(), call] {
             if (self->IsCutOff()) return;
+            self->Drain();
             Call* expected = call.get();
             if (self->pending_.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst))
                 self->RunClaimed(call.get());
@@ -127,7 +119,47 @@ bool LoaderRun::CallUi(std::function<void()> work) {
     return call->ran.load(std::memory_order_acquire) != 0;
 }
 
+bool LoaderRun::Post(std::function<void()> work) {
+    if (IsCutOff()) return false;
+    bool wake = false;
+    {
+        std::unique_lock<std::mutex> lock(queueMutex_);
+        // Timed, so a cut made while the queue is full ends the wait.
+        while (queue_.size() >= kQueuedCalls && !IsCutOff()) queueSpace_.wait_for(lock, std::chrono::milliseconds(5));
+        if (IsCutOff()) return false;
+        wake = queue_.empty();
+        queue_.push_back(std::move(work));
+    }
+    // One wake-up per batch: the UI thread takes everything queued by then.
+    if (wake)
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = shared_from_this()] {
+                if (!self->IsCutOff()) self->Drain();
+            },
+            Qt::QueuedConnection);
+    return true;
+}
+
+void LoaderRun::Drain() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        batch.swap(queue_);
+    }
+    queueSpace_.notify_all();
+    for (std::function<void()>& work : batch) {
+        if (IsCutOff()) return;
+        try {
+            work();
+        } catch (...) {
+            // As for a waited-for call: a failing list step must not unwind the event loop.
+        }
+    }
+}
+
 void LoaderRun::ServicePending() {
+    Drain();
     Call* call = pending_.exchange(nullptr, std::memory_order_seq_cst);
     if (call) RunClaimed(call);
 }
@@ -136,6 +168,7 @@ void LoaderRun::EnterBusy(bool showAtOnce, bool setTitle, bool redrawOff) {
     CallUi([this, showAtOnce, setTitle, redrawOff] {
         CReportCtrl* list = dlg_->fileList();
         if (redrawOff && list) list->setUpdatesEnabled(false);
+        if (list) list->Model()->HoldAppends(true);
         dlg_->EnterBusyState();
         if (showAtOnce && dlg_->busyDialog()) {
             dlg_->busyDialog()->StopTimer();
@@ -146,7 +179,7 @@ void LoaderRun::EnterBusy(bool showAtOnce, bool setTitle, bool redrawOff) {
 }
 
 void LoaderRun::SetCaption(const QString& text) {
-    CallUi([this, text] {
+    Post([this, text] {
         if (dlg_->busyDialog()) dlg_->busyDialog()->setWindowTitle(text);
     });
 }
@@ -181,50 +214,53 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
     if (iconCache < 0) iconCache = 0;
     const int image = iconCache;
     const QString path = file.absoluteFilePath();
-    auto record = std::make_shared<FileItemInfo*>(nullptr);
-    // The row is appended and given the loader's own cells in one call; the busy dialog then
-    // names the file while its stream and tags are read here.
-    if (!CallUi([this, facts, image, path, record] {
+    // The record is made here and handed to the list by the queued call; a call that never
+    // runs (the load was cut off) frees it with itself.
+    auto owned = std::make_shared<std::unique_ptr<FileItemInfo>>(std::make_unique<FileItemInfo>());
+    FileItemInfo* const info = owned->get();
+    info->fileType = facts.info.fileType;
+    info->sizeMB = facts.info.sizeMB;
+    // The row is appended and given the loader's own cells; the busy dialog then names the
+    // file while its stream and tags are read here.
+    if (!Post([this, facts, image, path, owned] {
             CReportCtrl* list = dlg_->fileList();
             if (!list) return;
-            auto* info = new FileItemInfo();
-            info->fileType = facts.info.fileType;
-            info->sizeMB = facts.info.sizeMB;
             const int row = list->InsertItemEx(list->GetItemCount(), QString(), nullptr, image, 0);
-            list->SetItemUserData(row, info);
+            FileItemInfo* record = owned->release();
+            list->SetItemUserData(row, record);
             for (int c : {int(kColName), int(kColPath), int(kColType), int(kColSize), int(kColLastModified)})
                 list->SetItemTextEx(row, c, facts.cells[static_cast<size_t>(c)]);
             dlg_->totals.fileCount += 1;
-            dlg_->totals.totalSizeMB += info->sizeMB;
+            dlg_->totals.totalSizeMB += record->sizeMB;
             if (dlg_->busyDialog()) dlg_->busyDialog()->setWindowTitle(QStringLiteral("Reading  ") + path);
-            *record = info;
         }))
         return;
-    if (!*record) return;
 
     FileRow row = facts;
     GatheringWriter writer;
     reader_.ReadMediaInfo(path, row, writer);
     reader_.ReadBitrate(path, row, writer);
+    const QString trouble = std::move(writer.unreadable);
 
-    deferred_ = [this, writer = std::move(writer), info = *record] {
+    Post([this, writer = std::move(writer), info] {
         CReportCtrl* list = dlg_->fileList();
         if (!list) return;
         // Found by its record: a sort or move may have changed its place meanwhile; a row
         // removed meanwhile takes nothing. It is nearly always still the last row.
         const int last = list->GetItemCount() - 1;
         const int row = last >= 0 && list->GetItemUserData(last) == info ? last : list->FindItemByUserData(info);
-        if (row >= 0) {
-            for (const auto& [column, text] : writer.cells) list->SetItemTextEx(row, column, text);
-            if (writer.stored) CopyMediaFields(*info, writer.record);
-            dlg_->totals.totalSeconds += writer.seconds;
-        }
-        if (!writer.unreadable.isEmpty()) {
-            QMessageBox box(QMessageBox::Critical, BoxTitle(), writer.unreadable, QMessageBox::Ok, dlg_);
+        if (row < 0) return;
+        for (const auto& [column, text] : writer.cells) list->SetItemTextEx(row, column, text);
+        if (writer.stored) CopyMediaFields(*info, writer.record);
+        dlg_->totals.totalSeconds += writer.seconds;
+    });
+    // The box holds the load until it is answered, one per unreadable file.
+    if (!trouble.isEmpty())
+        CallUi([this, trouble] {
+            QMessageBox box(QMessageBox::Critical, BoxTitle(), trouble, QMessageBox::Ok, dlg_);
             box.setObjectName(QStringLiteral("loaderTroubleBox"));
             box.exec();
-        }
-    };
+        });
 }
 
 void LoaderRun::FinishLoad(bool sort) {
@@ -240,6 +276,7 @@ void LoaderRun::FinishLoad(bool sort) {
             bar->SetTipText(1, QString::fromLatin1(kNoFileSelectedText));
         }
         if (list) {
+            list->Model()->HoldAppends(false);
             list->setUpdatesEnabled(true);
             if (sort) {
                 list->SortRows(0, list->GetItemCount() - 1, true);
@@ -288,6 +325,11 @@ bool CFileLoader::StopLoader() {
         run->ServicePending();
         if (!run->IsFinished()) QThread::usleep(200);
     }
+    // A load that ended leaves nothing queued (its closing call ran the queue first), but
+    // anything that is goes in now, before the next load starts.
+    if (run->IsFinished()) run->Drain();
+    // A load stopped before its closing steps leaves no rows held back from the view.
+    if (CReportCtrl* list = dlg_.fileList()) list->Model()->HoldAppends(false);
     if (run->IsFinished()) {
         if (thread.joinable()) thread.join();
         return true;

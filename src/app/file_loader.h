@@ -1,6 +1,7 @@
 // The loader: fills the file list on a worker thread from the folder tree, the Add commands
 // and dropped items. Only one load runs at a time; every list change it makes is carried out
-// on the UI thread by a call the loader waits for.
+// on the UI thread, by calls queued in order (rows and cells) or waited for (the start, the
+// boxes and the closing steps).
 #pragma once
 
 #include <QFileInfo>
@@ -9,8 +10,11 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "filelist/media_reader.h"
@@ -32,11 +36,18 @@ public:
     bool Going();
     // Loader thread: runs `work` on the UI thread and waits for it. False (nothing done)
     // once the load has been cut off; the wait itself ends when a cut comes.
+    // It runs the queued calls first.
     bool CallUi(std::function<void()> work);
+    // Loader thread: queues `work` for the UI thread without waiting for it; false (nothing
+    // queued) once the load has been cut off. At most kQueuedCalls wait at a time: the
+    // loader is held back rather than the UI thread given a long batch in one go.
+    static constexpr size_t kQueuedCalls = 64;
+    bool Post(std::function<void()> work);
 
-    // UI thread: runs the call the loader waits for, if any (a UI thread that waits for the
-    // loader keeps it moving this way).
+    // UI thread: runs the queued calls in order, then the call the loader waits for, if any
+    // (a UI thread that waits for the loader keeps it moving this way).
     void ServicePending();
+    void Drain();
     // UI thread: the load may no longer reach the window; its later calls do nothing.
     void CutOff();
     bool IsCutOff() const { return cut_.load(std::memory_order_acquire) != 0; }
@@ -68,9 +79,9 @@ private:
     std::atomic<int> reading_{0};
     std::atomic<int> finished_{0};
     std::atomic<Call*> pending_{nullptr};
-    // Loader thread only: the last file's media writes, carried by the next UI call (every
-    // load ends with one, its closing steps).
-    std::function<void()> deferred_;
+    std::mutex queueMutex_;
+    std::condition_variable queueSpace_;
+    std::deque<std::function<void()>> queue_;
     // Each load reads with a decoder handle of its own: a load that is cut off may still be
     // reading a file while the next one starts.
     ReaderDecoder decoder_;

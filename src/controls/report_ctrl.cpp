@@ -144,7 +144,7 @@ void CReportCtrl::DeleteItemEx(int row, bool selectNext) {
     EndEdit(editCell_.row != row);
     if (!ValidRow(row)) return;  // the rename handler may have changed the list
     if (selectNext && ValidRow(row + 1))
-        selectionModel()->select(model_->index(row + 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        selectionModel()->select(CellIndex(row + 1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ReportRow taken = model_->TakeRow(row);
     delete taken.info;
 }
@@ -279,7 +279,7 @@ bool CReportCtrl::RowMatches(unsigned flags, unsigned mask) const {
 
 bool CReportCtrl::SetItemStateFlags(int row, unsigned flags) {
     if (flags == 0 || !ValidRow(row)) return false;
-    const QModelIndex index = model_->index(row, 0);
+    const QModelIndex index = CellIndex(row, 0);
     if (flags & kStateSelected) selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (flags & kStateNotSelected) selectionModel()->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
     if ((flags & kStateChecked) && model_->ShowChecks()) model_->SetChecked(row, true);
@@ -321,7 +321,7 @@ int CReportCtrl::ApplyStateFlags(unsigned mask, unsigned flags) {
     for (size_t i = 0; i < rows.size();) {
         size_t j = i;
         while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
-        ranges.select(model_->index(rows[i], 0), model_->index(rows[j], 0));
+        ranges.select(CellIndex(rows[i], 0), CellIndex(rows[j], 0));
         i = j + 1;
     }
     if (flags & kStateSelected) selectionModel()->select(ranges, QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -336,7 +336,7 @@ void CReportCtrl::InvertStates(int which) {
     const int count = GetItemCount();
     if (count == 0) return;
     if (which == 0) {
-        QItemSelection all(model_->index(0, 0), model_->index(count - 1, 0));
+        QItemSelection all(CellIndex(0, 0), CellIndex(count - 1, 0));
         selectionModel()->select(all, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
     } else if (which == 1 && model_->ShowChecks()) {
         for (int row = 0; row < count; ++row) model_->SetChecked(row, !model_->Row(row).checked);
@@ -936,7 +936,7 @@ bool CReportCtrl::AddEditableColumn(int column) {
 bool CReportCtrl::IsEditOpen() const { return ValidRow(editCell_.row) && ValidColumn(editCell_.column); }
 
 QRect CReportCtrl::EditorRect(int row, int column) const {
-    QRect rect = visualRect(model_->index(row, column));
+    QRect rect = visualRect(CellIndex(row, column));
     // The label starts right of the cell's image.
     const int image = GetItemImage(row, column);
     if (image >= 0 && image < model_->ImageList().size()) rect.setLeft(rect.left() + iconSize().width() + 4);
@@ -950,7 +950,7 @@ bool CReportCtrl::BeginEdit(int row, int column) {
     if (!ValidRow(row) || !ValidColumn(column)) return false;  // the rename handler changed the list
     ++editGuard_;
     editCell_ = {row, column};
-    selectionModel()->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(CellIndex(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 
     const int alignment = GetColumnEditAlign(column);
     if (!editor_) {
@@ -1043,7 +1043,7 @@ bool CReportCtrl::PreTranslateKey(QKeyEvent* event, bool dryRun) {
         const int target = (count + row - 1) % count;
         EndEdit(true);
         if (ValidRow(target)) {
-            scrollTo(model_->index(target, column));
+            scrollTo(CellIndex(target, column));
             BeginEdit(target, column);
         }
         return true;
@@ -1054,7 +1054,7 @@ bool CReportCtrl::PreTranslateKey(QKeyEvent* event, bool dryRun) {
         const int count = GetItemCount();
         if (count > 0) {
             const int target = (row + 1) % count;
-            scrollTo(model_->index(target, column));
+            scrollTo(CellIndex(target, column));
             BeginEdit(target, column);
         }
         return true;

@@ -228,6 +228,11 @@ protected:
 private:
     friend class CReportHeader;
     bool ValidRow(int row) const { return row >= 0 && row < GetItemCount(); }
+    // The model index of a cell; held appends are announced first, so every row has one.
+    QModelIndex CellIndex(int row, int column) const {
+        model_->AnnounceRows();
+        return model_->index(row, column);
+    }
     bool ValidColumn(int column) const { return column >= 0 && column < GetColumnCount(); }
     QRgb WindowColor() const;
     QRgb WindowTextColor() const;

@@ -2,9 +2,17 @@
 
 #include <QColor>
 
+#include <algorithm>
+
 namespace velmora {
 
-int CReportModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : RowCount(); }
+CReportModel::CReportModel(QObject* parent) : QAbstractTableModel(parent) {
+    announceTimer_.setSingleShot(true);
+    announceTimer_.setInterval(kHeldAppendMs);
+    connect(&announceTimer_, &QTimer::timeout, this, [this] { AnnounceRows(); });
+}
+
+int CReportModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : announced_; }
 int CReportModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount(); }
 
 Qt::ItemFlags CReportModel::flags(const QModelIndex& index) const {
@@ -15,7 +23,7 @@ Qt::ItemFlags CReportModel::flags(const QModelIndex& index) const {
 }
 
 QVariant CReportModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= RowCount() || index.column() >= ColumnCount()) return {};
+    if (!index.isValid() || index.row() >= announced_ || index.column() >= ColumnCount()) return {};
     const ReportRow& r = Row(index.row());
     const size_t c = static_cast<size_t>(index.column());
     switch (role) {
@@ -68,29 +76,56 @@ QVariant CReportModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void CReportModel::InsertRow(int index, ReportRow row) {
+    if (holdAppends_ && index == RowCount()) {
+        rows_.push_back(std::move(row));
+        if (!announceTimer_.isActive()) announceTimer_.start();
+        return;
+    }
+    AnnounceRows();
     beginInsertRows({}, index, index);
     rows_.insert(rows_.begin() + index, std::move(row));
+    ++announced_;
+    endInsertRows();
+}
+
+void CReportModel::HoldAppends(bool hold) {
+    holdAppends_ = hold;
+    if (!hold) AnnounceRows();
+}
+
+void CReportModel::AnnounceRows() {
+    announceTimer_.stop();
+    if (announced_ >= RowCount()) return;
+    // The held rows are already in place; the views learn of them only now, and rowCount()
+    // reports them only between the two calls.
+    beginInsertRows({}, announced_, RowCount() - 1);
+    announced_ = RowCount();
     endInsertRows();
 }
 
 ReportRow CReportModel::TakeRow(int index) {
+    AnnounceRows();
     beginRemoveRows({}, index, index);
     ReportRow row = std::move(rows_[static_cast<size_t>(index)]);
     rows_.erase(rows_.begin() + index);
+    --announced_;
     endRemoveRows();
     return row;
 }
 
 std::vector<ReportRow> CReportModel::TakeAllRows() {
+    announceTimer_.stop();
     beginResetModel();
     std::vector<ReportRow> rows;
     rows.swap(rows_);
+    announced_ = 0;
     endResetModel();
     return rows;
 }
 
 void CReportModel::MoveRow(int from, int to) {
     if (from == to) return;
+    AnnounceRows();
     // The destination index of the model is the row before which the moved row lands.
     const int destination = to > from ? to + 1 : to;
     beginMoveRows({}, from, from, {}, destination);
@@ -103,6 +138,7 @@ void CReportModel::MoveRow(int from, int to) {
 void CReportModel::ApplyOrder(int first, const std::vector<int>& order) {
     const int n = static_cast<int>(order.size());
     if (n == 0) return;
+    AnnounceRows();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<ReportRow> moved;
     moved.reserve(order.size());
@@ -126,6 +162,7 @@ void CReportModel::ApplyOrder(int first, const std::vector<int>& order) {
 }
 
 void CReportModel::InsertColumn(int index, ReportColumn column, QRgb textColor, QRgb backColor) {
+    AnnounceRows();
     beginInsertColumns({}, index, index);
     columns_.insert(columns_.begin() + index, std::move(column));
     for (ReportRow& row : rows_) {
@@ -140,6 +177,7 @@ void CReportModel::InsertColumn(int index, ReportColumn column, QRgb textColor, 
 }
 
 void CReportModel::RemoveColumn(int index) {
+    AnnounceRows();
     beginRemoveColumns({}, index, index);
     columns_.erase(columns_.begin() + index);
     for (ReportRow& row : rows_) {
@@ -157,18 +195,21 @@ void CReportModel::RemoveColumn(int index) {
 
 void CReportModel::SetText(int row, int column, const QString& text) {
     Row(row).texts[static_cast<size_t>(column)] = text;
+    if (row >= announced_) return;  // a held row: the views read it when it is announced
     const QModelIndex i = index(row, column);
     emit dataChanged(i, i, {Qt::DisplayRole});
 }
 
 void CReportModel::SetImage(int row, int column, int image) {
     Row(row).images[static_cast<size_t>(column)] = image;
+    if (row >= announced_) return;
     const QModelIndex i = index(row, column);
     emit dataChanged(i, i, {Qt::DecorationRole});
 }
 
 void CReportModel::SetChecked(int row, bool checked) {
     Row(row).checked = checked;
+    if (row >= announced_) return;
     const QModelIndex i = index(row, 0);
     emit dataChanged(i, i, {Qt::CheckStateRole});
 }
@@ -176,20 +217,21 @@ void CReportModel::SetChecked(int row, bool checked) {
 void CReportModel::SetShowChecks(bool on) {
     if (showChecks_ == on) return;
     showChecks_ = on;
-    if (RowCount() > 0) emit dataChanged(index(0, 0), index(RowCount() - 1, 0), {Qt::CheckStateRole});
+    if (announced_ > 0) emit dataChanged(index(0, 0), index(announced_ - 1, 0), {Qt::CheckStateRole});
 }
 
 void CReportModel::HeaderChanged(int column) { emit headerDataChanged(Qt::Horizontal, column, column); }
 
 void CReportModel::ColorsChanged(int firstRow, int lastRow, int firstColumn, int lastColumn) {
+    lastRow = std::min(lastRow, announced_ - 1);
     if (firstRow > lastRow || firstColumn > lastColumn) return;
     emit dataChanged(index(firstRow, firstColumn), index(lastRow, lastColumn), {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 void CReportModel::SetImageList(const QList<QIcon>& images) {
     images_ = images;
-    if (RowCount() > 0 && ColumnCount() > 0)
-        emit dataChanged(index(0, 0), index(RowCount() - 1, ColumnCount() - 1), {Qt::DecorationRole});
+    if (announced_ > 0 && ColumnCount() > 0)
+        emit dataChanged(index(0, 0), index(announced_ - 1, ColumnCount() - 1), {Qt::DecorationRole});
 }
 
 void CReportModel::SetHeaderImageList(const QList<QIcon>& images) {

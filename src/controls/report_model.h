@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <vector>
 
@@ -36,7 +37,7 @@ struct ReportColumn {
 class CReportModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit CReportModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+    explicit CReportModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -52,6 +53,18 @@ public:
     const ReportColumn& Column(int column) const { return columns_[static_cast<size_t>(column)]; }
 
     void InsertRow(int index, ReportRow row);
+    // While appends are held, rows added at the end are kept at once but announced to the
+    // views together: at most every kHeldAppendMs, and before anything else changes the rows
+    // or asks for an index (`AnnounceRows`). A tree view lays out all its rows again after
+    // every announcement, so one per row made a long load quadratic. Ending the hold
+    // announces what is left.
+    static constexpr int kHeldAppendMs = 100;
+    void HoldAppends(bool hold);
+    bool AppendsHeld() const { return holdAppends_; }
+    void AnnounceRows();
+    // Rows the views know of (the rest are held appends).
+    int AnnouncedRows() const { return announced_; }
+
     ReportRow TakeRow(int index);
     std::vector<ReportRow> TakeAllRows();
     void MoveRow(int from, int to);
@@ -80,6 +93,9 @@ private:
     QList<QIcon> images_;
     QList<QIcon> headerImages_;
     bool showChecks_ = false;
+    bool holdAppends_ = false;
+    int announced_ = 0;
+    QTimer announceTimer_;
 };
 
 }  // namespace velmora

@@ -192,19 +192,8 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
 
 std::shared_ptr<WorkerThread> StartJoinRun(const std::shared_ptr<JoinEngine>& engine) {
     const std::shared_ptr<JoinRunState> run = engine->activeRun;
-    // A worker of an earlier run that never ended still uses the ring buffers.
-    for (const auto* slot : {&run->jobThread, &run->encoderThread, &run->conversionThread}) {
-        std::shared_ptr<WorkerThread> w = slot->load();
-        if (w && !w->Finished()) return nullptr;
-    }
-    run->running = 0;
-    run->paused = 0;
-    run->stopped = 0;
-    run->overallSamplesDone = 0;
-    run->taskSamplesDone = 0;
-    run->overallSecondsDone = 0.0f;
-    run->taskSecondsDone = 0.0f;
-    run->currentTaskIndex = 0;
+    if (run->WorkerStillRunning()) return nullptr;
+    run->ResetForRun();
     run->threadsStarted = 1;
     PostJoinProgress(*engine, 0.0f, 0.0f, false);
     run->running = 1;

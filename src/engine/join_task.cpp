@@ -6,6 +6,25 @@
 
 namespace velmora {
 
+void JoinRunState::ResetForRun() {
+    running = 0;
+    paused = 0;
+    stopped = 0;
+    overallSamplesDone = 0;
+    taskSamplesDone = 0;
+    overallSecondsDone = 0.0f;
+    taskSecondsDone = 0.0f;
+    currentTaskIndex = 0;
+}
+
+bool JoinRunState::WorkerStillRunning() const {
+    for (const WorkerSlot* slot : {&jobThread, &encoderThread, &conversionThread}) {
+        std::shared_ptr<WorkerThread> w = slot->load();
+        if (w && !w->Finished()) return true;
+    }
+    return false;
+}
+
 float CConversionTask::SecondsOf(uint64_t n) const {
     const double perSecond = static_cast<double>(outputChannels) * static_cast<double>(outputRate);
     // A task without an output format has no duration; never divide by zero.

@@ -94,6 +94,12 @@ struct JoinRunState {
     WorkerSlot conversionThread;
 
     JoinRunState() = default;
+    // Clears the flags (running included) and the progress counters for a new run.
+    void ResetForRun();
+    // A worker of an earlier run has not ended yet: it still uses the ring buffers, so no
+    // new run may start over it.
+    bool WorkerStillRunning() const;
+
     JoinRunState(const JoinRunState&) = delete;
     JoinRunState& operator=(const JoinRunState&) = delete;
 };

@@ -279,23 +279,10 @@ void CConvProg::showEvent(QShowEvent* e) {
 }
 
 void CConvProg::StartRun() {
-    run_->paused = 0;
-    run_->running = 0;
-    run_->stopped = 0;
-    run_->taskSecondsDone = 0.0f;
-    run_->overallSecondsDone = 0.0f;
-    run_->currentTaskIndex = 0;
-    run_->taskSamplesDone = 0;
-    run_->overallSamplesDone = 0;
+    run_->ResetForRun();
     SetTaskbarState(TaskbarProgress::Normal);
-    // A worker of an earlier run that has not ended yet still uses the ring buffers: no new
-    // run may start over it.
-    bool earlierAlive = false;
-    for (const auto* slot : {&run_->jobThread, &run_->encoderThread, &run_->conversionThread}) {
-        std::shared_ptr<WorkerThread> w = slot->load();
-        if (w && !w->Finished()) earlierAlive = true;
-    }
-    if (!earlierAlive) {
+    // The sink is handed over only when no worker of an earlier run could still report to it.
+    if (!run_->WorkerStillRunning()) {
         engine_->sink = sink_;
         if (StartJoinRun(engine_)) return;
     }

@@ -263,3 +263,70 @@ TEST(ReportRows, SelectionSummaryWalksTheSelectedRows) {
     list.ApplyStateFlags(kStateAll, kStateSelected);
     EXPECT_EQ(SelectionSummaryOf(list), "2 file(s) selected, 1.50 MB   01:01:02");
 }
+
+TEST(ReportRows, HeldAppendsReachTheViewTogetherAndBeforeAnyOtherChange) {
+    CReportCtrl list;
+    AddFileListColumns(list);
+    list.resize(600, 400);
+    list.show();
+    CReportModel* model = list.Model();
+    int announcements = 0;
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int, int last) {
+        EXPECT_LE(last, model->rowCount() - 1);
+        ++announcements;
+    });
+
+    model->HoldAppends(true);
+    std::vector<std::unique_ptr<Owned>> owners;
+    FillRows(list, owners, 3);
+    // The control knows all three rows at once; the view none yet.
+    EXPECT_EQ(list.GetItemCount(), 3);
+    EXPECT_EQ(list.GetItemText(2, 1), "/f2/");
+    EXPECT_EQ(model->rowCount(), 0);
+    EXPECT_EQ(announcements, 0);
+
+    // The timer announces them in one go, with the texts written meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 3, 2000);
+    EXPECT_EQ(announcements, 1);
+    EXPECT_EQ(model->data(model->index(2, 1), Qt::DisplayRole).toString(), "/f2/");
+    EXPECT_FALSE(list.visualRect(model->index(2, 0)).isEmpty());
+
+    // Selecting a held row announces it first, so the selection lands on it.
+    FillRows(list, owners, 2);
+    EXPECT_EQ(model->rowCount(), 3);
+    list.SetItemStateFlags(4, kStateSelected);
+    EXPECT_EQ(model->rowCount(), 5);
+    EXPECT_TRUE(list.GetItemStateFlags(4) & kStateSelected);
+
+    // An insert that is not an append, a move and a removal each see every row.
+    FillRows(list, owners, 1);
+    list.InsertItemEx(0, "first", nullptr);
+    EXPECT_EQ(model->rowCount(), 7);
+    EXPECT_EQ(list.GetItemText(6, 0), "row0");
+    FillRows(list, owners, 1);
+    EXPECT_EQ(list.MoveItemToTop(7), 0);
+    EXPECT_EQ(model->rowCount(), 8);
+    EXPECT_EQ(model->data(model->index(0, 0), Qt::DisplayRole).toString(), "row0");
+    FillRows(list, owners, 1);
+    list.DeleteItemEx(8, false);
+    EXPECT_EQ(model->rowCount(), 8);
+    EXPECT_EQ(list.GetItemCount(), 8);
+
+    // Ending the hold announces what is left; appends then reach the view one by one.
+    FillRows(list, owners, 2);
+    EXPECT_EQ(model->rowCount(), 8);
+    model->HoldAppends(false);
+    EXPECT_EQ(model->rowCount(), 10);
+    FillRows(list, owners, 1);
+    EXPECT_EQ(model->rowCount(), 11);
+
+    // Removing everything while rows are held leaves no count behind.
+    model->HoldAppends(true);
+    FillRows(list, owners, 2);
+    list.DeleteItemsByState(kStateAll);
+    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(model->rowCount(), 0);
+    FillRows(list, owners, 1);
+    model->HoldAppends(false);
+    EXPECT_EQ(model->rowCount(), 1);
+}

@@ -33,6 +33,10 @@ TEST(Screens, WritesOnePngPerWindow) {
     const QStringList names = QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const char* expected : {"conv_prog_running", "conv_prog_paused", "conv_prog_finished", "processing", "resize_dlg"})
         EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
+    // With the application layer built in, the windows that live only inside a modal run too.
+    if (names.contains(QStringLiteral("main_window_fresh")))
+        for (const char* expected : {"folder_picker", "join_progress_from_window", "options"})
+            EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
 
     velmora::testing::TempDir dir;
     const QString out = QString::fromStdString((dir / "shots").string());
