@@ -35,7 +35,7 @@ TEST(Screens, WritesOnePngPerWindow) {
         EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
     // With the application layer built in, the windows that live only inside a modal run too.
     if (names.contains(QStringLiteral("main_window_fresh")))
-        for (const char* expected : {"folder_picker", "join_progress_from_window", "options"})
+        for (const char* expected : {"folder_picker", "join_save_as", "join_progress_from_window", "options"})
             EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
 
     velmora::testing::TempDir dir;

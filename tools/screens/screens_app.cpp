@@ -114,7 +114,8 @@ VELMORA_SCREEN(folder_picker) {
     return PictureWindow(picture, QStringLiteral("Specify the Output Folder"));
 }
 
-VELMORA_SCREEN(join_progress_from_window) {
+// The main window over the three tones of a live set, loaded from its folder by the loader.
+std::unique_ptr<velmora::CZEPHDlg> LoadedWindow() {
     const QString folder = Account().home() + QStringLiteral("/Music/Live Sets/2024");
     const struct {
         const char* name;
@@ -127,20 +128,47 @@ VELMORA_SCREEN(join_progress_from_window) {
 
     // The pictures are taken without a close: nothing ends the process.
     velmora::CZEPHDlg::ProcessEnd() = [](int) {};
-    velmora::CZEPHDlg window;
-    window.OnInitDialog();
-    window.resize(1180, 640);
-    window.show();
-    velmora::AppSettings& settings = window.settings();
-    settings.askOutputPath = 0;
+    auto window = std::make_unique<velmora::CZEPHDlg>();
+    window->OnInitDialog();
+    window->resize(1180, 640);
+    window->show();
+    velmora::AppSettings& settings = window->settings();
     settings.outputFolder = (Account().home() + QStringLiteral("/Music/Joined/")).toStdString();
     settings.defaultFileName = "Live Set 2024";
-    velmora::CFileLoader& loader = velmora::FileLoaderOf(window);
+    velmora::CFileLoader& loader = velmora::FileLoaderOf(*window);
     loader.WaitIdle(30000);
     loader.LoadTreeFolder(folder, Qt::NoModifier);
-    if (!loader.WaitIdle(30000) || window.fileList()->GetItemCount() != 3) return nullptr;
+    if (!loader.WaitIdle(30000) || window->fileList()->GetItemCount() != 3) return nullptr;
+    return window;
+}
 
-    const QPixmap picture = PhotographModal([&] { window.OnCommand(velmora::ID_JOIN); },
+VELMORA_SCREEN(join_save_as) {
+    auto window = LoadedWindow();
+    if (!window) return nullptr;
+    window->settings().askOutputPath = 1;
+    // The dialog opens in the current folder; the picture shows the scratch account's.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(Account().home() + QStringLiteral("/Music/Joined"));
+    // Cancelled once photographed: nothing is written.
+    const QPixmap picture = PhotographModal([&] { window->OnCommand(velmora::ID_JOIN); },
+                                            [](QWidget* modal, QPixmap& shot) {
+                                                auto* saveAs = qobject_cast<QFileDialog*>(modal);
+                                                if (!saveAs || !saveAs->isVisible()) return false;
+                                                velmora::screens::Settle(400);
+                                                shot = saveAs->grab();
+                                                saveAs->reject();
+                                                return true;
+                                            },
+                                            20000);
+    QDir::setCurrent(cwd);
+    return PictureWindow(picture, QStringLiteral("Save As"));
+}
+
+VELMORA_SCREEN(join_progress_from_window) {
+    auto window = LoadedWindow();
+    if (!window) return nullptr;
+    window->settings().askOutputPath = 0;
+    const QPixmap picture = PhotographModal([&] { window->OnCommand(velmora::ID_JOIN); },
                                             [](QWidget* modal, QPixmap& shot) {
                                                 auto* progress = qobject_cast<velmora::CConvProg*>(modal);
                                                 if (!progress || progress->windowTitle() != QStringLiteral("Finished Joining"))
