@@ -142,20 +142,31 @@ bool LoaderRun::Post(std::function<void()> work) {
 }
 
 void LoaderRun::Drain() {
-    std::deque<std::function<void()>> batch;
-    {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        batch.swap(queue_);
+    // A call that opens a nested event loop (a box) may meet the next wake-up inside it: the
+    // drain under way takes what came meanwhile afterwards, so the calls keep their order.
+    if (draining_) {
+        redrain_ = true;
+        return;
     }
-    queueSpace_.notify_all();
-    for (std::function<void()>& work : batch) {
-        if (IsCutOff()) return;
-        try {
-            work();
-        } catch (...) {
-            // As for a waited-for call: a failing list step must not unwind the event loop.
+    draining_ = true;
+    do {
+        redrain_ = false;
+        std::deque<std::function<void()>> batch;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            batch.swap(queue_);
         }
-    }
+        queueSpace_.notify_all();
+        for (std::function<void()>& work : batch) {
+            if (IsCutOff()) break;
+            try {
+                work();
+            } catch (...) {
+                // As for a waited-for call: a failing list step must not unwind the event loop.
+            }
+        }
+    } while (redrain_ && !IsCutOff());
+    draining_ = false;
 }
 
 void LoaderRun::ServicePending() {

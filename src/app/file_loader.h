@@ -82,6 +82,8 @@ private:
     std::mutex queueMutex_;
     std::condition_variable queueSpace_;
     std::deque<std::function<void()>> queue_;
+    bool draining_ = false;  // UI thread only
+    bool redrain_ = false;
     // Each load reads with a decoder handle of its own: a load that is cut off may still be
     // reading a file while the next one starts.
     ReaderDecoder decoder_;
