@@ -10,28 +10,19 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include "app_env.h"
-#include "x_server.h"
+#include "app_under_x.h"
 #include "settings/application_profile.h"
 #include "settings/config_ini.h"
 
-using velmora::testing::AppEnv;
-using velmora::testing::XServer;
+using velmora::testing::AppUnderXTest;
 
 namespace {
 
 constexpr char kTitle[] = "Velmora 5.0.9";
 
-class AppProcessTest : public ::testing::Test {
+class AppProcessTest : public AppUnderXTest {
 protected:
-    void SetUp() override {
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            GTEST_SKIP() << "Xvfb or xdotool is not installed";
-        binary_ = qEnvironmentVariable("VELMORA_BIN_DIR") + QStringLiteral("/velmora");
-        if (!QFileInfo(binary_).isExecutable()) GTEST_SKIP() << "no velmora binary beside the tests";
-        if (!x_.Start(91)) GTEST_SKIP() << "Xvfb could not start";
-    }
+    AppProcessTest() : AppUnderXTest(91) {}
 
     void TearDown() override {
         for (QProcess* p : started_) {
@@ -41,17 +32,6 @@ protected:
             }
             delete p;
         }
-    }
-
-    QProcessEnvironment Environment() const {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("DISPLAY"), x_.display());
-        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        e.insert(QStringLiteral("HOME"), QString::fromStdString(env_.home().string()));
-        e.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(env_.config().string()));
-        e.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(env_.runtime().string()));
-        e.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        return e;
     }
 
     QProcess* Launch(const QString& program) {
@@ -67,21 +47,7 @@ protected:
     // Still running after a short look (QProcess learns of an end only when asked).
     static bool IsRunning(QProcess* p) { return p->state() == QProcess::Running && !p->waitForFinished(50); }
 
-    QString Xdotool(const QStringList& args, int timeoutMs = 5000) const {
-        QProcess x;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("DISPLAY"), x_.display());
-        x.setProcessEnvironment(e);
-        x.start(QStringLiteral("xdotool"), args);
-        x.waitForFinished(timeoutMs);
-        return QString::fromLocal8Bit(x.readAllStandardOutput()).trimmed();
-    }
-
-    QStringList Windows() const {
-        const QString out = Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                     QStringLiteral("^%1$").arg(QString::fromLatin1(kTitle))});
-        return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
-    }
+    QStringList Windows() const { return WindowsTitled(QString::fromLatin1(kTitle)); }
 
     // Waits until `count` main windows are mapped; returns the time it took, -1 on timeout.
     qint64 WaitForWindows(int count, int timeoutMs) const {
@@ -94,9 +60,6 @@ protected:
         return -1;
     }
 
-    AppEnv env_;
-    XServer x_;
-    QString binary_;
     std::vector<QProcess*> started_;
 };
 

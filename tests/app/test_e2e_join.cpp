@@ -17,8 +17,7 @@
 #include <filesystem>
 #include <map>
 
-#include "app_env.h"
-#include "x_server.h"
+#include "app_under_x.h"
 #include "controls/report_ctrl.h"
 #include "filelist/file_list_columns.h"
 #include "settings/app_settings.h"
@@ -28,8 +27,7 @@
 #include "support/mp3_fixtures.h"
 
 namespace fs = std::filesystem;
-using velmora::testing::AppEnv;
-using velmora::testing::XServer;
+using velmora::testing::AppUnderXTest;
 using velmora::testing::DecodeMp3;
 using velmora::testing::EstimateFrequency;
 using velmora::testing::MakeToneMp3;
@@ -43,16 +41,10 @@ struct Geometry {
     int x = 0, y = 0, w = 0, h = 0;
 };
 
-class EndToEndJoin : public ::testing::Test {
+class EndToEndJoin : public AppUnderXTest {
 protected:
-    void SetUp() override {
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-            GTEST_SKIP() << "Xvfb or xdotool is not installed";
-        binary_ = qEnvironmentVariable("VELMORA_BIN_DIR") + QStringLiteral("/velmora");
-        if (!QFileInfo(binary_).isExecutable()) GTEST_SKIP() << "no velmora binary beside the tests";
-        if (!x_.Start(171)) GTEST_SKIP() << "Xvfb could not start";
-    }
+    EndToEndJoin() : AppUnderXTest(171) {}
+
     void TearDown() override {
         if (app_.state() != QProcess::NotRunning) {
             app_.kill();
@@ -60,26 +52,6 @@ protected:
         }
     }
 
-    QString Xdotool(const QStringList& args, int timeoutMs = 5000) const {
-        QProcess x;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("DISPLAY"), x_.display());
-        x.setProcessEnvironment(e);
-        x.start(QStringLiteral("xdotool"), args);
-        x.waitForFinished(timeoutMs);
-        return QString::fromLocal8Bit(x.readAllStandardOutput()).trimmed();
-    }
-    QString WaitForWindow(const QString& title, int timeoutMs) const {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            const QString out = Xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                         QStringLiteral("^%1$").arg(title)});
-            if (!out.isEmpty()) return out.split(QLatin1Char('\n')).first();
-            QThread::msleep(100);
-        }
-        return {};
-    }
     Geometry GeometryOf(const QString& id) const {
         Geometry g;
         const QString out = Xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
@@ -102,9 +74,6 @@ protected:
         QThread::msleep(150);
     }
 
-    AppEnv env_;
-    XServer x_;
-    QString binary_;
     QProcess app_;
 };
 
@@ -151,14 +120,7 @@ TEST_F(EndToEndJoin, PickSortJoinFinishAndExit) {
     fs::create_directories(fs::path(env_.SettingsFile().toStdString()).parent_path());
     ASSERT_TRUE(velmora::SaveSettings(s, env_.SettingsFile().toStdString()));
 
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QStringLiteral("DISPLAY"), x_.display());
-    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    e.insert(QStringLiteral("HOME"), QString::fromStdString(home.string()));
-    e.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(env_.config().string()));
-    e.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(env_.runtime().string()));
-    e.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    app_.setProcessEnvironment(e);
+    app_.setProcessEnvironment(Environment());
     app_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app_.start(binary_, {});
     ASSERT_TRUE(app_.waitForStarted(5000));

@@ -24,6 +24,7 @@
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "window_helpers.h"
 #include "controls/report_ctrl.h"
 #include "controls/s_splitter.h"
 #include "filelist/file_item_info.h"
@@ -39,6 +40,8 @@ using velmora::testing::AppEnv;
 using velmora::testing::TempDir;
 using velmora::testing::TemplateMp3;
 namespace fs = std::filesystem;
+
+using velmora::testing::AnswerModal;
 
 namespace {
 
@@ -62,25 +65,6 @@ QStringList Names(const CReportCtrl& list) {
     QStringList names;
     for (int r = 0; r < list.GetItemCount(); ++r) names << list.GetItemText(r, kColName);
     return names;
-}
-
-// Answers the next modal widget of type T by `answer`, polling; gives up after `ms`.
-template <typename T>
-void AnswerModal(std::function<void(T*)> answer, int ms = 15000) {
-    auto* timer = new QTimer;
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, answer, ms] {
-        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            answer(w);
-        } else if (clock->elapsed() > ms) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start(20);
 }
 
 class FileLoaderTest : public ::testing::Test {

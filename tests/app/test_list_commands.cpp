@@ -22,6 +22,7 @@
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "window_helpers.h"
 #include "controls/report_ctrl.h"
 #include "controls/report_item_info.h"
 #include "filelist/file_item_info.h"
@@ -42,21 +43,12 @@ QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
 // Answers the next message box with `button`, recording its text; gives up after 10 s.
 void AnswerBox(QMessageBox::StandardButton button, QStringList* texts) {
-    auto* timer = new QTimer;
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, button, texts] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
+    velmora::testing::AnswerModal<QMessageBox>(
+        [button, texts](QMessageBox* box) {
             if (texts) *texts << box->text();
             QTest::mouseClick(box->button(button), Qt::LeftButton);
-        } else if (clock->elapsed() > 10000) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start(20);
+        },
+        10000);
 }
 
 class ListCommandsTest : public ::testing::Test {

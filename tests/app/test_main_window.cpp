@@ -18,6 +18,7 @@
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "window_helpers.h"
 #include "controls/report_ctrl.h"
 #include "controls/s_splitter.h"
 #include "filelist/file_list_columns.h"
@@ -41,15 +42,7 @@ protected:
     void TearDown() override { CZEPHDlg::ProcessEnd() = savedEnd_; }
 
     // A window built and shown as the application shows it, without its modal loop.
-    std::unique_ptr<CZEPHDlg> Open() {
-        auto dlg = std::make_unique<CZEPHDlg>();
-        EXPECT_TRUE(dlg->OnInitDialog());
-        dlg->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-        QApplication::setActiveWindow(dlg.get());
-        QTest::qWait(20);
-        return dlg;
-    }
+    std::unique_ptr<CZEPHDlg> Open() { return velmora::testing::OpenShownMainWindow(); }
 
     QMenu* MenuNamed(CZEPHDlg& dlg, const QString& title) {
         for (QAction* a : dlg.menuBar()->actions())

@@ -25,6 +25,7 @@
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "window_helpers.h"
 #include "settings/settings_store.h"
 #include "support/mp3_fixtures.h"
 
@@ -438,15 +439,7 @@ protected:
         CZEPHDlg::ProcessEnd() = [](int) {};
     }
     void TearDown() override { CZEPHDlg::ProcessEnd() = savedEnd_; }
-    std::unique_ptr<CZEPHDlg> OpenMain() {
-        auto dlg = std::make_unique<CZEPHDlg>();
-        EXPECT_TRUE(dlg->OnInitDialog());
-        dlg->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-        QApplication::setActiveWindow(dlg.get());
-        QTest::qWait(20);
-        return dlg;
-    }
+    std::unique_ptr<CZEPHDlg> OpenMain() { return velmora::testing::OpenShownMainWindow(); }
     AppEnv env_;
     std::function<void(int)> savedEnd_;
 };

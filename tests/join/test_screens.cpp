@@ -34,9 +34,10 @@ TEST(Screens, WritesOnePngPerWindow) {
     for (const char* expected : {"conv_prog_running", "conv_prog_paused", "conv_prog_finished", "processing", "resize_dlg"})
         EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
     // With the application layer built in, the windows that live only inside a modal run too.
-    if (names.contains(QStringLiteral("main_window_fresh")))
+    if (names.contains(QStringLiteral("main_window_fresh"))) {
         for (const char* expected : {"folder_picker", "join_save_as", "join_progress_from_window", "options"})
             EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
+    }
 
     velmora::testing::TempDir dir;
     const QString out = QString::fromStdString((dir / "shots").string());
