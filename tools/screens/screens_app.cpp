@@ -18,35 +18,13 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
 
 namespace {
 
-// A scratch home for both pictures: a few music folders and, for the join, three tones.
-class Scratch {
-public:
-    Scratch() {
-        home_ = dir_.path() + QStringLiteral("/sam");
-        for (const char* d : {"Desktop", "Music/Audiobooks/The Long Road", "Music/Live Sets/2024", "Music/Podcasts",
-                              "Music/Joined"})
-            QDir().mkpath(home_ + QLatin1Char('/') + QLatin1String(d));
-        qputenv("HOME", QFile::encodeName(home_));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.path()));
-    }
-    QString home() const { return home_; }
-
-private:
-    QTemporaryDir dir_;
-    QString home_;
-};
-
-Scratch& Account() {
-    static Scratch* scratch = new Scratch;  // lives until the process ends
-    return *scratch;
-}
+QString Home() { return velmora::screens::ScratchHome(); }
 
 // Waits while `run` holds a modal loop; `take` is offered the active modal window every 20 ms
 // and returns true once it has taken its picture and closed the window.
@@ -98,7 +76,7 @@ bool MakeTone(const QString& mp3, int hz, const QString& title) {
 }  // namespace
 
 VELMORA_SCREEN(folder_picker) {
-    const QString start = Account().home() + QStringLiteral("/Music");
+    const QString start = Home() + QStringLiteral("/Music");
     velmora::CFolderDialog picker(QStringLiteral("Specify the Output Folder"), start);
     const QPixmap picture = PhotographModal([&] { picker.DoModal(); },
                                             [&](QWidget* modal, QPixmap& shot) {
@@ -116,7 +94,7 @@ VELMORA_SCREEN(folder_picker) {
 
 // The main window over the three tones of a live set, loaded from its folder by the loader.
 std::unique_ptr<velmora::CZEPHDlg> LoadedWindow() {
-    const QString folder = Account().home() + QStringLiteral("/Music/Live Sets/2024");
+    const QString folder = Home() + QStringLiteral("/Music/Radio Edits");
     const struct {
         const char* name;
         int hz;
@@ -133,7 +111,7 @@ std::unique_ptr<velmora::CZEPHDlg> LoadedWindow() {
     window->resize(1180, 640);
     window->show();
     velmora::AppSettings& settings = window->settings();
-    settings.outputFolder = (Account().home() + QStringLiteral("/Music/Joined/")).toStdString();
+    settings.outputFolder = (Home() + QStringLiteral("/Music/Joined/")).toStdString();
     settings.defaultFileName = "Live Set 2024";
     velmora::CFileLoader& loader = velmora::FileLoaderOf(*window);
     loader.WaitIdle(30000);
@@ -148,7 +126,7 @@ VELMORA_SCREEN(join_save_as) {
     window->settings().askOutputPath = 1;
     // The dialog opens in the current folder; the picture shows the scratch account's.
     const QString cwd = QDir::currentPath();
-    QDir::setCurrent(Account().home() + QStringLiteral("/Music/Joined"));
+    QDir::setCurrent(Home() + QStringLiteral("/Music/Joined"));
     // Cancelled once photographed: nothing is written.
     const QPixmap picture = PhotographModal([&] { window->OnCommand(velmora::ID_JOIN); },
                                             [](QWidget* modal, QPixmap& shot) {
@@ -180,6 +158,6 @@ VELMORA_SCREEN(join_progress_from_window) {
                                                 return true;
                                             },
                                             60000);
-    if (!QFile::exists(Account().home() + QStringLiteral("/Music/Joined/Live Set 2024.mp3"))) return nullptr;
+    if (!QFile::exists(Home() + QStringLiteral("/Music/Joined/Live Set 2024.mp3"))) return nullptr;
     return PictureWindow(picture, QStringLiteral("Finished Joining"));
 }

@@ -1,5 +1,6 @@
 // The main window: fresh, and with a filled file list sorted by two keys, over a throwaway
 // home so the pictures never show the real user's folders.
+#include "app/file_loader.h"
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "controls/report_ctrl.h"
@@ -12,29 +13,8 @@
 
 namespace {
 
-class ScratchAccount {
-public:
-    ScratchAccount() {
-        home_ = dir_.path() + QStringLiteral("/sam");
-        for (const char* d : {"Desktop", "Music/Live Sets/2024", "Music/Podcasts", "Music/Radio Edits"})
-            QDir().mkpath(home_ + QLatin1Char('/') + QLatin1String(d));
-        qputenv("HOME", QFile::encodeName(home_));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.path()));
-    }
-    QString home() const { return home_; }
-
-private:
-    QTemporaryDir dir_;
-    QString home_;
-};
-
-ScratchAccount& Account() {
-    static ScratchAccount* account = new ScratchAccount;  // lives until the process ends
-    return *account;
-}
-
 std::unique_ptr<velmora::CZEPHDlg> MakeWindow() {
-    Account();
+    velmora::screens::ScratchHome();
     // The pictures are taken without a close: nothing ends the process.
     velmora::CZEPHDlg::ProcessEnd() = [](int) {};
     auto w = std::make_unique<velmora::CZEPHDlg>();
@@ -71,8 +51,11 @@ VELMORA_SCREEN(main_window_fresh) { return MakeWindow(); }
 
 VELMORA_SCREEN(main_window_filled) {
     auto w = MakeWindow();
-    const QString folder = Account().home() + QStringLiteral("/Music/Live Sets/2024/");
+    const QString folder = velmora::screens::ScratchHome() + QStringLiteral("/Music/Live Sets/2024/");
     w->fileTree()->SetSelectedPath(folder.chopped(1), false);
+    // The selection starts a load of the (empty) folder, which clears the list: the rows go
+    // in once it is over.
+    velmora::FileLoaderOf(*w).WaitIdle(10000);
     velmora::CReportCtrl* list = w->fileList();
     int row = 0;
     velmora::FileListTotals totals;

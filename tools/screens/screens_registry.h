@@ -29,6 +29,10 @@ struct Registrar {
 // Lets queued work (posted reports, timers) run for `ms` milliseconds.
 void Settle(int ms = 50);
 
+// A throwaway home with a few music folders, made on first use: HOME and XDG_RUNTIME_DIR
+// point into it, so the pictures never show the real user's folders.
+QString ScratchHome();
+
 }  // namespace velmora::screens
 
 #define VELMORA_SCREEN(name)                                                                 \
