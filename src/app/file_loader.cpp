@@ -365,6 +365,10 @@ void CFileLoader::StartLoader(Body body) {
     });
 }
 
+void CFileLoader::ReapFinished() {
+    if (run_ && run_->IsFinished() && thread_.joinable()) thread_.join();
+}
+
 bool CFileLoader::WaitIdle(int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
@@ -522,6 +526,11 @@ bool CFileLoader::eventFilter(QObject* watched, QEvent* event) {
 void ShutdownFileLoader(CZEPHDlg& dlg) {
     if (auto* loader = dlg.findChild<CFileLoader*>(QStringLiteral("fileLoader"), Qt::FindDirectChildrenOnly))
         loader->Shutdown();
+}
+
+void ReapFinishedLoader(CZEPHDlg& dlg) {
+    if (auto* loader = dlg.findChild<CFileLoader*>(QStringLiteral("fileLoader"), Qt::FindDirectChildrenOnly))
+        loader->ReapFinished();
 }
 
 void RegisterLoadCommands(CZEPHDlg& dlg) {

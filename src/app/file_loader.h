@@ -118,6 +118,8 @@ public:
     // Waits (processing events) until the current load's thread has ended; false on timeout.
     bool WaitIdle(int timeoutMs);
     int cutOffCount() const { return cutOffs_; }
+    // Joins the loader thread once it has ended; never waits for a running load.
+    void ReapFinished();
     // Stops any load and releases every row's record; the window calls this when it goes.
     void Shutdown();
 
@@ -136,6 +138,9 @@ private:
 CFileLoader& FileLoaderOf(CZEPHDlg& dlg);
 // Stops the window's load and releases the rows' records (when the window goes).
 void ShutdownFileLoader(CZEPHDlg& dlg);
+// Joins the window's loader thread if it has ended (the close sequence ends the process
+// before the window's destructor would).
+void ReapFinishedLoader(CZEPHDlg& dlg);
 // Wires the loads into the window: the tree's selection changes, the three Add commands.
 void RegisterLoadCommands(CZEPHDlg& dlg);
 

@@ -723,6 +723,7 @@ void CZEPHDlg::RunCloseSequence() {
         mpg123Handle_ = nullptr;
     }
     done(1);
+    ReapFinishedLoader(*this);
     // 14.
     ProcessEnd()(1);
 }
