@@ -15,12 +15,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
     const DialogUnits du(font());
     auto place = [&](QWidget* w, int id, int x, int y, int width, int height) {
-        w->setGeometry(du.ToPixels(QRect(x, y, width, height)));
-        if (id) {
-            SetControlId(w, id);
-            controls_[id] = w;
-        }
-        return w;
+        return controls_.Place(w, id, QRect(x, y, width, height), du);
     };
     auto label = [&](const char* text, Qt::Alignment align, int x, int y, int width, int height) {
         auto* l = new QLabel(QString::fromUtf8(text), this);
@@ -69,8 +64,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 CAboutDlg::~CAboutDlg() = default;
 
 QWidget* CAboutDlg::Control(int id) const {
-    auto it = controls_.find(id);
-    return it == controls_.end() ? nullptr : it->second;
+    return controls_.Find(id);
 }
 
 void CAboutDlg::OnInitDialog() {

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include "controls/dialog_units.h"
+
 #include <map>
 
 namespace velmora {
@@ -38,7 +40,7 @@ private:
 
     CHyperLink* homepage_ = nullptr;
     CHyperLink* support_ = nullptr;
-    std::map<int, QWidget*> controls_;
+    ControlTable controls_;
 };
 
 }  // namespace velmora

@@ -60,18 +60,13 @@ COption::COption(AppSettings& settings, QWidget* parent, std::string settingsFil
 COption::~COption() = default;
 
 QWidget* COption::Control(int id) const {
-    auto it = controls_.find(id);
-    return it == controls_.end() ? nullptr : it->second;
+    return controls_.Find(id);
 }
 
 void COption::BuildTemplate() {
     const DialogUnits du(font());
     auto place = [&](QWidget* w, int id, int x, int y, int width, int height) {
-        w->setGeometry(du.ToPixels(QRect(x, y, width, height)));
-        if (id) {
-            SetControlId(w, id);
-            controls_[id] = w;
-        }
+        controls_.Place(w, id, QRect(x, y, width, height), du);
     };
     // Combo boxes and edit boxes need more height than their template rows give them on this
     // desktop; they keep their top and grow to their own hint.
@@ -103,7 +98,7 @@ void COption::BuildTemplate() {
     placeField(nameEdit_, IDC_NAME, 81, 77, 221, 12);
     // With a wider desktop font the label would be clipped: it takes the width it needs and
     // the name box gives up as much on its left.
-    if (QWidget* nameLabel = controls_[IDC_NAME_LABEL]; nameLabel->sizeHint().width() > nameLabel->width()) {
+    if (QWidget* nameLabel = controls_.Find(IDC_NAME_LABEL); nameLabel->sizeHint().width() > nameLabel->width()) {
         nameLabel->resize(nameLabel->sizeHint().width(), nameLabel->height());
         QRect r = nameEdit_->geometry();
         r.setLeft(std::max(r.left(), nameLabel->geometry().right() + 1 + du.ToPixelsX(2)));

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "controls/dialog_units.h"
 #include "settings/app_settings.h"
 
 class QButtonGroup;
@@ -82,7 +83,7 @@ private:
     AppSettings& settings_;
     std::string settingsFile_;
     std::function<void()> onReset_;
-    std::map<int, QWidget*> controls_;
+    ControlTable controls_;
     QRadioButton* askRadio_ = nullptr;
     QRadioButton* saveToRadio_ = nullptr;
     QButtonGroup* radios_ = nullptr;

@@ -32,6 +32,15 @@ QRect TemplateRect(const TemplateItem& item, const DialogUnits& units) {
     return units.ToPixels(QRect(item.x, item.y, item.w, item.h));
 }
 
+QWidget* ControlTable::Place(QWidget* w, int id, const QRect& dlu, const DialogUnits& units) {
+    w->setGeometry(units.ToPixels(dlu));
+    if (id) {
+        SetControlId(w, id);
+        Add(id, w);
+    }
+    return w;
+}
+
 int ControlId(const QWidget* w) {
     if (!w) return -1;
     const QVariant v = w->property("controlId");

@@ -64,4 +64,22 @@ QRect TemplateRect(const TemplateItem& item, const DialogUnits& units);
 int ControlId(const QWidget* w);
 void SetControlId(QWidget* w, int id);
 
+// A dialog's controls by id.
+class ControlTable {
+public:
+    // Places `w` at `dlu` (dialog units); a nonzero id names it here and on the widget.
+    QWidget* Place(QWidget* w, int id, const QRect& dlu, const DialogUnits& units);
+    void Add(int id, QWidget* w) {
+        if (w) controls_[id] = w;
+    }
+    // The control with `id`, or null.
+    QWidget* Find(int id) const {
+        const auto it = controls_.find(id);
+        return it == controls_.end() ? nullptr : it->second;
+    }
+
+private:
+    std::map<int, QWidget*> controls_;
+};
+
 }  // namespace velmora

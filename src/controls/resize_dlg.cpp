@@ -115,7 +115,7 @@ void CResizeDlg::InitResizeDlg() {
 }
 
 void CResizeDlg::RegisterControl(int id, QWidget* w) {
-    if (w) controls_[id] = w;
+    controls_.Add(id, w);
 }
 
 void CResizeDlg::RegisterControls(const std::map<int, QWidget*>& controls) {
@@ -123,8 +123,7 @@ void CResizeDlg::RegisterControls(const std::map<int, QWidget*>& controls) {
 }
 
 QWidget* CResizeDlg::Control(int id) const {
-    const auto it = controls_.find(id);
-    return it == controls_.end() ? nullptr : it->second;
+    return controls_.Find(id);
 }
 
 bool CResizeDlg::AddControl(int id, uint32_t left, uint32_t right, uint32_t top, uint32_t bottom, uint32_t flags,

@@ -3,6 +3,7 @@
 // grip in its lower-right corner, and keeps its placement in the application profile.
 #pragma once
 
+#include "controls/dialog_units.h"
 #include "controls/window_placement.h"
 
 #include <QDialog>
@@ -114,7 +115,7 @@ protected:
 private:
     void Relayout();
 
-    std::map<int, QWidget*> controls_;
+    ControlTable controls_;
     std::vector<LayoutEntry> entries_;
     QRect previousClient_;
     QSize minTrack_{0, 0};
