@@ -107,6 +107,16 @@ void ExpectWholeFile(const std::string& path, int rate, int mode) {
     }
 }
 
+// Runs the join, expects it to end cleanly with one whole output file of `rate` and `mode`,
+// and decodes that file.
+DecodedMp3 RunCleanly(Join& j, int rate, int mode) {
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, rate, mode);
+    return DecodeMp3(j.output);
+}
+
 TEST(EndToEnd, TwoStereoInputsJoinSampleExactly) {
     REQUIRE_ENCODER_MODULE();
     Join j;
@@ -156,11 +166,7 @@ TEST(EndToEnd, LowBitRateOutputKeepsItsInfoHeaderAndLength) {
     const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.6, 440.0));
     const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.5, 880.0));
     const uint64_t total = j.AddTask({a, b}).totalSamples;
-    const Reports r = j.Run();
-    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
-    EXPECT_EQ(r.done, 1);
-    ExpectWholeFile(j.output, 44100, 1);
-    const DecodedMp3 d = DecodeMp3(j.output);
+    const DecodedMp3 d = RunCleanly(j, 44100, 1);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.frames(), total / 2);
 }
@@ -177,11 +183,7 @@ TEST(EndToEnd, MonoAndStereoAutomaticGiveStereoAt44100) {
     EXPECT_EQ(task.totalSamples, a.totalSamples * 4 + b.totalSamples);
     const uint64_t total = task.totalSamples;
 
-    const Reports r = j.Run();
-    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
-    EXPECT_EQ(r.done, 1);
-    ExpectWholeFile(j.output, 44100, 1);
-    const DecodedMp3 d = DecodeMp3(j.output);
+    const DecodedMp3 d = RunCleanly(j, 44100, 1);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.channels, 2);
     // Within one sample frame per converted input of the expected length.
@@ -204,11 +206,7 @@ TEST(EndToEnd, FixedRateConvertsUnevenRatios) {
     EXPECT_EQ(task.outputRate, 44100u);
     EXPECT_EQ(task.needsConversion, 1);
     const uint64_t total = task.totalSamples;
-    const Reports r = j.Run();
-    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
-    EXPECT_EQ(r.done, 1);
-    ExpectWholeFile(j.output, 44100, 0);
-    const DecodedMp3 d = DecodeMp3(j.output);
+    const DecodedMp3 d = RunCleanly(j, 44100, 0);
     ASSERT_TRUE(d.ok);
     EXPECT_NEAR(static_cast<double>(d.frames()), static_cast<double>(total / 2), 2.0);
     EXPECT_NEAR(EstimateFrequency(d, 4000, 30000, 0), 440.0, 8.0);
@@ -227,11 +225,7 @@ TEST(EndToEnd, MonoModeWithStereoInputs) {
     const uint64_t total = task.totalSamples;
     EXPECT_EQ(total, (a.totalSamples + b.totalSamples) / 2);
 
-    const Reports r = j.Run();
-    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
-    EXPECT_EQ(r.done, 1);
-    ExpectWholeFile(j.output, 44100, 3);
-    const DecodedMp3 d = DecodeMp3(j.output);
+    const DecodedMp3 d = RunCleanly(j, 44100, 3);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.channels, 1);
     EXPECT_NEAR(static_cast<double>(d.frames()), static_cast<double>(total), 2.0);

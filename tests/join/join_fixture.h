@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/join_runner.h"
+#include "join/taskbar_progress.h"
 #include "support/mp3_fixtures.h"
 
 #include <filesystem>
@@ -27,6 +28,14 @@ bool MakeJoinTask(const std::vector<JoinInput>& inputs, const std::filesystem::p
 
 // A fresh engine that encodes with the encoder module, run set up with `task`.
 std::shared_ptr<JoinEngine> MakeJoinEngine(const CConversionTask& task, uint32_t startDelayMs = 500);
+
+// Keeps every state and value the progress dialog gives the taskbar.
+struct RecordingTaskbar : TaskbarProgress {
+    std::vector<State> states;
+    std::vector<std::pair<uint64_t, uint64_t>> values;
+    void SetProgressState(State s) override { states.push_back(s); }
+    void SetProgressValue(uint64_t c, uint64_t t) override { values.emplace_back(c, t); }
+};
 
 // Gives an existing engine a fresh task list for its next run.
 void ResetRun(JoinEngine& engine, const CConversionTask& task);

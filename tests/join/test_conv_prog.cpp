@@ -2,6 +2,7 @@
 // worker threads. The run here has no tasks and a long start delay, so the engine stays quiet
 // and every report comes from the test.
 #include "dialog_driver.h"
+#include "join_fixture.h"
 #include "join/conv_prog.h"
 #include "settings/application_profile.h"
 #include "support/mp3_fixtures.h"
@@ -24,16 +25,10 @@
 
 using namespace velmora;
 using velmora::testing::AnswerNextMessageBox;
+using velmora::testing::RecordingTaskbar;
 using velmora::testing::WaitUntil;
 
 namespace {
-
-struct RecordingTaskbar : TaskbarProgress {
-    std::vector<State> states;
-    std::vector<std::pair<uint64_t, uint64_t>> values;
-    void SetProgressState(State s) override { states.push_back(s); }
-    void SetProgressValue(uint64_t c, uint64_t t) override { values.emplace_back(c, t); }
-};
 
 struct ConvProgTest : ::testing::Test {
     velmora::testing::TempDir dir;
