@@ -14,6 +14,9 @@
 
 namespace velmora::testing {
 
+// A path as the Qt layers take it.
+inline QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+
 class AppEnv {
 public:
     AppEnv();

@@ -59,7 +59,7 @@ void PutText(const fs::path& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+using velmora::testing::Q;
 
 QStringList Names(const CReportCtrl& list) {
     QStringList names;

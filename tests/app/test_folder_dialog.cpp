@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/folder_dialog.h"
+#include "app_env.h"
 #include "support/mp3_fixtures.h"
 
 using namespace velmora;
@@ -69,7 +70,7 @@ void Accept(QFileDialog* browser) {
     QTest::mouseClick(accept, Qt::LeftButton);
 }
 
-QString Q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+using velmora::testing::Q;
 
 // Counts the failed validations instead of (as well as) beeping.
 class CountingFolderDialog : public CFolderDialog {

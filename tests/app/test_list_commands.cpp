@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+using velmora::testing::Q;
 
 // Answers the next message box with `button`, recording its text; gives up after 10 s.
 void AnswerBox(QMessageBox::StandardButton button, QStringList* texts) {

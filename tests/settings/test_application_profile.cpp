@@ -35,7 +35,7 @@ TEST(ApplicationProfile, LivesUnderTheConfigFolderNamedAfterTheApplication) {
 
 TEST(ApplicationProfile, DefaultNameIsTheExecutableWithoutExtension) {
     // The test binary runs without an application object: its own file name is used.
-    EXPECT_EQ(ApplicationProfile::DefaultApplicationName(), QStringLiteral("settings_test_application_profile"));
+    EXPECT_EQ(ApplicationProfile::DefaultApplicationName(), QStringLiteral("settings_tests"));
 }
 
 TEST(ApplicationProfile, ByteBlocksRoundTripThroughTheFile) {

@@ -12,17 +12,8 @@
 using namespace velmora;
 using velmora::testing::TempDir;
 
-namespace {
-std::string ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-void WriteFile(const std::filesystem::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-}  // namespace
+using velmora::testing::ReadFile;
+using velmora::testing::WriteFile;
 
 TEST(ProfileInt, DecimalNumberAtTheStart) {
     EXPECT_EQ(ProfileIntFromText("12"), 12);

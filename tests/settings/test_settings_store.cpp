@@ -16,15 +16,8 @@ using velmora::testing::ScopedEnv;
 using velmora::testing::TempDir;
 namespace fs = std::filesystem;
 
-namespace {
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-void WriteFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
-}  // namespace
+using velmora::testing::ReadFile;
+using velmora::testing::WriteFile;
 
 TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
     TempDir tmp;
@@ -290,7 +283,7 @@ TEST(SettingsStore, DataFolderAndSettingsFileFollowXdgConfigHome) {
 TEST(SettingsStore, ModuleFolderIsTheExecutablesFolder) {
     const std::string folder = ModuleFolder();
     ASSERT_FALSE(folder.empty());
-    EXPECT_TRUE(fs::exists(fs::path(folder) / "settings_test_settings_store"));
+    EXPECT_TRUE(fs::exists(fs::path(folder) / "settings_tests"));
 }
 
 TEST(EncoderSummary, DefaultsAndVariants) {

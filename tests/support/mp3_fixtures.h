@@ -49,4 +49,8 @@ private:
     std::filesystem::path path_;
 };
 
+// A whole file as bytes ("" when it cannot be read), and a file written with exactly `text`.
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+
 }  // namespace velmora::testing
