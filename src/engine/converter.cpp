@@ -15,14 +15,15 @@ namespace {
 struct ConversionContext {
     JoinEngine* engine = nullptr;
     CConversionTask* task = nullptr;
+    JoinRunState* run = nullptr;  // the run the thread was started in, never a later one
 };
 thread_local ConversionContext conversionContext;
 
 void SleepMs() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 bool Running() {
-    JoinEngine* engine = conversionContext.engine;
-    return engine && engine->activeRun && engine->activeRun->running.load() != 0;
+    const JoinRunState* run = conversionContext.run;
+    return run && run->running.load() != 0;
 }
 
 // Static effect handler records: the chain's own source and sink.
@@ -33,26 +34,29 @@ const sox_effect_handler_t kOutputHandler = {
 
 // Adds an effect of the library with its one option (the target value), then frees the
 // caller's copy: the chain keeps its own.
-void AddLibraryEffect(sox_effects_chain_t* chain, const char* name, unsigned value,
+// A false result means the chain lacks the effect: it must not run.
+bool AddLibraryEffect(sox_effects_chain_t* chain, const char* name, unsigned value,
                       sox_signalinfo_t* running, const sox_signalinfo_t* target) {
     const sox_effect_handler_t* handler = sox_find_effect(name);
-    if (!handler) return;
+    if (!handler) return false;
     sox_effect_t* effect = sox_create_effect(handler);
-    if (!effect) return;
+    if (!effect) return false;
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     char* args[] = {text};
-    sox_effect_options(effect, 1, args);
-    sox_add_effect(chain, effect, running, target);
+    const bool ok = sox_effect_options(effect, 1, args) == SOX_SUCCESS &&
+                    sox_add_effect(chain, effect, running, target) == SOX_SUCCESS;
     std::free(effect);
+    return ok;
 }
 
-void AddOwnEffect(sox_effects_chain_t* chain, const sox_effect_handler_t* handler,
+bool AddOwnEffect(sox_effects_chain_t* chain, const sox_effect_handler_t* handler,
                   sox_signalinfo_t* running, const sox_signalinfo_t* target) {
     sox_effect_t* effect = sox_create_effect(handler);
-    if (!effect) return;
-    sox_add_effect(chain, effect, running, target);
+    if (!effect) return false;
+    const bool ok = sox_add_effect(chain, effect, running, target) == SOX_SUCCESS;
     std::free(effect);
+    return ok;
 }
 
 }  // namespace
@@ -62,9 +66,10 @@ void EnsureSoxInitialised() {
     std::call_once(once, [] { sox_init(); });
 }
 
-int ConvertFile(JoinEngine& engine, CConversionTask& task) {
+int ConvertFile(JoinEngine& engine, CConversionTask& task, std::shared_ptr<JoinRunState> run) {
     EnsureSoxInitialised();
-    conversionContext = {&engine, &task};
+    if (!run) run = engine.activeRun;
+    conversionContext = {&engine, &task, run.get()};
 
     sox_encodinginfo_t encoding{};
     encoding.encoding = SOX_ENCODING_SIGN2;
@@ -89,19 +94,22 @@ int ConvertFile(JoinEngine& engine, CConversionTask& task) {
     // their target value from their option, and libsox fills in what each effect changes.
     const sox_signalinfo_t target = running;
 
+    bool ok = false;
     sox_effects_chain_t* chain = sox_create_effects_chain(&encoding, &outEncoding);
     if (chain) {
-        AddOwnEffect(chain, &kInputHandler, &running, &running);
-        if (task.outputChannels != inChannels)
-            AddLibraryEffect(chain, "channels", task.outputChannels, &running, &target);
-        if (task.outputRate != inRate) AddLibraryEffect(chain, "rate", task.outputRate, &running, &target);
-        AddOwnEffect(chain, &kOutputHandler, &running, &target);
-        sox_flow_effects(chain, nullptr, nullptr);
+        ok = AddOwnEffect(chain, &kInputHandler, &running, &running);
+        if (ok && task.outputChannels != inChannels)
+            ok = AddLibraryEffect(chain, "channels", task.outputChannels, &running, &target);
+        if (ok && task.outputRate != inRate) ok = AddLibraryEffect(chain, "rate", task.outputRate, &running, &target);
+        ok = ok && AddOwnEffect(chain, &kOutputHandler, &running, &target);
+        if (ok) ok = sox_flow_effects(chain, nullptr, nullptr) == SOX_SUCCESS;
         sox_delete_effects_chain(chain);
     }
+    // Ending while the decoder still produces this input is ending early.
+    if (ok && task.fileDecoding.load() && Running()) ok = false;
     conversionContext = {};
     task.converting = 0;
-    return 1;
+    return ok || !run->running ? 1 : 0;
 }
 
 int InputDrain(sox_effect_t* effect, sox_sample_t* output, size_t* count) {

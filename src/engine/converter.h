@@ -10,7 +10,10 @@ namespace velmora {
 
 // Body of a conversion thread: builds, runs and deletes the chain for the task's current
 // input, then clears task.converting. Returns 1.
-int ConvertFile(JoinEngine& engine, CConversionTask& task);
+// Runs the chain for the current input. 1 when it ran to the end of its input (or the run was
+// stopped), 0 when it could not be built or ended early. It polls `run` (default: the engine's
+// run when it starts).
+int ConvertFile(JoinEngine& engine, CConversionTask& task, std::shared_ptr<JoinRunState> run = nullptr);
 
 // The chain's own source and sink effects (exposed for tests).
 int InputDrain(sox_effect_t* effect, sox_sample_t* output, size_t* count);

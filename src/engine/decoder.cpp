@@ -34,7 +34,7 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     if (mpg123_open(handle, task.currentFile.c_str()) != MPG123_OK) {
         PostJoinMessage(engine, FormatText("Trouble with mpg123: %s", mpg123_strerror(handle)), kMessageError);
         mpg123_close(handle);
-        return 0;
+        return kDecodeNoAudio;
     }
 
     // Reads the first frame and takes the new-format notice, so the first read returns OK.
@@ -47,6 +47,7 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     const uint32_t blockSamples = static_cast<uint32_t>(blockBytes / sizeof(int32_t));
     std::unique_ptr<int32_t[]> block(new int32_t[blockSamples > 0 ? blockSamples : 1]);
     SampleRing& out = engine.decodedSamples;
+    uint64_t written = 0;
 
     while (run.running) {
         // Back pressure: never read more than the buffer can take now. When less than a whole
@@ -61,13 +62,13 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
         size_t done = 0;
         const int r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
                                   static_cast<size_t>(want) * sizeof(int32_t), &done);
-        out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
+        written += out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
         // End of stream, a format change or a damaged stream all end this input quietly.
         if (r != MPG123_OK) break;
     }
 
     mpg123_close(handle);
-    return 1;
+    return written == 0 && run.running ? kDecodeNoAudio : 1;
 }
 
 }  // namespace velmora

@@ -7,7 +7,9 @@ namespace velmora {
 
 // Decodes task.currentFile at (currentRate, currentChannels) into engine.decodedSamples on the
 // engine's mpg123 handle. 1 when the input was read to its end (or the run was stopped), 0 after
-// it has reported an error.
+// it has reported an error that ends the run, kDecodeNoAudio when the input could not be opened
+// or gave no audio while the run went on (the caller names the file; the run may go on).
+inline constexpr int kDecodeNoAudio = 2;
 int DecodeFile(JoinEngine& engine, CConversionTask& task);
 
 }  // namespace velmora

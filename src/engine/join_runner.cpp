@@ -22,14 +22,26 @@ bool FileExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+// Waits for a worker for at most `waitMs` of unpaused time: a user who pauses near the end of
+// a task holds the encoder on purpose, and that must not count as a worker that hangs.
+bool WaitUnpaused(const JoinRunState& run, const WorkerSlot& slot, uint32_t waitMs) {
+    constexpr uint32_t kStepMs = 20;
+    uint32_t counted = 0;
+    for (;;) {
+        if (WaitForWorker(slot, std::min(kStepMs, waitMs - counted))) return true;
+        if (run.paused && run.running) continue;
+        counted += std::min(kStepMs, waitMs - counted);
+        if (counted >= waitMs) return false;
+    }
+}
+
 // Waits for a task's worker at the end of the task. Threads cannot be terminated here, so a
 // worker that is still busy after the wait is told to stop (running cleared: it ends at its
 // next poll, and the encoder still closes a valid file) and waited for once more. One that
 // still has not ended is left to itself; it owns what it touches, and since the run is
 // stopped no later task resets or shares the ring buffers it may still use.
-void AwaitTaskWorker(JoinRunState& run, const WorkerSlot& slot,
-                     uint32_t waitMs) {
-    if (WaitForWorker(slot, waitMs)) return;
+void AwaitTaskWorker(JoinRunState& run, const WorkerSlot& slot, uint32_t waitMs) {
+    if (WaitUnpaused(run, slot, waitMs)) return;
     run.running = 0;
     WaitForWorker(slot, waitMs);
 }
@@ -93,18 +105,33 @@ int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
             if (task->needsConversion) {
                 task->converting = 1;
                 run.conversionThread.store(WorkerThread::Start([engine, task, runOwner, path = input.path] {
+                    bool ok = false;
                     try {
-                        ConvertFile(*engine, *task);
+                        ok = ConvertFile(*engine, *task, runOwner) != 0;
                     } catch (...) {
+                        task->converting = 0;
+                    }
+                    // A chain that could not be built or ended before its input did would leave
+                    // the decoder waiting on a full buffer and the encoder on an empty one.
+                    if (!ok && runOwner->running) {
                         runOwner->running = 0;
                         PostJoinMessage(*engine, FormatText("An error occurred while converting %s", path.c_str()),
                                         kMessageError);
-                        task->converting = 0;
                     }
                 }));
             }
             result = DecodeFile(*engine, *task);
             task->fileDecoding = 0;
+            if (result == kDecodeNoAudio && input.totalSamples == 0) {
+                result = 1;  // empty when it was listed, and still empty: nothing is lost
+            } else if (result == kDecodeNoAudio) {
+                // Readable when it was listed, but nothing to decode now (deleted, replaced,
+                // emptied): the join goes on with the rest and ends as failed.
+                task->inputsMissing = 1;
+                PostJoinMessage(*engine, FormatText("No audio could be decoded from %s.", input.path.c_str()),
+                                kMessageError);
+                result = 1;
+            }
         }
     } catch (...) {
         run.running = 0;
@@ -153,6 +180,8 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
 
             if (copy->needsConversion) AwaitTaskWorker(run, run.conversionThread, engine->workerWaitMs);
             AwaitTaskWorker(run, run.encoderThread, engine->workerWaitMs);
+            // The output keeps what was joined, but a join that left an input out has failed.
+            if (copy->inputsMissing) run.running = 0;
 
             if (run.running) {
                 const float elapsed = static_cast<float>(TickCount() - taskStart) / 1000.0f;
@@ -182,12 +211,15 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                                 kMessageInfo);
             }
             if (sink) sink->Done();
+            return;
         }
     } catch (...) {
         // Only resource exhaustion gets here; the run ends as failed.
         run.running = 0;
         PostJoinMessage(*engine, "An error occurred while joining.", kMessageError);
     }
+    // However the run ended without finishing, the receiver learns that it is over.
+    if (sink) sink->Failed();
 }
 
 std::shared_ptr<WorkerThread> StartJoinRun(const std::shared_ptr<JoinEngine>& engine) {

@@ -33,6 +33,8 @@ public:
     virtual void Message(std::string text, int kind) = 0;
     // The run finished all its tasks without being stopped.
     virtual void Done() = 0;
+    // The run ended any other way (stopped, failed, cancelled): sent once, instead of Done.
+    virtual void Failed() {}
     virtual void SetTitle(std::string text) = 0;
     virtual void SetSource(std::string text) = 0;
     virtual void SetDestination(std::string text) = 0;

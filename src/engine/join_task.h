@@ -64,6 +64,7 @@ struct CConversionTask {
     AtomicValue<int32_t> encoding;         // the encoder thread of this task runs
     AtomicValue<int32_t> converting;       // a conversion chain of this task runs
     AtomicValue<int32_t> fileDecoding;     // the decoder is producing the current input
+    AtomicValue<int32_t> inputsMissing;    // an input gave no audio at join time
     SampleRing* encoderSource = nullptr;   // what the encoder reads
 
     // Duration of n samples in the output format, in seconds (0 for an unset format).

@@ -58,7 +58,7 @@ int gProgressMessages = 0;
 
 // ---- the engine's reports, carried to the UI thread as posted events ----
 
-enum class Report { Progress, Message, Done, Title, Source, Destination, MessageBox };
+enum class Report { Progress, Message, Done, Failed, Title, Source, Destination, MessageBox };
 
 const QEvent::Type kReportEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -86,6 +86,7 @@ public:
             case Report::Progress: d->OnJoinProgress(r->taskPercent, r->overallPercent); break;
             case Report::Message: d->OnJoinMessage(r->text, r->kind); break;
             case Report::Done: d->OnJoinDone(); break;
+            case Report::Failed: d->OnJoinFailed(); break;
             case Report::Title: d->setWindowTitle(r->text); break;
             case Report::Source:
                 if (auto* l = qobject_cast<QLabel*>(d->Control(CConvProg::kSourceValue))) l->setText(r->text);
@@ -141,6 +142,7 @@ public:
         QCoreApplication::postEvent(relay_, e);
     }
     void Done() override { QCoreApplication::postEvent(relay_, new ReportEvent(Report::Done)); }
+    void Failed() override { QCoreApplication::postEvent(relay_, new ReportEvent(Report::Failed)); }
     void SetTitle(std::string text) override { PostText(Report::Title, text); }
     void SetSource(std::string text) override { PostText(Report::Source, text); }
     void SetDestination(std::string text) override { PostText(Report::Destination, text); }
@@ -178,10 +180,11 @@ protected:
 
 // ---- construction ----
 
-CConvProg::CConvProg(std::shared_ptr<JoinEngine> engine, QWidget* parent, ApplicationProfile* profile)
-    : CResizeDlg(parent), engine_(std::move(engine)) {
+CConvProg::CConvProg(std::shared_ptr<JoinEngine> engine, QWidget* parent, ApplicationProfile* profile,
+                     std::shared_ptr<JoinRunState> run)
+    : CResizeDlg(parent), engine_(std::move(engine)), run_(std::move(run)) {
     if (!engine_) engine_ = std::make_shared<JoinEngine>();
-    run_ = engine_->activeRun;
+    if (!run_) run_ = engine_->activeRun;
     run_->threadsStarted = 1;
     sink_ = std::make_shared<ConvProgSink>(this);
     SetProfile(profile);
@@ -279,15 +282,20 @@ void CConvProg::showEvent(QShowEvent* e) {
 }
 
 void CConvProg::StartRun() {
-    run_->ResetForRun();
-    SetTaskbarState(TaskbarProgress::Normal);
-    // The sink is handed over only when no worker of an earlier run could still report to it.
-    if (!run_->WorkerStillRunning()) {
+    // Checked before anything is reset or replaced: a worker of the engine's earlier run still
+    // reads that run's flags, the ring buffers, the sink and the settings.
+    const std::shared_ptr<JoinRunState> earlier = engine_->activeRun;
+    if (!earlier->WorkerStillRunning() && !run_->WorkerStillRunning()) {
+        engine_->activeRun = run_;
+        run_->ResetForRun();
+        SetTaskbarState(TaskbarProgress::Normal);
         engine_->sink = sink_;
         if (StartJoinRun(engine_)) return;
     }
-    run_->running = 0;
+    // A run this dialog never started is left as it is; its own workers still poll it.
+    if (run_ != earlier) run_->running = 0;
     AddLogLine(QStringLiteral("The previous join is still stopping; close this window and try again."), kMessageError);
+    OnJoinFailed();
 }
 
 // ---- handlers ----
@@ -330,6 +338,18 @@ void CConvProg::OnJoinDone() {
     if (taskbarProgress) taskbarProgress->SetProgressValue(100, 100);
 }
 
+void CConvProg::OnJoinFailed() {
+    // Sent once when a run ends without finishing; a cancel closes the dialog anyway.
+    if (closing_ || run_->stopped) return;
+    run_->paused = 0;
+    pause_->setEnabled(true);
+    pause_->setText(QStringLiteral("Open Dir"));
+    cancel_->setEnabled(true);
+    cancel_->setText(QStringLiteral("Close"));
+    setWindowTitle(QStringLiteral("Joining Failed"));
+    SetTaskbarState(TaskbarProgress::Error);
+}
+
 void CConvProg::OnPause() {
     if (run_->running) {
         const bool nowPaused = !run_->paused;
@@ -355,10 +375,13 @@ void CConvProg::OnCancel() {
                                                   QStringLiteral("Do You Want to Cancel?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer != QMessageBox::Yes) {
-            // The join goes on unpaused, whatever it was before; the button says so.
+            // The join goes on unpaused, whatever it was before; the button says so. A join that
+            // ended while the question was open keeps its end state.
             run_->paused = 0;
-            pause_->setText(QStringLiteral("Pause"));
-            if (wasPaused && run_->running) SetTaskbarState(TaskbarProgress::Normal);
+            if (run_->running) {
+                pause_->setText(QStringLiteral("Pause"));
+                if (wasPaused) SetTaskbarState(TaskbarProgress::Normal);
+            }
             return;
         }
         SetTaskbarState(TaskbarProgress::Indeterminate);

@@ -46,11 +46,12 @@ public:
     static constexpr const char* kPlacementKey = "{B827E556-AD4D-480E-98F0-2BC7A581B10A}";
     static constexpr uint32_t kStopWaitMs = 1000;  // per worker, when cancelling
 
-    // `engine` holds the ring buffers and the run; fill engine->activeRun->tasks and
-    // overallSamplesTotal before the dialog is shown. `profile` keeps the placement (null: the
-    // user's own profile).
+    // `engine` holds the ring buffers; `run` (default: engine->activeRun) is the run to start,
+    // with its tasks and overallSamplesTotal filled. It becomes the engine's run when it starts,
+    // never while a worker of the engine's earlier run lives. `profile` keeps the placement
+    // (null: the user's own profile).
     explicit CConvProg(std::shared_ptr<JoinEngine> engine, QWidget* parent = nullptr,
-                       ApplicationProfile* profile = nullptr);
+                       ApplicationProfile* profile = nullptr, std::shared_ptr<JoinRunState> run = nullptr);
     ~CConvProg() override;
 
     JoinRunState& run() const { return *run_; }
@@ -62,6 +63,7 @@ public:
     void OnJoinProgress(float taskPercent, float overallPercent);
     void OnJoinMessage(const QString& text, int kind);
     void OnJoinDone();
+    void OnJoinFailed();
     void OnPause();
     void OnCancel();
     void OnClear();

@@ -141,19 +141,21 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
     }
 
     std::shared_ptr<JoinEngine> engine = context.engine ? context.engine : std::make_shared<JoinEngine>();
-    // A fresh run state for each join: a worker of an earlier run that is still winding down
-    // keeps its own.
+    // A fresh run state for each join. Nothing of the engine is replaced while a worker of its
+    // earlier run lives (it still reads the run, the settings and the encoder): the dialog then
+    // refuses to start.
     auto run = std::make_shared<JoinRunState>();
     run->overallSamplesTotal = task.totalSamples;
     run->tasks.push_back(task);
-    engine->activeRun = run;
-    engine->settings = settings;
-    if (!engine->encodeTask)
-        engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
+    if (!engine->activeRun->WorkerStillRunning()) {
+        engine->settings = settings;
+        if (!engine->encodeTask)
+            engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
+    }
 
     {
         // No parent: the dialog is a window of its own, modal over the whole application.
-        CConvProg dialog(engine, nullptr, context.profile);
+        CConvProg dialog(engine, nullptr, context.profile, run);
         dialog.exec();
     }
     return JoinOutcome::Ran;

@@ -142,7 +142,7 @@ TEST_F(DecoderTest, MissingFileIsReportedAndTheHandleStaysUsable) {
     const CFileToBeJoin input = MakeInput(dir, "gone.mp3", ToneSpec{});
     std::filesystem::remove(input.path);
     SetCurrent(task, input);
-    EXPECT_EQ(DecodeFile(*engine, task), 0);
+    EXPECT_EQ(DecodeFile(*engine, task), kDecodeNoAudio);
     EXPECT_EQ(engine->decodedSamples.Used(0), 0u);
     const auto events = Events();
     ASSERT_EQ(events.size(), 1u);

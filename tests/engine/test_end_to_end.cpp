@@ -329,11 +329,13 @@ TEST(EndToEndFaults, FullDevice) {
     EXPECT_TRUE(r.boxes.empty());
 }
 
-// The run ended OK and the output holds the first input (a) and then the last (b, an 880 Hz
-// tone): the middle input added nothing.
-void ExpectOuterInputsJoined(const Reports& r, const Join& j, const CFileToBeJoin& a, const CFileToBeJoin& b) {
-    EXPECT_TRUE(r.HasLine("Joining status: OK."));
-    EXPECT_EQ(r.done, 1);
+// An input listed as readable gave no audio at join time: it is named, the run ends as failed,
+// and the output still holds the first input (a) and then the last (b, an 880 Hz tone).
+void ExpectLostInputNamedAndRestJoined(const Reports& r, const Join& j, const CFileToBeJoin& a,
+                                       const CFileToBeJoin& b, const std::string& lost) {
+    EXPECT_TRUE(r.HasLine("No audio could be decoded from " + lost + "."));
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
+    EXPECT_EQ(r.done, 0);
     ExpectWholeFile(j.output, 44100, 1);
     const DecodedMp3 d = DecodeMp3(j.output);
     ASSERT_TRUE(d.ok);
@@ -341,50 +343,28 @@ void ExpectOuterInputsJoined(const Reports& r, const Join& j, const CFileToBeJoi
     EXPECT_NEAR(EstimateFrequency(d, a.totalSamples / 2 + 100, 20000), 880.0, 8.0);
 }
 
-TEST(EndToEndFaults, UnreadableMiddleInputIsLoggedAndLeftOut) {
+TEST(EndToEndFaults, InputsLostSinceListingAreNamedAndFailTheRun) {
     REQUIRE_ENCODER_MODULE();
-    Join j;
-    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
-    const auto gone = Join::Measured(j.Tone("gone.mp3", 44100, 2, 0.5, 300.0));
-    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
-    std::filesystem::remove(gone.path);  // listed, then lost before the join
-    j.AddTask({a, gone, b});
-    const Reports r = j.Run();
-    ASSERT_EQ(r.errorLines.size(), 1u);
-    EXPECT_EQ(r.errorLines[0].rfind("Trouble with mpg123: ", 0), 0u) << r.errorLines[0];
-    ExpectOuterInputsJoined(r, j, a, b);
-}
-
-TEST(EndToEndFaults, DamagedMiddleInputGivesNoAudioAndTheRestIsJoined) {
-    REQUIRE_ENCODER_MODULE();
+    for (const int where : {1, 2}) {  // the middle input, the last one
+        Join j;
+        const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
+        const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
+        const auto gone = Join::Measured(j.Tone("gone.mp3", 44100, 2, 0.5, 300.0));
+        std::filesystem::remove(gone.path);  // listed, then deleted before the join
+        j.AddTask(where == 1 ? std::vector<CFileToBeJoin>{a, gone, b} : std::vector<CFileToBeJoin>{a, b, gone});
+        const Reports r = j.Run();
+        ASSERT_FALSE(r.errorLines.empty());
+        EXPECT_EQ(r.errorLines[0].rfind("Trouble with mpg123: ", 0), 0u) << r.errorLines[0];
+        ExpectLostInputNamedAndRestJoined(r, j, a, b, gone.path);
+    }
+    // Overwritten with something that is no MP3: opens, but decodes to nothing.
     Join j;
     const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
     const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
     CFileToBeJoin bad = a;  // measured as a good file before it was overwritten
     bad.path = j.Damaged("bad.mp3");
     j.AddTask({a, bad, b});
-    const Reports r = j.Run();
-    ExpectOuterInputsJoined(r, j, a, b);
-}
-
-TEST(EndToEndFaults, UnreadableLastInputFailsTheTask) {
-    REQUIRE_ENCODER_MODULE();
-    Join j;
-    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 0.8, 440.0));
-    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 0.9, 880.0));
-    const auto gone = Join::Measured(j.Tone("gone.mp3", 44100, 2, 0.5, 300.0));
-    std::filesystem::remove(gone.path);
-    j.AddTask({a, b, gone});
-    const Reports r = j.Run();
-    ASSERT_EQ(r.errorLines.size(), 2u);
-    EXPECT_EQ(r.errorLines[0].rfind("Trouble with mpg123: ", 0), 0u) << r.errorLines[0];
-    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
-    EXPECT_EQ(r.done, 0);
-    // The failure stops the encoder at once; what it had encoded is closed as a whole file.
-    ExpectWholeFile(j.output, 44100, 1);
-    const DecodedMp3 d = DecodeMp3(j.output);
-    ASSERT_TRUE(d.ok);
-    EXPECT_LE(d.frames(), (a.totalSamples + b.totalSamples) / 2);
+    ExpectLostInputNamedAndRestJoined(j.Run(), j, a, b, bad.path);
 }
 
 // ---- cancel ---------------------------------------------------------------------------------
@@ -443,3 +423,22 @@ TEST(EndToEndCancel, DuringPausedConversion) {
 }
 
 }  // namespace
+
+TEST(EndToEnd, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoin) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->workerWaitMs = 200;  // the end-of-task wait, shortened
+    const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 1.0, 440.0));
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 1.0, 880.0));
+    const uint64_t total = j.AddTask({a, b}).totalSamples;
+    const Reports r = j.Run([](JoinRunState& run) {
+        run.paused = 1;  // within the start delay, before the encoder's first chunk
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        run.paused = 0;
+    });
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_EQ(r.lines.back(), "Joining status: OK.");
+    EXPECT_EQ(r.done, 1);
+    ExpectWholeFile(j.output, 44100, 1);
+    EXPECT_EQ(DecodeMp3(j.output).frames(), total / 2);
+}

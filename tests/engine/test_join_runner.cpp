@@ -140,47 +140,27 @@ TEST_F(RunnerTest, TwoTasksEndWithTheTotalLines) {
     EXPECT_EQ(engine->activeRun->currentTaskIndex, 2);
 }
 
-TEST_F(RunnerTest, FailingMiddleInputIsLeftOut) {
-    CFileToBeJoin missing = a;
-    missing.path = Out("missing.mp3");
-    AddTask(*engine, MakeTask({a, missing, b}, settings, Out("out.mp3")));
-    ASSERT_TRUE(RunToEnd(engine));
+// An input lost since it was listed is named, the others are joined whole, and the run fails.
+TEST_F(RunnerTest, LostInputsAreNamedTheRestJoinedAndTheTaskFails) {
+    for (const bool last : {false, true}) {
+        engine = MakeEngine(queue, pcm = std::make_shared<CollectedPcm>());
+        CFileToBeJoin missing = a;
+        missing.path = Out("missing.mp3");
+        AddTask(*engine, MakeTask(last ? std::vector<CFileToBeJoin>{a, b, missing} : std::vector<CFileToBeJoin>{a, missing, b},
+                                  settings, Out("out.mp3")));
+        ASSERT_TRUE(RunToEnd(engine));
 
-    const auto events = queue->TakeAll();
-    const auto texts = MessageTexts(events);
-    ASSERT_EQ(texts.size(), 5u);
-    EXPECT_EQ(texts[2].rfind("Trouble with mpg123: ", 0), 0u) << texts[2];
-    EXPECT_TRUE(IsTimeLine(texts[3]));
-    EXPECT_EQ(texts[4], "Joining status: OK.");
-    EXPECT_TRUE(HasDone(events));
-    int errors = 0;
-    for (const auto& e : events) errors += e.type == JoinEvent::Type::Message && e.kind == kMessageError;
-    EXPECT_EQ(errors, 1);
-    ASSERT_EQ(pcm->tasks.size(), 1u);
-    EXPECT_EQ(pcm->tasks[0], Concat({Ref(a), Ref(b)}));
-}
-
-TEST_F(RunnerTest, FailingLastInputFailsTheTask) {
-    CFileToBeJoin missing = b;
-    missing.path = Out("missing.mp3");
-    AddTask(*engine, MakeTask({a, missing}, settings, Out("out.mp3")));
-    ASSERT_TRUE(RunToEnd(engine));
-
-    const auto events = queue->TakeAll();
-    const auto texts = MessageTexts(events);
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[2].rfind("Trouble with mpg123: ", 0), 0u);
-    EXPECT_EQ(texts[3], "Joining status: ERROR.");
-    EXPECT_EQ(events.back().type, JoinEvent::Type::Message);
-    EXPECT_EQ(events.back().kind, kMessageError);
-    EXPECT_FALSE(HasDone(events));
-    EXPECT_EQ(engine->activeRun->running, 0);
-    // The stop reaches the encoder at its next poll: what it took is a start of the first
-    // input, never anything else.
-    ASSERT_EQ(pcm->tasks.size(), 1u);
-    const auto ref = Ref(a);
-    ASSERT_LE(pcm->tasks[0].size(), ref.size());
-    EXPECT_TRUE(std::equal(pcm->tasks[0].begin(), pcm->tasks[0].end(), ref.begin()));
+        const auto events = queue->TakeAll();
+        const auto texts = MessageTexts(events);
+        ASSERT_EQ(texts.size(), 5u);
+        EXPECT_EQ(texts[2].rfind("Trouble with mpg123: ", 0), 0u) << texts[2];
+        EXPECT_EQ(texts[3], "No audio could be decoded from " + missing.path + ".");
+        EXPECT_EQ(texts[4], "Joining status: ERROR.");
+        EXPECT_FALSE(HasDone(events));
+        EXPECT_EQ(engine->activeRun->running, 0);
+        ASSERT_EQ(pcm->tasks.size(), 1u);
+        EXPECT_EQ(pcm->tasks[0], Concat({Ref(a), Ref(b)}));
+    }
 }
 
 TEST_F(RunnerTest, FailedTaskStopsTheRunBeforeTheNextTask) {
@@ -190,8 +170,8 @@ TEST_F(RunnerTest, FailedTaskStopsTheRunBeforeTheNextTask) {
     AddTask(*engine, MakeTask({a}, settings, Out("two.mp3")));
     ASSERT_TRUE(RunToEnd(engine));
     const auto texts = MessageTexts(queue->TakeAll());
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[3], "Joining status: ERROR.");
+    ASSERT_EQ(texts.size(), 5u);
+    EXPECT_EQ(texts[4], "Joining status: ERROR.");
     EXPECT_EQ(engine->activeRun->currentTaskIndex, 1);
     EXPECT_EQ(pcm->tasks.size(), 1u);
 }
@@ -397,4 +377,19 @@ TEST_F(RunnerTest, ConvertingTaskKeepsTheFlagsUntilTheChainHasDrained) {
     EXPECT_LE(std::llabs(static_cast<long long>(pcm->tasks[0].size()) - static_cast<long long>(expected)), 2);
     const auto ref = Ref(a);
     EXPECT_TRUE(std::equal(ref.begin(), ref.end(), pcm->tasks[0].begin()));
+}
+
+TEST_F(RunnerTest, AConversionThatCannotBeSetUpEndsTheRunWithALineNamingTheFile) {
+    CConversionTask task = MakeTask({a, b}, settings, Out("out.mp3"));
+    task.needsConversion = 1;
+    task.outputRate = 0;  // no "rate" effect can be made for this target
+    AddTask(*engine, task);
+    // The run ends by itself: decoder and encoder are not left waiting on each other.
+    ASSERT_TRUE(RunToEnd(engine, 20000));
+    const std::vector<JoinEvent> events = queue->TakeAll();
+    const std::vector<std::string> texts = MessageTexts(events);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "An error occurred while converting " + a.path), texts.end());
+    EXPECT_EQ(texts.back(), "Joining status: ERROR.");
+    EXPECT_FALSE(HasDone(events));
+    EXPECT_EQ(engine->activeRun->running.load(), 0);
 }

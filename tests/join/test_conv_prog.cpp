@@ -281,6 +281,18 @@ TEST_F(ConvProgTest, CloseBoxAsksWhileRunning) {
     EXPECT_TRUE(dlg->isVisible());
 }
 
+TEST_F(ConvProgTest, CancelAnsweredNoAfterTheJoinFinishedKeepsOpenDir) {
+    Open();
+    // The join finishes while the question is open: its done report arrives in the box's loop.
+    QTimer::singleShot(0, [this] { dlg->sink()->Done(); });
+    auto answer = AnswerNextMessageBox(QMessageBox::No);
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(answer->answered);
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Finished Joining"));
+    EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Open Dir"));
+    EXPECT_EQ(dlg->cancelButton()->text(), QStringLiteral("Finish"));
+}
+
 TEST_F(ConvProgTest, DoneStateThenOpenDirAndFinish) {
     Open();
     QString opened;

@@ -58,7 +58,9 @@ struct RealJoinTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(RealJoinTest, RunsToDoneWithNumberedTimedColouredLines) {
+// The middle input was listed as readable but is no MP3 by now: it is named, the rest is joined,
+// and the run ends as failed.
+TEST_F(RealJoinTest, NumberedTimedColouredLinesAndALostInputEndsInTheFailedState) {
     CConversionTask task;
     const auto out = dir / "joined.mp3";
     ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 3.0, 44100, 2, 440}, {dir / "b.bad.mp3", 2.0}, {dir / "c.mp3", 3.0, 44100, 2, 660}},
@@ -75,15 +77,16 @@ TEST_F(RealJoinTest, RunsToDoneWithNumberedTimedColouredLines) {
     // The job thread waits 500 ms before its first line.
     EXPECT_GE(clock.elapsed(), 450);
     EXPECT_TRUE(WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Joining..."); }, 5000) ||
-                dlg->windowTitle() == QStringLiteral("Finished Joining"));
-    ASSERT_TRUE(Finished());
+                dlg->windowTitle() == QStringLiteral("Joining Failed"));
+    ASSERT_TRUE(WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Joining Failed"); }, 60000));
 
     const QStringList lines = LogTexts();
-    ASSERT_GE(lines.size(), 5);
+    ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines[0], QStringLiteral("Start a new joining task."));
     EXPECT_EQ(lines[1], QStringLiteral("Destination: %1.").arg(QString::fromStdString(out.string())));
-    EXPECT_TRUE(lines.contains(QStringLiteral("Joining status: OK.")));
-    EXPECT_EQ(lines.back(), QStringLiteral("Finished joining, all done ^_^"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("No audio could be decoded from %1.")
+                                   .arg(QString::fromStdString((dir / "b.bad.mp3").string()))));
+    EXPECT_EQ(lines.back(), QStringLiteral("Joining status: ERROR."));
     QTreeWidget* log = dlg->logList();
     int errors = 0;
     for (int i = 0; i < log->topLevelItemCount(); ++i) {
@@ -98,15 +101,14 @@ TEST_F(RealJoinTest, RunsToDoneWithNumberedTimedColouredLines) {
             EXPECT_EQ(CConvProg::LogTextColour(kind), QColor(255, 0, 0));
         }
     }
-    EXPECT_GE(errors, 1);  // the bad input in the middle
-    EXPECT_EQ(dlg->text(CConvProg::kDoneValue), QStringLiteral("100.0%"));
-    EXPECT_EQ(dlg->progressBar()->value(), 100);
+    EXPECT_GE(errors, 2);  // the lost input, the status
     EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Open Dir"));
-    EXPECT_EQ(dlg->cancelButton()->text(), QStringLiteral("Finish"));
+    EXPECT_TRUE(dlg->pauseButton()->isEnabled());
+    EXPECT_EQ(dlg->cancelButton()->text(), QStringLiteral("Close"));
     EXPECT_EQ(dlg->text(CConvProg::kDestinationValue), QString::fromStdString(out.string()));
     EXPECT_EQ(dlg->text(CConvProg::kSourceValue), QString::fromStdString((dir / "c.mp3").string()));
-    EXPECT_NE(std::find(taskbar.states.begin(), taskbar.states.end(), TaskbarProgress::Error), taskbar.states.end());
-    EXPECT_EQ(taskbar.values.back(), (std::pair<uint64_t, uint64_t>(100, 100)));
+    ASSERT_FALSE(taskbar.states.empty());
+    EXPECT_EQ(taskbar.states.back(), TaskbarProgress::Error);
 
     // The output holds the two good inputs, in order.
     const DecodedMp3 d = DecodeMp3(out);
@@ -116,7 +118,7 @@ TEST_F(RealJoinTest, RunsToDoneWithNumberedTimedColouredLines) {
     EXPECT_NEAR(EstimateFrequency(d, 44100 / 2, 44100), 440, 15);
     EXPECT_NEAR(EstimateFrequency(d, 44100 * 4, 44100), 660, 15);
 
-    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);  // Finish
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);  // Close
     EXPECT_FALSE(dlg->isVisible());
 }
 
@@ -145,6 +147,47 @@ TEST_F(RealJoinTest, PauseHoldsTheEncoderAndNoProgressArrives) {
     QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
     EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Pause"));
     ExpectFinishedWhole(out, task);
+}
+
+TEST_F(RealJoinTest, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoin) {
+    CConversionTask task;
+    const auto out = dir / "held.mp3";
+    ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 1.0}, {dir / "b.mp3", 1.0, 44100, 2, 660}}, out, task));
+    auto engine = MakeJoinEngine(task, 300);
+    engine->workerWaitMs = 200;  // the end-of-task wait, shortened
+    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
+    dlg->show();
+    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);  // before the job's first step
+    ASSERT_EQ(dlg->pauseButton()->text(), QStringLiteral("Resume"));
+    // Decoding ends at once (both inputs fit the buffer); the encoder stays held far longer
+    // than the wait.
+    WaitUntil([] { return false; }, 1500);
+    EXPECT_FALSE(LogTexts().contains(QStringLiteral("Joining status: ERROR.")));
+    EXPECT_EQ(dlg->run().running.load(), 1);
+    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
+    ExpectFinishedWhole(out, task);
+    EXPECT_TRUE(LogTexts().contains(QStringLiteral("Joining status: OK.")));
+}
+
+TEST_F(RealJoinTest, ARunStoppedWhilePausedBringsTheDialogToItsEndState) {
+    CConversionTask task;
+    const auto out = dir / "stopped.mp3";
+    ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 8.0}, {dir / "b.mp3", 8.0, 44100, 2, 660}}, out, task));
+    auto engine = MakeJoinEngine(task, 100);
+    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
+    dlg->show();
+    ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > 0; }, 20000));
+    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
+    ASSERT_EQ(dlg->pauseButton()->text(), QStringLiteral("Resume"));
+    dlg->run().running = 0;  // as the engine stops a run that cannot go on
+    ASSERT_TRUE(WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Joining Failed"); }, 20000));
+    EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Open Dir"));
+    EXPECT_TRUE(dlg->pauseButton()->isEnabled());
+    EXPECT_EQ(dlg->cancelButton()->text(), QStringLiteral("Close"));
+    EXPECT_EQ(taskbar.states.back(), TaskbarProgress::Error);
+    EXPECT_EQ(LogTexts().back(), QStringLiteral("Joining status: ERROR."));
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);  // closes without a question
+    EXPECT_FALSE(dlg->isVisible());
 }
 
 TEST_F(RealJoinTest, CancelAnsweredNoResumesUnpausedAndTheJoinCompletes) {

@@ -23,11 +23,14 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -337,6 +340,57 @@ TEST_F(JoinCommandTest, SortedByTitleJoinsInThatOrderIntoCreatedFolderThenAFreeN
     ASSERT_TRUE(fs::exists(second));
     EXPECT_EQ(DecodeMp3(second).frames(), a + b + c);
     EXPECT_EQ(DecodeMp3(first).frames(), a + b + c);  // the first output is untouched
+}
+
+TEST_F(JoinCommandTest, AJoinWhileAWorkerOfACancelledOneIsBlockedIsRefused) {
+    AddTone("a.mp3", 440, "A", 0.3);
+    AddTone("b.mp3", 550, "B", 0.3);
+    // An encoder that outlives its cancel: it holds the run it started in, ignores `running`
+    // until released, then writes to that run as an encoder does.
+    std::atomic<bool> release{false};
+    engine_->workerWaitMs = 500;
+    engine_->encodeTask = [&release](JoinEngine& e, CConversionTask& t) {
+        const std::shared_ptr<JoinRunState> run = e.activeRun;
+        t.encoding = 1;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        run->taskSamplesDone = 4242;
+        t.encoding = 0;
+        return 1;
+    };
+    auto progressWithLine = [](const QString& line) {
+        return [line](QWidget* w) -> ModalScript::Action {
+            auto* dlg = qobject_cast<CConvProg*>(w);
+            if (!dlg) return {};
+            QTreeWidget* log = dlg->logList();
+            for (int i = 0; i < log->topLevelItemCount(); ++i)
+                if (log->topLevelItem(i)->text(3) == line)
+                    return [b = QPointer<QPushButton>(dlg->cancelButton())] { if (b) QTest::mouseClick(b, Qt::LeftButton); };
+            return {};
+        };
+    };
+    {
+        ModalScript script;
+        script.Add(progressWithLine(QStringLiteral("Start a new joining task.")));
+        script.Add(ClickBoxButton(QMessageBox::Yes));
+        EXPECT_EQ(JoinFiles(Context(), false), JoinOutcome::Ran);
+        EXPECT_TRUE(script.done());
+    }
+    const std::shared_ptr<JoinRunState> first = engine_->activeRun;
+    ASSERT_TRUE(first->WorkerStillRunning());
+
+    settings_.bitrateIndex = 3;
+    {
+        ModalScript script;
+        script.Add(progressWithLine(QStringLiteral("The previous join is still stopping; close this window and try again.")));
+        EXPECT_EQ(JoinFiles(Context(), false), JoinOutcome::Ran);
+        EXPECT_TRUE(script.done());
+    }
+    // Nothing of the engine was replaced under the worker; once released it ends in its own run.
+    EXPECT_EQ(engine_->activeRun, first);
+    EXPECT_NE(engine_->settings.bitrateIndex, 3);
+    release = true;
+    ASSERT_TRUE(StopJoinWorkers(*first, 10000));
+    EXPECT_EQ(first->taskSamplesDone.load(), 4242u);
 }
 
 TEST_F(JoinCommandTest, CancelInSaveAsShowsNothingAndWritesNothing) {
