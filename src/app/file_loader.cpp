@@ -33,10 +33,7 @@ const char kLoadingTitle[] = "Loading files, this may takes up to minutes, pleas
 const char kIdleTitle[] = "Velmora 5.0.9";
 const char kLoadErrorText[] = "An Error Occurred While Loading Files!";
 
-QString BoxTitle() {
-    const QString name = QApplication::applicationName();
-    return name.isEmpty() ? QStringLiteral("Velmora") : name;
-}
+QString BoxTitle() { return QString::fromLatin1(kProductName); }
 
 // The media reader's writes for one file, gathered on the loader thread and carried into the
 // list by one UI call.

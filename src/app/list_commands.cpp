@@ -36,10 +36,7 @@ namespace velmora {
 
 namespace {
 
-QString AppTitle() {
-    const QString name = QApplication::applicationName();
-    return name.isEmpty() ? QStringLiteral("Velmora") : name;
-}
+QString AppTitle() { return QString::fromLatin1(kProductName); }
 
 int FirstSelected(const CReportCtrl& list) { return list.FindNextItemByState(kStateSelected, -1); }
 
@@ -334,14 +331,12 @@ void RenameOnDisk(CZEPHDlg& dlg, int row, int column, const QString& preEditText
     const QString newPath = folder + list->GetItemText(row, kColName);
     const QString oldPath = folder + preEditText;
     if (newPath == oldPath) return;
-    int error = 0;
-    struct stat st {};
-    // The system's rename replaces an existing file silently; a rename must never do that.
-    if (::lstat(QFile::encodeName(newPath).constData(), &st) == 0) {
-        error = EEXIST;
-    } else if (std::rename(QFile::encodeName(oldPath).constData(), QFile::encodeName(newPath).constData()) != 0) {
-        error = errno;
-    }
+    const QString newName = list->GetItemText(row, kColName);
+    // A name is one path component: "/" would move the file elsewhere, "." and ".." name folders.
+    const bool badName = newName.isEmpty() || newName.contains(QLatin1Char('/')) || newName == QStringLiteral(".") ||
+                         newName == QStringLiteral("..");
+    // Never replaces a file of the new name, not even one that appears after a look.
+    const int error = badName ? EINVAL : CFileTreeCtrl::RenameNoReplace(oldPath, newPath);
     if (error == 0) return;
     // A name that is taken reads as a refused access, as a file-system rename reports it.
     const QString text = CFileTreeCtrl::FileErrorText(error == EEXIST ? EACCES : error, oldPath);

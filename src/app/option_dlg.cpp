@@ -198,7 +198,7 @@ void COption::OnOK() {
     settings_.outputFolder = folderEdit_->text().toStdString();
     // 4.
     if (settings_.outputFolder.empty() && settings_.askOutputPath == 0) {
-        QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
+        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kProductName),
                         QStringLiteral("Invalidate Output Folder!"), QMessageBox::Ok, this);
         box.exec();
         return;
@@ -216,14 +216,14 @@ void COption::OnOK() {
 }
 
 void COption::OnReset() {
-    QMessageBox ask(QMessageBox::Warning, QApplication::applicationName(),
+    QMessageBox ask(QMessageBox::Warning, QString::fromLatin1(kProductName),
                     QStringLiteral("Reset ALL Options, Are You Sure?"), QMessageBox::Yes | QMessageBox::No, this);
     if (ask.exec() != QMessageBox::Yes) return;
     // A file that cannot be deleted is read again as it is; no message.
     QFile::remove(QString::fromStdString(settingsFile_));
     std::string error;
     if (!LoadSettings(settings_, settingsFile_, &error)) {
-        QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
+        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kProductName),
                         QString::fromLatin1(kLoadSettingsFailedText), QMessageBox::Ok, this);
         box.exec();
     }

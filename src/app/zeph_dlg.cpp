@@ -483,12 +483,12 @@ bool CZEPHDlg::OnInitDialog() {
     // 9. Folders and settings.
     const SettingsPreparation prep = PrepareSettings(settings_);
     if (!prep.createFolderMessage.empty()) {
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProductName),
                         QString::fromStdString(prep.createFolderMessage), QMessageBox::Ok, this);
         box.exec();
     }
     if (prep.loadFailed) {
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kProductName),
                         QString::fromLatin1(kLoadSettingsFailedText), QMessageBox::Ok, this);
         box.exec();
     }
@@ -496,12 +496,16 @@ bool CZEPHDlg::OnInitDialog() {
     InitMpg123();
     // 11. Status bar (a widget that cannot fail to be made here).
     if (!CreateStatusBar()) {
-        QMessageBox::information(this, QApplication::applicationName(), QStringLiteral("Failed to create status bar!"));
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProductName), QStringLiteral("Failed to create status bar!"),
+                        QMessageBox::Ok, this);
+        box.exec();
         return false;
     }
     // 12-13. Toolbar with its eight buttons.
     if (!CreateToolBar()) {
-        QMessageBox::information(this, QApplication::applicationName(), QStringLiteral("Failed to create toolbar!"));
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProductName), QStringLiteral("Failed to create toolbar!"),
+                        QMessageBox::Ok, this);
+        box.exec();
         return false;
     }
     // 14-16. The bars in place.
@@ -698,7 +702,7 @@ void CZEPHDlg::RunCloseSequence() {
     joinEngine_.reset();
     // 4. Settings.
     if (!SaveSettings()) {
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kProductName),
                         QString::fromLatin1(kSaveSettingsFailedText), QMessageBox::Ok, this);
         box.exec();
     }

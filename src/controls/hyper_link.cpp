@@ -1,4 +1,5 @@
 #include "controls/hyper_link.h"
+#include "settings/app_settings.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -202,7 +203,7 @@ void CHyperLink::OnClick() {
     update();
     if (r <= 32) {
         QApplication::beep();
-        QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kProductName),
                         QStringLiteral("Unable to open hyperlink:\n\n") + OpenErrorText(r), QMessageBox::Ok, this);
         box.exec();
     }

@@ -599,6 +599,8 @@ void CReportCtrl::OnColumnClick(int column) {
 }
 
 void CReportCtrl::SortRows(int first, int last, bool highlight) {
+    // The editor names a row by its place; after the sort that place holds another file.
+    EndEdit(false);
     RaiseListLocked();
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);

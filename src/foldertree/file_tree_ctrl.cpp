@@ -1,4 +1,5 @@
 #include "foldertree/file_tree_ctrl.h"
+#include "settings/app_settings.h"
 
 #include "foldertree/drive_enumerator.h"
 #include "foldertree/item_properties_dlg.h"
@@ -1033,10 +1034,8 @@ bool CFileTreeCtrl::OpenItem(HTREEITEM item) {
 
 // ---------------------------------------------------------------- file operations
 
-namespace {
-
-// rename(2) would silently replace an empty folder of the new name; this never replaces.
-int RenameNoReplace(const QString& from, const QString& to) {
+// rename(2) would silently replace an empty folder or a file of the new name; this never replaces.
+int CFileTreeCtrl::RenameNoReplace(const QString& from, const QString& to) {
     const QByteArray f = QFile::encodeName(from), t = QFile::encodeName(to);
     if (renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0) return 0;
     int err = errno;
@@ -1053,6 +1052,9 @@ int RenameNoReplace(const QString& from, const QString& to) {
     }
     return err;
 }
+
+
+namespace {
 
 // A trashed item lies in "<trash>/files", the trash being "Trash" of the data folder or
 // ".Trash-<uid>" / ".Trash/<uid>" at the top of a volume.
@@ -1073,10 +1075,7 @@ bool PathTaken(const QString& path) {
     return lstat(QFile::encodeName(path).constData(), &st) == 0;  // a dangling link takes the name too
 }
 
-QString BoxTitle() {
-    const QString t = QGuiApplication::applicationDisplayName();
-    return t.isEmpty() ? QStringLiteral("Velmora") : t;
-}
+QString BoxTitle() { return QString::fromLatin1(kProductName); }
 
 }  // namespace
 

@@ -198,6 +198,8 @@ public:
     // "<folder>/New Folder", else "<folder>/New Folder (2)", (3), ...: the first free one.
     static QString GetNewFolderName(const QString& folder);
     // The text of a failed file operation on `path` for an errno value.
+    // Renames without ever replacing what has the new name: 0 or an errno value (EEXIST when taken).
+    static int RenameNoReplace(const QString& from, const QString& to);
     static QString FileErrorText(int error, const QString& path);
 
 signals:

@@ -96,7 +96,7 @@ public:
                 break;
             case Report::MessageBox: {
                 // Not modal: the engine does not wait for it, and the run goes on behind it.
-                auto* box = new QMessageBox(QMessageBox::Critical, QCoreApplication::applicationName(), r->text,
+                auto* box = new QMessageBox(QMessageBox::Critical, QString::fromLatin1(kProductName), r->text,
                                             QMessageBox::Ok, d);
                 box->setAttribute(Qt::WA_DeleteOnClose);
                 box->setWindowModality(Qt::NonModal);
@@ -371,7 +371,7 @@ void CConvProg::OnCancel() {
     if (run_->running) {
         const bool wasPaused = run_->paused;
         run_->paused = 1;  // holds the encoder while the question is up
-        const auto answer = QMessageBox::question(this, QCoreApplication::applicationName(),
+        const auto answer = QMessageBox::question(this, QString::fromLatin1(kProductName),
                                                   QStringLiteral("Do You Want to Cancel?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer != QMessageBox::Yes) {

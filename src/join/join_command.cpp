@@ -24,7 +24,7 @@ namespace {
 
 void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text) {
     // A box without a caption of its own carries the application name.
-    QMessageBox box(icon, caption.isEmpty() ? QApplication::applicationName() : caption, text,
+    QMessageBox box(icon, caption.isEmpty() ? QString::fromLatin1(kProductName) : caption, text,
                     QMessageBox::Ok, owner);
     box.exec();
 }

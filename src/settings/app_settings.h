@@ -20,6 +20,10 @@ struct AppSettings {
 };
 
 // Initial values of the three index fields; a table lookup falls back to them.
+// The product's name: the title of every message box without a title of its own. (The
+// executable's name, which keys the profile and the single-instance lock, may differ in case.)
+inline constexpr char kProductName[] = "Velmora";
+
 inline constexpr int16_t kDefaultBitrateIndex = 11;
 inline constexpr int16_t kDefaultChannelModeIndex = 0;
 inline constexpr int16_t kDefaultFrequencyIndex = 0;

@@ -259,6 +259,26 @@ TEST_F(ListCommandsTest, RenameOntoAnExistingNameShowsTheErrorAndKeepsTheOldName
     EXPECT_TRUE(fs::exists(files_ / "b.mp3"));
 }
 
+TEST_F(ListCommandsTest, ANameThatIsNoSingleComponentIsRefusedAndTheOldNameStays) {
+    LoadRows({"a.mp3"});
+    fs::create_directories(files_ / "sub");
+    for (const char* name : {"sub/moved.mp3", "..", "."}) {
+        Click(0);
+        QTest::keyClick(&List(), Qt::Key_F2);
+        ASSERT_TRUE(List().IsEditOpen());
+        List().Editor()->selectAll();
+        QTest::keyClicks(List().Editor(), name);
+        QStringList texts;
+        AnswerBox(QMessageBox::Ok, &texts);
+        QTest::keyClick(List().Editor(), Qt::Key_Return);
+        QTest::qWait(50);
+        EXPECT_EQ(texts.size(), 1) << name;
+        EXPECT_EQ(List().GetItemText(0, kColName), "a.mp3") << name;
+        EXPECT_TRUE(fs::exists(files_ / "a.mp3")) << name;
+    }
+    EXPECT_FALSE(fs::exists(files_ / "sub" / "moved.mp3"));
+}
+
 TEST_F(ListCommandsTest, RenameRenamesTheFileOnDisk) {
     LoadRows({"a.mp3"});
     Click(0);

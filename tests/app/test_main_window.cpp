@@ -594,3 +594,23 @@ TEST_F(MainWindowTest, TheInPlaceEditorKeepsItsEditingKeys) {
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(dlg->closeSequenceRuns(), 0);
 }
+
+TEST_F(MainWindowTest, SettingsLoadFailureBoxIsTitledWithTheProductAndCarriesTheErrorIcon) {
+    // A settings file that exists but cannot be read as one.
+    const std::filesystem::path settings = env_.SettingsFile().toStdString();
+    std::filesystem::create_directories(settings);
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int boxes = 0;
+    velmora::testing::AnswerModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        icon = box->icon();
+        ++boxes;
+        box->accept();
+    });
+    auto dlg = Open();
+    std::filesystem::remove(settings);
+    ASSERT_EQ(boxes, 1);
+    EXPECT_EQ(title, QStringLiteral("Velmora"));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+}

@@ -92,6 +92,20 @@ TEST(ReportEdit, EnterWithUnchangedTextSendsNothingChangedTextSendsTheRename) {
     EXPECT_EQ(e.list.GetItemText(2, 0), "renamed.mp3");
 }
 
+TEST(ReportEdit, ASortClosesTheEditorSoEnterCannotRenameAnotherRow) {
+    EditList e;
+    ASSERT_TRUE(e.list.BeginEdit(0, 0));
+    QTest::keyClicks(e.Editor(), "typed");
+    e.list.SetSortList({{0, 0}});  // by name, descending: row 0 goes to the end
+    e.list.SortRows(0, e.list.GetItemCount() - 1, true);  // as a load's closing sort does
+    EXPECT_FALSE(e.list.IsEditOpen());
+    EXPECT_FALSE(e.EditorShown());
+    QTest::keyClick(&e.list, Qt::Key_Return);
+    EXPECT_TRUE(e.spy.renamed.empty());
+    for (int r = 0; r < e.list.GetItemCount(); ++r)
+        EXPECT_TRUE(e.list.GetItemText(r, 0).startsWith(QStringLiteral("song"))) << r;
+}
+
 TEST(ReportEdit, EscLeavesTheOldText) {
     EditList e;
     ASSERT_TRUE(e.list.BeginEdit(0, 0));

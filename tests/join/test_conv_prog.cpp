@@ -244,7 +244,7 @@ TEST_F(ConvProgTest, CancelAnsweredNoGoesOnUnpaused) {
     QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
     ASSERT_TRUE(answer->answered);
     EXPECT_EQ(answer->text, QStringLiteral("Do You Want to Cancel?"));
-    EXPECT_EQ(answer->title, QCoreApplication::applicationName());
+    EXPECT_EQ(answer->title, QStringLiteral("Velmora"));
     EXPECT_EQ(pausedWhileAsked.load(), 1);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(dlg->run().running.load(), 1);
