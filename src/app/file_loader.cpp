@@ -485,24 +485,28 @@ void CFileLoader::AddFolderFromDialog(bool includeSubfolders) {
     });
 }
 
+// The drop load's body, on the loader thread: folders with their subfolders, MP3 files as they
+// are; the dropped files stay at the end of the list (no sort).
+void LoadDroppedItems(LoaderRun& run, const QStringList& paths) {
+    run.EnterBusy(true, false, false);
+    GuardedLoad(run, false, false, [&] {
+        // Every dropped file is added even after a Cancel; Cancel stops folder scans.
+        for (const QString& p : paths) {
+            int iconCache = -1;
+            const QFileInfo info(p);
+            if (!info.exists()) continue;
+            if (info.isDir()) {
+                run.ScanFolder(info.absoluteFilePath(), true);
+            } else if (info.isFile() && FileTypeOf(ExtensionOf(info.fileName())) != 0) {
+                run.AddFoundFile(info, iconCache);
+            }
+        }
+    });
+}
+
 void CFileLoader::OnFilesDropped(const QStringList& paths) {
     if (IsListLocked() || dlg_.IsBusy()) return;  // refused: the drop is lost
-    StartLoader([paths](LoaderRun& run) {
-        run.EnterBusy(true, false, false);
-        GuardedLoad(run, false, false, [&] {
-            // Every dropped file is added even after a Cancel; Cancel stops folder scans.
-            for (const QString& p : paths) {
-                int iconCache = -1;
-                const QFileInfo info(p);
-                if (!info.exists()) continue;
-                if (info.isDir()) {
-                    run.ScanFolder(info.absoluteFilePath(), true);
-                } else if (info.isFile() && FileTypeOf(ExtensionOf(info.fileName())) != 0) {
-                    run.AddFoundFile(info, iconCache);
-                }
-            }
-        });
-    });
+    StartLoader([paths](LoaderRun& run) { LoadDroppedItems(run, paths); });
 }
 
 CFileLoader& FileLoaderOf(CZEPHDlg& dlg) {

@@ -326,12 +326,8 @@ void CZEPHDlg::RegisterBuiltInCommands() {
     SetCommandHandler(ID_TREE_GO_UP, [this] { if (fileTree_) fileTree_->GoUp(); });
     SetCommandHandler(ID_TREE_GO_BACK, [this] { if (fileTree_) fileTree_->GoBack(); });
     SetCommandHandler(ID_TREE_GO_FORWARD, [this] { if (fileTree_) fileTree_->GoForward(); });
-    // Folder commands go to the tree's operations on its selected item (which may be none).
-    SetCommandHandler(ID_TREE_OPEN, [this] { if (fileTree_) fileTree_->OpenItem(fileTree_->currentItem()); });
-    SetCommandHandler(ID_TREE_PROPERTIES,
-                      [this] { if (fileTree_) fileTree_->ShowItemProperties(fileTree_->currentItem()); });
-    SetCommandHandler(ID_TREE_RENAME, [this] { if (fileTree_) fileTree_->BeginRename(fileTree_->currentItem()); });
-    SetCommandHandler(ID_TREE_DELETE, [this] { if (fileTree_) fileTree_->DeleteItemFile(fileTree_->currentItem()); });
+    // Folder commands (Open, Create Folder, Rename, Delete, Properties) act on the tree's
+    // selected item (which may be none).
     RegisterTreeFileCommands(*this);
 
     // The one update handler: Show/Hide Folder Tree is checked while the tree is shown.
@@ -468,7 +464,7 @@ bool CZEPHDlg::OnInitDialog() {
     // 2. (No system menu of our own on Linux.) 3. The window icon is set at construction.
     // 4. The busy dialog, created hidden.
     busyDialog_ = new CProcessing(this);
-    busyDialog_->SetFlags(nullptr, &busy);
+    busyDialog_->SetFlags(&listLocked, &busy);
     busyDialog_->hide();
     // 5. The status bar carries its own grip.
     HideSizeGrip();

@@ -771,7 +771,8 @@ void CFileTreeCtrl::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetIt
             return;
         }
         if (previous && !navigating_ && !removingVanished_ && TreeItem(previous)) {
-            while (back_.size() > historyLimit_) back_.removeFirst();
+            // One entry goes per step: the list holds at most the limit plus the new entry.
+            if (back_.size() > historyLimit_) back_.removeFirst();
             back_.push_back(EntryFor(previous));
         }
         const QVariant sel = current->data(0, Qt::UserRole + 1);

@@ -239,7 +239,10 @@ TEST_F(FileLoaderTest, DropDuringALoadIsRefusedAndCancelKeepsWhatWasRead) {
     EXPECT_TRUE(dlg.busyDialog()->windowTitle().startsWith("Reading  ") ||
                 dlg.busyDialog()->windowTitle().startsWith("Scanning  "));
     QTest::mouseClick(dlg.busyDialog()->cancelButton(), Qt::LeftButton);
+    // Raised until the load's closing steps: a drop meanwhile is refused.
+    EXPECT_TRUE(IsListLocked());
     ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(IsListLocked());
     const int rows = List().GetItemCount();
     EXPECT_GT(rows, 0);
     EXPECT_LT(rows, kLongFolder);

@@ -186,9 +186,13 @@ TEST_F(NavigationTest, BackListKeepsTheTwentyOneLatest) {
     EXPECT_EQ(back.front(), D("f08"));
     EXPECT_EQ(back.back(), D("f28"));
 
+    // A lower limit drops one oldest entry per step, as every step does.
     t.SetHistoryLimit(2);
     t.setCurrentItem(t.DesktopItem()->child(3));
-    EXPECT_LE(t.BackCount(), 21);
+    const QStringList after = Paths(t.BackItems());
+    ASSERT_EQ(after.size(), 21);
+    EXPECT_EQ(after.front(), D("f09"));
+    EXPECT_EQ(after.back(), D("f29"));
 }
 
 TEST_F(NavigationTest, HistoryEntriesOfDeletedItemsAreSkippedSafely) {
