@@ -38,6 +38,7 @@
 #include "join/taskbar_progress.h"
 #include "settings/settings_store.h"
 #include "filelist/file_list_summary.h"
+#include "filelist/list_locked.h"
 
 static void InitAppResources() { Q_INIT_RESOURCE(velmora); }
 

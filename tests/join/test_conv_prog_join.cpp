@@ -46,6 +46,14 @@ struct RealJoinTest : ::testing::Test {
     bool Finished(int timeoutMs = 60000) {
         return WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Finished Joining"); }, timeoutMs);
     }
+    // Opens the dialog on `task`, waits for the encoder's first samples and presses Pause.
+    void OpenAndPauseWhileEncoding(const CConversionTask& task) {
+        dlg = std::make_unique<CConvProg>(MakeJoinEngine(task, 100), nullptr, profile.get());
+        dlg->show();
+        ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > 0; }, 20000));
+        QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
+        ASSERT_EQ(dlg->pauseButton()->text(), QStringLiteral("Resume"));
+    }
     // The join ran to its end and `out` holds all of the task's samples (give or take the
     // encoder's two frames of padding).
     void ExpectFinishedWhole(const std::filesystem::path& out, const CConversionTask& task) {
@@ -126,12 +134,7 @@ TEST_F(RealJoinTest, PauseHoldsTheEncoderAndNoProgressArrives) {
     CConversionTask task;
     const auto out = dir / "paused.mp3";
     ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 25.0}, {dir / "b.mp3", 25.0, 44100, 2, 660}}, out, task));
-    auto engine = MakeJoinEngine(task, 100);
-    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
-    dlg->show();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > 0; }, 20000));
-    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
-    ASSERT_EQ(dlg->pauseButton()->text(), QStringLiteral("Resume"));
+    OpenAndPauseWhileEncoding(task);
     // Let a chunk in flight land, then watch.
     WaitUntil([] { return false; }, 300);
     const uint64_t samples = dlg->run().overallSamplesDone.load();
@@ -173,12 +176,7 @@ TEST_F(RealJoinTest, ARunStoppedWhilePausedBringsTheDialogToItsEndState) {
     CConversionTask task;
     const auto out = dir / "stopped.mp3";
     ASSERT_TRUE(MakeJoinTask({{dir / "a.mp3", 8.0}, {dir / "b.mp3", 8.0, 44100, 2, 660}}, out, task));
-    auto engine = MakeJoinEngine(task, 100);
-    dlg = std::make_unique<CConvProg>(engine, nullptr, profile.get());
-    dlg->show();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->run().overallSamplesDone.load() > 0; }, 20000));
-    QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
-    ASSERT_EQ(dlg->pauseButton()->text(), QStringLiteral("Resume"));
+    OpenAndPauseWhileEncoding(task);
     dlg->run().running = 0;  // as the engine stops a run that cannot go on
     ASSERT_TRUE(WaitUntil([&] { return dlg->windowTitle() == QStringLiteral("Joining Failed"); }, 20000));
     EXPECT_EQ(dlg->pauseButton()->text(), QStringLiteral("Open Dir"));
