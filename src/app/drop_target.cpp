@@ -5,6 +5,7 @@
 #include "filelist/file_list_columns.h"
 #include "filelist/list_locked.h"
 
+#include <QSet>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
@@ -84,18 +85,16 @@ bool CMyDropTarget::OnDrop(const QMimeData* data) {
     const QStringList dropped = DroppedPaths(data);
     if (dropped.isEmpty()) return false;
     if (enabled) {
-        QStringList remaining;
-        for (const QString& path : dropped) {
-            bool listed = false;
-            if (fileList_) {
-                for (int row = 0; row < fileList_->GetItemCount() && !listed; ++row) {
-                    listed = SamePathIgnoringAsciiCase(
-                        FullPathOf(fileList_->GetItemText(row, kColPath), fileList_->GetItemText(row, kColName)),
-                        path);
-                }
-            }
-            if (!listed) remaining.push_back(path);
+        // Paths compare as the file system compares them: exactly. "A.mp3" and "a.mp3" are two
+        // files here, and a dropped one must not be taken for the other.
+        QSet<QString> listed;
+        if (fileList_) {
+            for (int row = 0; row < fileList_->GetItemCount(); ++row)
+                listed.insert(FullPathOf(fileList_->GetItemText(row, kColPath), fileList_->GetItemText(row, kColName)));
         }
+        QStringList remaining;
+        for (const QString& path : dropped)
+            if (!listed.contains(path)) remaining.push_back(path);
         // Posted, so the file manager gets its drop answered before the load starts. Sent
         // also when empty.
         if (owner) QCoreApplication::postEvent(owner, new FilesDroppedEvent(remaining));

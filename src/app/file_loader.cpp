@@ -172,10 +172,12 @@ void LoaderRun::ServicePending() {
     if (call) RunClaimed(call);
 }
 
-void LoaderRun::EnterBusy(bool showAtOnce, bool setTitle, bool redrawOff) {
-    CallUi([this, showAtOnce, setTitle, redrawOff] {
+void LoaderRun::EnterBusy(bool showAtOnce, bool setTitle) {
+    CallUi([this, showAtOnce, setTitle] {
+        if (stopping_.load(std::memory_order_acquire)) return;
         CReportCtrl* list = dlg_->fileList();
-        if (redrawOff && list) list->setUpdatesEnabled(false);
+        // The list keeps painting: with updates off, X11 shows a black or stale rectangle for the
+        // whole load. Rows reach the view in batches, which are cheap to paint.
         if (list) list->Model()->HoldAppends(true);
         dlg_->EnterBusyState();
         if (showAtOnce && dlg_->busyDialog()) {
@@ -327,6 +329,7 @@ bool CFileLoader::StopLoader() {
     std::shared_ptr<LoaderRun> run = std::move(run_);
     std::thread thread = std::move(thread_);
     if (!run) return true;
+    run->Stop();
     QElapsedTimer clock;
     clock.start();
     while (!run->IsFinished() && clock.elapsed() < kGraceMs) {
@@ -346,7 +349,16 @@ bool CFileLoader::StopLoader() {
     run->CutOff();
     if (thread.joinable()) thread.detach();
     ++cutOffs_;
+    RestoreIdleWindow();
     return false;
+}
+
+void CFileLoader::RestoreIdleWindow() {
+    if (CReportCtrl* list = dlg_.fileList()) list->setUpdatesEnabled(true);
+    if (CProcessing* busyDialog = dlg_.busyDialog()) busyDialog->hide();
+    LowerListLocked();
+    dlg_.LeaveBusyState();
+    dlg_.setWindowTitle(QString::fromLatin1(kIdleTitle));
 }
 
 void CFileLoader::StartLoader(Body body) {
@@ -416,7 +428,7 @@ void CFileLoader::LoadTreeFolder(const QString& folder, Qt::KeyboardModifiers mo
     const bool keepList = modifiers & Qt::ShiftModifier;
     const bool includeSubfolders = modifiers & Qt::ControlModifier;
     StartLoader([folder, keepList, includeSubfolders](LoaderRun& run) {
-        run.EnterBusy(false, true, true);
+        run.EnterBusy(false, true);
         GuardedLoad(run, true, true, [&] {
             if (!keepList) {
                 run.CallUi([&run] {
@@ -455,7 +467,7 @@ void CFileLoader::AddFilesFromDialog() {
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return;
     StartLoader([files](LoaderRun& run) {
-        run.EnterBusy(false, true, true);
+        run.EnterBusy(false, true);
         GuardedLoad(run, true, true, [&] {
             for (const QString& f : files) {
                 int iconCache = -1;
@@ -480,7 +492,7 @@ void CFileLoader::AddFolderFromDialog(bool includeSubfolders) {
             run.FinishLoad(true);
             return;
         }
-        run.EnterBusy(false, true, true);
+        run.EnterBusy(false, true);
         GuardedLoad(run, true, true, [&] { run.ScanFolder(chosen, includeSubfolders); });
     });
 }
@@ -488,7 +500,7 @@ void CFileLoader::AddFolderFromDialog(bool includeSubfolders) {
 // The drop load's body, on the loader thread: folders with their subfolders, MP3 files as they
 // are; the dropped files stay at the end of the list (no sort).
 void LoadDroppedItems(LoaderRun& run, const QStringList& paths) {
-    run.EnterBusy(true, false, false);
+    run.EnterBusy(true, false);
     GuardedLoad(run, false, false, [&] {
         // Every dropped file is added even after a Cancel; Cancel stops folder scans.
         for (const QString& p : paths) {

@@ -51,11 +51,14 @@ public:
     // UI thread: the load may no longer reach the window; its later calls do nothing.
     void CutOff();
     bool IsCutOff() const { return cut_.load(std::memory_order_acquire) != 0; }
+    // UI thread: the load is being stopped; a call of its that has not run yet never sets the
+    // busy state again.
+    void Stop() { stopping_.store(1, std::memory_order_release); }
     bool IsFinished() const { return finished_.load(std::memory_order_acquire) != 0; }
     void MarkFinished() { finished_.store(1, std::memory_order_release); }
 
     // The steps of a load (loader thread).
-    void EnterBusy(bool showAtOnce, bool setTitle, bool redrawOff);
+    void EnterBusy(bool showAtOnce, bool setTitle);
     void SetCaption(const QString& text);
     void ScanFolder(const QString& folder, bool includeSubfolders);
     void AddFoundFile(const QFileInfo& file, int& iconCache);
@@ -76,6 +79,7 @@ private:
     CZEPHDlg* dlg_;
     QStringList scanExtensions_;
     std::atomic<int> cut_{0};
+    std::atomic<int> stopping_{0};
     std::atomic<int> reading_{0};
     std::atomic<int> finished_{0};
     std::atomic<Call*> pending_{nullptr};
@@ -131,6 +135,8 @@ private:
     std::shared_ptr<LoaderRun> run_;
     std::thread thread_;
     int cutOffs_ = 0;
+    // A cut-off load never runs its closing steps: the window is set as they would set it.
+    void RestoreIdleWindow();
     bool shutDown_ = false;
 };
 

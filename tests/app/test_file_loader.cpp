@@ -229,6 +229,7 @@ TEST_F(FileLoaderTest, DropDuringALoadIsRefusedAndCancelKeepsWhatWasRead) {
     ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "long"), false));
     WaitBusy();
     ASSERT_TRUE(dlg.IsBusy());
+    EXPECT_TRUE(List().updatesEnabled());  // the list keeps painting during the load
     QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "late.mp3")}));
     // The busy dialog comes after half a second, naming what it reads; Cancel stops the load.
     QElapsedTimer t;
@@ -258,6 +259,20 @@ TEST_F(FileLoaderTest, DropDuringALoadIsRefusedAndCancelKeepsWhatWasRead) {
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Names(List()).last(), "late.mp3");
     EXPECT_EQ(List().GetItemCount(), rows + 1);
+}
+
+TEST_F(FileLoaderTest, ANewStartBeforeTheOldLoadsFirstCallNeverReArmsIt) {
+    for (int i = 0; i < kLongFolder; ++i) PutMp3(files_ / "long" / ("t" + std::to_string(i) + ".mp3"));
+    PutMp3(files_ / "short" / "s.mp3");
+    Open();
+    // Back to back on the UI thread: the first load's entering call has not run yet.
+    Loader().LoadTreeFolder(Q(files_ / "long"), Qt::NoModifier);
+    Loader().LoadTreeFolder(Q(files_ / "short"), Qt::NoModifier);
+    ASSERT_TRUE(WaitIdle());
+    // The first load ended at once instead of reading on until it had to be cut off.
+    EXPECT_EQ(Loader().cutOffCount(), 0);
+    EXPECT_EQ(Names(List()), QStringList({"s.mp3"}));
+    ExpectIdleState();
 }
 
 TEST_F(FileLoaderTest, AddFilesDuringATreeLoadEndsThatLoad) {
