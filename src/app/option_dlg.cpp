@@ -77,7 +77,8 @@ void COption::BuildTemplate() {
         w->setGeometry(r);
     };
 
-    place(new QGroupBox(QStringLiteral("Output Folder"), this), 0, 7, 4, 302, 95);
+    auto* outputGroup = new QGroupBox(QStringLiteral("Output Folder"), this);
+    place(outputGroup, 0, 7, 4, 302, 95);
     askRadio_ = new QRadioButton(QStringLiteral("Always Ask Me Where to Save File"), this);
     place(askRadio_, IDC_ASK_PATH, 19, 19, 182, 11);
     saveToRadio_ = new QRadioButton(QStringLiteral("Save File to"), this);
@@ -105,7 +106,8 @@ void COption::BuildTemplate() {
         nameEdit_->setGeometry(r);
     }
 
-    place(new QGroupBox(QStringLiteral("Encoder Settings"), this), 0, 7, 101, 302, 111);
+    auto* encoderGroup = new QGroupBox(QStringLiteral("Encoder Settings"), this);
+    place(encoderGroup, 0, 7, 101, 302, 111);
     frequencyLabel_ = new QLabel(QStringLiteral("Sampling Frequency:"), this);
     place(frequencyLabel_, IDC_FREQ_LABEL, 21, 117, 75, 12);
     frequencyList_ = new QComboBox(this);
@@ -130,7 +132,29 @@ void COption::BuildTemplate() {
     cancelButton_->setAutoDefault(false);
     place(cancelButton_, IDC_CANCEL, 220, 217, 50, 14);
 
-    setFixedSize(du.ToPixels(QSize(kWidthDlu, kHeightDlu)));
+    // The closed lists show their longest item whole in the desktop's font: where the template's
+    // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
+    int extra = 0;
+    for (QComboBox* list : {frequencyList_, channelList_, bitrateList_}) {
+        list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        if (list == frequencyList_) FillList(list, FrequencyTable);
+        if (list == channelList_) FillList(list, ChannelModeTable);
+        if (list == bitrateList_) FillList(list, BitrateTable);
+        extra = std::max(extra, list->sizeHint().width() - list->width());
+        list->clear();
+    }
+    QSize size = du.ToPixels(QSize(kWidthDlu, kHeightDlu));
+    if (extra > 0) {
+        for (QWidget* w : std::initializer_list<QWidget*>{frequencyList_, channelList_, bitrateList_, outputGroup,
+                                                          encoderGroup, folderEdit_, nameEdit_})
+            w->resize(w->width() + extra, w->height());
+        browseButton_->move(browseButton_->x() + extra, browseButton_->y());
+        for (QWidget* w : {static_cast<QWidget*>(resetButton_), static_cast<QWidget*>(okButton_),
+                           static_cast<QWidget*>(cancelButton_)})
+            w->move(w->x() + extra / 2, w->y());
+        size.setWidth(size.width() + extra);
+    }
+    setFixedSize(size);
 
     connect(askRadio_, &QRadioButton::clicked, this, [this] { OnRadio(true); });
     connect(saveToRadio_, &QRadioButton::clicked, this, [this] { OnRadio(false); });

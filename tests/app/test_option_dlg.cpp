@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QComboBox>
+#include <QStyleOptionComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
@@ -506,4 +507,21 @@ TEST_F(OptionsCommandTest, ResetThenCancelRefreshesTheSummaryAndTheFileComesBack
     AppSettings reread;
     ASSERT_TRUE(LoadSettings(reread, env_.SettingsFile().toStdString()));
     EXPECT_EQ(reread.bitrateIndex, 11);
+}
+
+TEST_F(OptionsTest, ClosedListsShowTheirLongestItemWhole) {
+    auto dlg = Open();
+    for (int id : {COption::IDC_FREQ, COption::IDC_CHANNEL, COption::IDC_BITRATE}) {
+        auto* list = qobject_cast<QComboBox*>(dlg->Control(id));
+        ASSERT_NE(list, nullptr) << id;
+        const QFontMetrics metrics(list->font());
+        int longest = 0;
+        for (int i = 0; i < list->count(); ++i) longest = std::max(longest, metrics.horizontalAdvance(list->itemText(i)));
+        // The text area of the closed list, as the style lays it out.
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        const QRect text = list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+        EXPECT_GE(text.width(), longest) << id;
+        EXPECT_LE(list->geometry().right(), dlg->width()) << id;
+    }
 }
