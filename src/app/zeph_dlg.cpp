@@ -138,7 +138,6 @@ CZEPHDlg::~CZEPHDlg() {
     delete splitter_.data();
     if (mainDialog == this) mainDialog = nullptr;
     if (taskbarProgress == taskbar_.get()) taskbarProgress = nullptr;
-    if (mpg123Handle_) mpg123_delete(mpg123Handle_);
 }
 
 // The controls of the template, at their template places, in a dialog of the template's
@@ -409,16 +408,13 @@ void CZEPHDlg::LayoutStatusBarParts() {
 }
 
 void CZEPHDlg::InitMpg123() {
-    int err = mpg123_init();
-    if (err == MPG123_OK) {
-        mpg123Handle_ = mpg123_new(nullptr, &err);
-        // The second handle belongs to the engine context, which also holds the two sample
-        // ring buffers; the context keeps itself alive while a join's workers use it.
-        joinEngine_ = std::make_shared<JoinEngine>();
-    }
-    if (err != MPG123_OK || !mpg123Handle_ || !joinEngine_ || !joinEngine_->mpg123Handle) {
-        const char* text = mpg123Handle_ ? mpg123_strerror(mpg123Handle_)
-                                         : mpg123_plain_strerror(err == MPG123_OK ? MPG123_OUT_OF_MEM : err);
+    const int err = mpg123_init();
+    // The joining handle belongs to the engine context, which also holds the two sample ring
+    // buffers; the context keeps itself alive while a join's workers use it. Loads read with a
+    // handle of their own.
+    if (err == MPG123_OK) joinEngine_ = std::make_shared<JoinEngine>();
+    if (err != MPG123_OK || !joinEngine_ || !joinEngine_->mpg123Handle) {
+        const char* text = mpg123_plain_strerror(err == MPG123_OK ? MPG123_OUT_OF_MEM : err);
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Fatal Error"),
                         QStringLiteral("Trouble with mpg123: %1").arg(QString::fromLocal8Bit(text)),
                         QMessageBox::Ok, this);
@@ -688,8 +684,6 @@ void CZEPHDlg::resizeEvent(QResizeEvent* event) {
 void CZEPHDlg::RunCloseSequence() {
     // 1. A second request while closing is ignored.
     if (closing_) return;
-    // A load still running keeps using the reader's handle until the process ends.
-    const bool loadRunning = IsBusy();
     // 2.
     busy.store(1, std::memory_order_release);
     closing_ = true;
@@ -718,11 +712,8 @@ void CZEPHDlg::RunCloseSequence() {
     //     panes inside it may still be reached by a loader until then.
     if (splitter_) splitter_->SavePosition();
     profile_.Sync();
-    // 11-13. The handles, and the end of the modal run.
-    if (mpg123Handle_ && !loadRunning) {
-        mpg123_delete(mpg123Handle_);
-        mpg123Handle_ = nullptr;
-    }
+    // 11-13. The end of the modal run. (Each load reads with a handle of its own, which goes
+    // with the load; the joining handle goes with the engine context.)
     done(1);
     ReapFinishedLoader(*this);
     // 14.

@@ -24,7 +24,6 @@ class QMenu;
 class QMenuBar;
 class QToolBar;
 class QTreeWidgetItem;
-typedef struct mpg123_handle_struct mpg123_handle;
 
 namespace velmora {
 
@@ -103,9 +102,7 @@ public:
     CFileTreeCtrl* fileTree() const;
     CReportCtrl* fileList() const;
     CProcessing* busyDialog() const { return busyDialog_; }
-    // The media reader's libmpg123 handle (null when the library could not make one) and
-    // the engine context with the ring buffers and the joining handle.
-    mpg123_handle* readerHandle() const { return mpg123Handle_; }
+    // The engine context with the ring buffers and the joining handle.
     std::shared_ptr<JoinEngine> joinEngine() const { return joinEngine_; }
     QStringList scanExtensions;
     // The running totals behind the list summary (file count, MiB, seconds).
@@ -168,7 +165,6 @@ private:
     std::map<int, std::function<void()>> handlers_;
     std::map<int, std::function<void(QAction*)>> updateHandlers_;
 
-    mpg123_handle* mpg123Handle_ = nullptr;
     std::shared_ptr<JoinEngine> joinEngine_;
     std::unique_ptr<TaskbarProgress> taskbar_;
 };
