@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -556,16 +557,32 @@ bool CZEPHDlg::OnInitDialog() {
     ShowEncoderSummary();
     // 34.
     if (fileTree_ && fileTree_->isVisible()) fileTree_->setFocus();
+    built_ = true;
     return true;
 }
 
 int CZEPHDlg::DoModal() {
     if (!OnInitDialog()) return 0;
     setModal(true);
+    if (forwardPending_) {
+        // A second start asked while a start-up box was open: answered once the window shows.
+        forwardPending_ = false;
+        QTimer::singleShot(0, this, [this] { BringToFront(); });
+    }
     return exec();
 }
 
 void CZEPHDlg::BringToFront() {
+    if (!built_) {
+        // A start-up box is open over a window still being built: the box comes forward now,
+        // the window once it is built, never half made.
+        forwardPending_ = true;
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+            modal->raise();
+            modal->activateWindow();
+        }
+        return;
+    }
     if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible()) show();
     raise();

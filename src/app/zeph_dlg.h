@@ -144,6 +144,8 @@ private:
 
     bool initialised_ = false;
     bool closing_ = false;
+    bool built_ = false;           // OnInitDialog has run to its end
+    bool forwardPending_ = false;  // a second start asked before the window was built
     int closeSequenceRuns_ = 0;
 
     AppSettings settings_;

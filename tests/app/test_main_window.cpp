@@ -612,3 +612,18 @@ TEST_F(MainWindowTest, SettingsLoadFailureBoxIsTitledWithTheProductAndCarriesThe
     EXPECT_EQ(title, QStringLiteral("Velmora"));
     EXPECT_EQ(icon, QMessageBox::Critical);
 }
+
+TEST_F(MainWindowTest, ASecondStartDuringAStartUpBoxNeverShowsAHalfBuiltWindow) {
+    std::filesystem::create_directories(env_.SettingsFile().toStdString());  // a settings box at start
+    CZEPHDlg dlg;
+    bool shownDuringBox = true;
+    velmora::testing::AnswerModal<QMessageBox>([&](QMessageBox* box) {
+        dlg.BringToFront();  // as a second start's request, taken in the box's loop
+        shownDuringBox = dlg.isVisible();
+        box->accept();
+    });
+    ASSERT_TRUE(dlg.OnInitDialog());
+    std::filesystem::remove(env_.SettingsFile().toStdString());
+    EXPECT_FALSE(shownDuringBox);
+    EXPECT_FALSE(dlg.isVisible());
+}
