@@ -44,8 +44,14 @@ bool AddLibraryEffect(sox_effects_chain_t* chain, const char* name, unsigned val
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     char* args[] = {text};
-    const bool ok = sox_effect_options(effect, 1, args) == SOX_SUCCESS &&
-                    sox_add_effect(chain, effect, running, target) == SOX_SUCCESS;
+    const bool optionsOk = sox_effect_options(effect, 1, args) == SOX_SUCCESS;
+    const bool ok = optionsOk && sox_add_effect(chain, effect, running, target) == SOX_SUCCESS;
+    if (!optionsOk) {
+        // Refused options: the chain never took the effect, so what its option parsing kept
+        // goes here.
+        if (effect->handler.kill) effect->handler.kill(effect);
+        std::free(effect->priv);
+    }
     std::free(effect);
     return ok;
 }

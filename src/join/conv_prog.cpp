@@ -326,6 +326,7 @@ void CConvProg::OnJoinMessage(const QString& text, int kind) {
 }
 
 void CConvProg::OnJoinDone() {
+    ended_ = true;
     run_->running = 0;
     if (auto* l = qobject_cast<QLabel*>(Control(kDoneValue))) l->setText(QStringLiteral("100.0%"));
     bar_->setValue(100);
@@ -339,8 +340,10 @@ void CConvProg::OnJoinDone() {
 }
 
 void CConvProg::OnJoinFailed() {
-    // Sent once when a run ends without finishing; a cancel closes the dialog anyway.
-    if (closing_ || run_->stopped) return;
+    // Sent once when a run ends without finishing; a cancel closes the dialog anyway, and a
+    // run that finished keeps its done state.
+    if (closing_ || run_->stopped || ended_) return;
+    ended_ = true;
     run_->paused = 0;
     pause_->setEnabled(true);
     pause_->setText(QStringLiteral("Open Dir"));

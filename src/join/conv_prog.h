@@ -118,6 +118,7 @@ private:
     QPushButton* cancel_ = nullptr;
     bool started_ = false;
     bool closing_ = false;
+    bool ended_ = false;  // the done or the failed state was entered
 };
 
 }  // namespace velmora
