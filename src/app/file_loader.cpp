@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <thread>
 #include <exception>
 
 #include "app/command_ids.h"
@@ -264,7 +265,11 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
         if (writer.stored) CopyMediaFields(*info, writer.record);
         dlg_->totals.totalSeconds += writer.seconds;
     });
-    // The box holds the load until it is answered, one per unreadable file.
+    // The box holds the load until it is answered, one per unreadable file. It never shows
+    // before the main window does: a start-up load reads while the window is being built.
+    if (!trouble.isEmpty())
+        while (!dlg_->shown.load(std::memory_order_acquire) && Going())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!trouble.isEmpty())
         CallUi([this, trouble] {
             QMessageBox box(QMessageBox::Critical, BoxTitle(), trouble, QMessageBox::Ok, dlg_);

@@ -561,6 +561,11 @@ bool CZEPHDlg::OnInitDialog() {
     return true;
 }
 
+void CZEPHDlg::showEvent(QShowEvent* event) {
+    CResizeDlg::showEvent(event);
+    shown.store(1, std::memory_order_release);
+}
+
 int CZEPHDlg::DoModal() {
     if (!OnInitDialog()) return 0;
     setModal(true);

@@ -86,6 +86,8 @@ public:
     bool IsBusy() const { return busy.load(std::memory_order_acquire) != 0; }
     bool IsClosing() const { return closing_; }
     std::atomic<int> busy{0};
+    // Set once the window has been shown; a load's message boxes wait for it (loader thread).
+    std::atomic<int> shown{0};
 
     // Writes the encoder summary into pane 2 of the status bar and its tooltip.
     void ShowEncoderSummary();
@@ -117,6 +119,7 @@ signals:
     void closeSequenceStarted();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -338,6 +338,28 @@ TEST_F(FileLoaderTest, ACancelledFolderPickerStillSortsAndRewritesTheSummaries) 
     ExpectIdleState();
 }
 
+TEST_F(FileLoaderTest, ALoadsBoxWaitsUntilTheMainWindowIsVisible) {
+    PutText(files_ / "f" / "bad.mp3", std::string(4000, 'x'));
+    dlg_ = std::make_unique<CZEPHDlg>();  // built, not yet shown: as during start-up
+    ASSERT_TRUE(dlg_->OnInitDialog());
+    bool visibleAtBox = false;
+    int boxes = 0;
+    AnswerModal<QMessageBox>([&](QMessageBox* box) {
+        ++boxes;
+        visibleAtBox = dlg_->isVisible();
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    Loader().LoadTreeFolder(Q(files_ / "f"), Qt::NoModifier);
+    QTest::qWait(400);
+    EXPECT_EQ(boxes, 0);
+    dlg_->show();
+    ASSERT_TRUE(WaitIdle());
+    QTest::qWait(50);
+    ASSERT_EQ(boxes, 1);
+    EXPECT_TRUE(visibleAtBox);
+    EXPECT_EQ(Names(List()), (QStringList{"bad.mp3"}));
+}
+
 TEST_F(FileLoaderTest, AnUnreadableFileIsReportedOnceAndKeepsItsRow) {
     PutMp3(files_ / "f" / "good.mp3");
     PutText(files_ / "f" / "bad.mp3", std::string(4000, 'x'));
