@@ -447,8 +447,14 @@ void CZEPHDlg::RestoreTreeVisibility() {
 }
 
 void CZEPHDlg::SelectStartFolder() {
-    const QString last = QString::fromStdString(settings_.lastFolder);
-    if (!last.isEmpty() && QFileInfo::exists(last) && fileTree_->SetSelectedPath(last, false)) return;
+    // A last folder that has since vanished opens its nearest folder that still exists.
+    QString folder = QDir::cleanPath(QString::fromStdString(settings_.lastFolder));
+    while (!folder.isEmpty() && !QFileInfo::exists(folder)) {
+        const QString up = QFileInfo(folder).path();
+        if (up == folder) break;
+        folder = up;
+    }
+    if (!folder.isEmpty() && QFileInfo::exists(folder) && fileTree_->SetSelectedPath(folder, false)) return;
     if (QTreeWidgetItem* computer = fileTree_->ComputerItem()) fileTree_->setCurrentItem(computer);
 }
 

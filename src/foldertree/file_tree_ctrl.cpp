@@ -156,9 +156,10 @@ bool SortsBefore(const CFileTreeCtrlItemInfo& a, const CFileTreeCtrlItemInfo& b)
     return CompareNoCase(a.name, b.name) < 0;
 }
 
-bool PathIsUnderNoCase(const QString& path, const QString& root) {
+// Paths compare as the file system compares them: exactly ("~/desktop" is not "~/Desktop").
+bool PathIsUnderExactly(const QString& path, const QString& root) {
     if (root.isEmpty()) return false;
-    if (!path.startsWith(root, Qt::CaseInsensitive)) return false;
+    if (!path.startsWith(root)) return false;
     return path.size() == root.size() || path.at(root.size()) == QLatin1Char('/') || root == QLatin1String("/");
 }
 
@@ -782,6 +783,12 @@ void CFileTreeCtrl::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetIt
         }
     }
     ++selectionReports_;
+    // The folders a walk selects on its way are not the user's choice: only where it ends is
+    // told (each told selection starts a load).
+    if (walking_) {
+        walkChanged_ = true;
+        return;
+    }
     emit selectionChanged(current);
 }
 
@@ -839,20 +846,30 @@ bool CFileTreeCtrl::GoUp() {
 
 QTreeWidgetItem* CFileTreeCtrl::FindChildByName(HTREEITEM item, const QString& name) const {
     if (!item) return nullptr;
-    // An exact match wins: Linux folders may differ only in case.
-    QTreeWidgetItem* folded = nullptr;
+    // Names compare exactly, as the file system compares them: folders may differ only in case.
     for (int i = 0; i < item->childCount(); ++i) {
         QTreeWidgetItem* c = item->child(i);
         const CFileTreeCtrlItemInfo* info = ItemInfo(c);
-        if (!info) continue;
-        if (info->name == name) return c;
-        if (!folded && info->name.compare(name, Qt::CaseInsensitive) == 0) folded = c;
+        if (info && info->name == name) return c;
     }
-    return folded;
+    return nullptr;
 }
 
 QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expand) {
     if (pathIn.isEmpty()) return nullptr;
+    // Selections on the way are told once, for the folder the walk ends on (found or not).
+    struct WalkGuard {
+        CFileTreeCtrl* tree;
+        explicit WalkGuard(CFileTreeCtrl* t) : tree(t) {
+            if (tree->walking_++ == 0) tree->walkChanged_ = false;
+        }
+        ~WalkGuard() {
+            if (--tree->walking_ == 0 && tree->walkChanged_) {
+                tree->walkChanged_ = false;
+                emit tree->selectionChanged(tree->currentItem());
+            }
+        }
+    } walkGuard(this);
     const bool unc = pathIn.startsWith(QLatin1String("//"));
     QString path = unc ? QStringLiteral("//") + QDir::cleanPath(pathIn.mid(2)) : QDir::cleanPath(pathIn);
     path = StripTrailingSlash(path);
@@ -889,16 +906,16 @@ QTreeWidgetItem* CFileTreeCtrl::SetSelectedPath(const QString& pathIn, bool expa
         start = find(net);
         if (!start) return nullptr;
         parts = path.mid(2).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    } else if (DesktopItem() && PathIsUnderNoCase(path, desktopPath_)) {
+    } else if (DesktopItem() && PathIsUnderExactly(path, desktopPath_)) {
         start = DesktopItem();
         if (!enter(start)) return nullptr;
         parts = path.mid(desktopPath_.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
         if (parts.isEmpty()) CollapseItem(start, false);
-    } else if (ProfileItem() && PathIsUnderNoCase(path, profilePath_)) {
+    } else if (ProfileItem() && PathIsUnderExactly(path, profilePath_)) {
         start = ProfileItem();
         if (!enter(start)) return nullptr;
         parts = path.mid(profilePath_.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    } else if (DocumentsItem() && PathIsUnderNoCase(path, documentsPath_)) {
+    } else if (DocumentsItem() && PathIsUnderExactly(path, documentsPath_)) {
         start = DocumentsItem();
         if (!enter(start)) return nullptr;
         parts = path.mid(documentsPath_.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);

@@ -298,6 +298,8 @@ private:
     bool internalCollapse_ = false;  // a collapse the tree does itself
     bool removingVanished_ = false;
     int selectionReports_ = 0;       // counts reports, so nested changes are told once
+    int walking_ = 0;                // SetSelectedPath is selecting the folders on its way
+    bool walkChanged_ = false;       // the walk changed the selection: told once at its end
     QPersistentModelIndex editIndex_;  // the item whose label editor was opened last
     int keyShift_ = -1;              // Shift of the key that asked for a delete; -1: ask the system
 };

@@ -430,7 +430,7 @@ TEST_F(MainWindowTest, ExitCommandPostsTheClose) {
     EXPECT_EQ(exitCodes_, std::vector<int>{1});
 }
 
-TEST_F(MainWindowTest, DeletedLastFolderSelectsTheComputerItem) {
+TEST_F(MainWindowTest, DeletedLastFolderOpensItsNearestExistingParent) {
     const auto gone = env_.root() / "gone";
     std::filesystem::create_directories(gone);
     std::filesystem::create_directories(env_.config() / "Velmora");
@@ -441,7 +441,7 @@ TEST_F(MainWindowTest, DeletedLastFolderSelectsTheComputerItem) {
     }
     std::filesystem::remove(gone);
     auto dlg = Open();
-    EXPECT_EQ(dlg->fileTree()->currentItem(), dlg->fileTree()->ComputerItem());
+    EXPECT_EQ(dlg->fileTree()->GetSelectedPath(), QString::fromStdString(env_.root().string()));
     dlg->close();
     AppSettings after;
     ASSERT_TRUE(LoadSettings(after, env_.SettingsFile().toStdString()));
