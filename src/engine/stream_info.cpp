@@ -44,6 +44,11 @@ StreamInfo ReadStreamInfo(mpg123_handle* handle, const std::string& path) {
         info.totalSamples = length > 0 ? static_cast<uint64_t>(length) * info.channels : 0;
         info.duration = static_cast<double>(info.totalSamples) /
                         (static_cast<double>(info.sampleRate) * static_cast<double>(info.channels));
+        // The frames' own rate for a stream the decoder knows as constant (no VBR or ABR
+        // header): a size-based estimate would count tags and headers too.
+        mpg123_frameinfo frame{};
+        if (mpg123_info(handle, &frame) == MPG123_OK && frame.vbr == MPG123_CBR && frame.bitrate > 0)
+            info.constantKbps = frame.bitrate;
     } else {
         info.message = StreamTroubleMessage(mpg123_strerror(handle));
     }

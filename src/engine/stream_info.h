@@ -16,6 +16,7 @@ struct StreamInfo {
     uint32_t channels = 0;
     uint64_t totalSamples = 0;  // length per channel × channels
     double duration = 0;        // seconds: totalSamples / (sampleRate × channels)
+    int constantKbps = 0;       // a constant-bit-rate stream's bit rate as its frames say; else 0
     std::string message;        // when not readable: "Trouble with mpg123: <decoder's text>"
 };
 

@@ -102,6 +102,8 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
 
     // Stream step: format and length from the decoder's queries, nothing decoded.
     const StreamInfo stream = ReadStreamInfo(decoder_, nativePath.toStdString());
+    constantPath_ = path;
+    constantKbps_ = stream.readable ? stream.constantKbps : 0;
     if (stream.readable) {
         info.totalSamples = stream.totalSamples;
         info.channels = static_cast<int32_t>(stream.channels);
@@ -242,7 +244,10 @@ void MediaInfoReader::ReadBitrate(const QString& path, FileRow& row, RowWriter& 
     const QByteArray nativePath = NativePath(path);
     TagLib::FileRef ref(nativePath.constData(), true, TagLib::AudioProperties::Fast);
     if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->bitrate() != 0) {
-        row.info.bitrate = ref.audioProperties()->bitrate();
+        // A constant-bit-rate stream shows the rate its frames carry ("320 kbps", not the 321
+        // that the library's estimate from the file's size gives); VBR keeps the average.
+        const int frames = path == constantPath_ ? constantKbps_ : 0;
+        row.info.bitrate = frames > 0 ? frames : ref.audioProperties()->bitrate();
         SetCell(row, writer, kColBitrate, Number(row.info.bitrate) + QStringLiteral(" kbps"));
     }
     writer.StoreRecord(row.info);

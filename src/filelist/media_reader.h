@@ -56,6 +56,10 @@ public:
 
 private:
     mpg123_handle* decoder_;
+    // The frames' bit rate of the file the stream step read last (0: not constant), for its
+    // bit-rate cell.
+    QString constantPath_;
+    int constantKbps_ = 0;
 };
 
 // Sets the track number and count from a track text: "3/12" -> (3, 12), "7" -> 7 with the

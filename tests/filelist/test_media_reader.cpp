@@ -9,11 +9,13 @@
 #include <QFile>
 
 #include <taglib/apetag.h>
+#include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
+#include <cstdlib>
 #include <map>
 
 using namespace velmora;
@@ -356,6 +358,33 @@ TEST(MediaReader, PictureOnlyId3v2TagIsNotCounted) {
     auto r = Read(path);
     EXPECT_EQ(r->row.cells[kColTag], "");
     EXPECT_EQ(r->row.info.tagKinds, 0);
+}
+
+TEST(MediaReader, ConstantBitRateShowsTheFramesRateAndVbrItsAverage) {
+    TempDir dir;
+    const auto wav = dir / "tone.wav";
+    ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 -b 16 '" + wav.string() + "' synth 3 sine 440").c_str()), 0);
+    struct Case {
+        const char* name;
+        const char* options;
+        const char* cell;  // null: the average the tag library measures
+    };
+    for (const Case& c : {Case{"cbr320.mp3", "-b 320", "320 kbps"}, Case{"crc192.mp3", "-b 192 -p", "192 kbps"},
+                          Case{"vbr.mp3", "-V 2", nullptr}}) {
+        const auto mp3 = dir / c.name;
+        const std::string command = std::string("lame --quiet ") + c.options +
+                                    " --tt 'A title' --ta 'An artist' --tl 'An album' '" + wav.string() + "' '" +
+                                    mp3.string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        auto r = Read(mp3);
+        if (c.cell) {
+            EXPECT_EQ(r->row.cells[kColBitrate], QString::fromLatin1(c.cell)) << c.name;
+        } else {
+            TagLib::FileRef ref(mp3.c_str());
+            ASSERT_FALSE(ref.isNull());
+            EXPECT_EQ(r->row.cells[kColBitrate], QString::number(ref.audioProperties()->bitrate()) + " kbps");
+        }
+    }
 }
 
 TEST(Utf8ToWide, SequencesAndCutShortText) {
