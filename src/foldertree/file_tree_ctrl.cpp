@@ -176,6 +176,12 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
+        // The editor owns the keyboard while it is open: the window's shortcuts (F2, F3, F5, F9,
+        // Ctrl+O …) reach it as plain keys instead of running their commands.
+        if (event->type() == QEvent::ShortcutOverride) {
+            event->accept();
+            return true;
+        }
         // A tree disabled for a while (the owner's busy state) takes the focus from the
         // editor; that is no end of the edit, which goes on once the tree is enabled again.
         if (event->type() == QEvent::FocusOut) {

@@ -408,6 +408,32 @@ TEST_F(FileOpsTest, RenamingOntoAnExistingNameKeepsTheOldLabelAndBothFolders) {
     EXPECT_FALSE(Exists(M("Pair/Second/one.mp3")));
 }
 
+TEST_F(FileOpsTest, TheLabelEditorOwnsTheWindowsShortcutKeys) {
+    MakeDir(M("Keys"));
+    CFileTreeCtrl& t = Make();
+    // Shortcuts of the window, as the main window has them.
+    int fired = 0;
+    QList<QAction*> actions;
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_F2), QKeySequence(Qt::Key_F3), QKeySequence(Qt::Key_F9),
+                                     QKeySequence(Qt::CTRL | Qt::Key_O)}) {
+        auto* action = new QAction(&t);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(action, &QAction::triggered, [&fired] { ++fired; });
+        t.addAction(action);
+        actions << action;
+    }
+    QTest::keyClick(&t, Qt::Key_F9);
+    ASSERT_EQ(fired, 1) << "the shortcuts work while no editor is open";
+    ASSERT_TRUE(t.BeginRename(Select(M("Keys"))));
+    ASSERT_TRUE(Editing());
+    for (int key : {int(Qt::Key_F2), int(Qt::Key_F3), int(Qt::Key_F9)}) QTest::keyClick(Editor(), Qt::Key(key));
+    QTest::keyClick(Editor(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(fired, 1);
+    EXPECT_TRUE(Editing());
+    QTest::keyClick(Editor(), Qt::Key_Escape);
+}
+
 TEST_F(FileOpsTest, CancelledEmptyAndUnchangedEditsRenameNothing) {
     MakeDir(M("Same"));
     CFileTreeCtrl& t = Make();
