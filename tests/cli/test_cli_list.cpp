@@ -95,6 +95,19 @@ TEST(CliList, FolderRowsWithAllCellsThenTheSummary) {
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
+TEST(CliList, ConstantBitRateColumnIsTheFramesRate) {
+    TempDir tmp;
+    const fs::path music = tmp.path() / "cbr";
+    Tone(music / "loud.mp3", {.rate = 48000, .channels = 2, .seconds = 3.0, .kbps = 320}, "Tagged");
+    auto r = RunCliProcess(CliRun{{"list", music.string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    auto cells = Cells(lines[0]);
+    ASSERT_EQ(cells.size(), 18u) << lines[0];
+    EXPECT_EQ(cells[17], "320 kbps");
+}
+
 TEST(CliList, RecursiveAddsSubfoldersAfterTheFolderOwnFiles) {
     TempDir tmp;
     const fs::path music = tmp.path() / "m";

@@ -1,5 +1,9 @@
 #include "tag_fixtures.h"
 
+#include <lame/lame.h>
+
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 
 namespace velmora::testing {
@@ -100,6 +104,46 @@ bool WriteXingStream(const std::filesystem::path& path, uint32_t claimedFrames, 
     std::string bytes = info;
     for (int i = 0; i < realFrames; ++i) bytes += frame;
     return WriteBytes(path, bytes);
+}
+
+bool EncodeLameTone(const std::filesystem::path& path, int rate, int kbps, bool crc, bool vbr, double seconds) {
+    lame_global_flags* gf = lame_init();
+    if (!gf) return false;
+    lame_set_in_samplerate(gf, rate);
+    lame_set_out_samplerate(gf, rate);
+    lame_set_num_channels(gf, 2);
+    lame_set_error_protection(gf, crc ? 1 : 0);
+    if (vbr) {
+        lame_set_VBR(gf, vbr_default);
+        lame_set_VBR_q(gf, 2);
+    } else {
+        lame_set_VBR(gf, vbr_off);
+        lame_set_brate(gf, kbps);
+    }
+    lame_set_bWriteVbrTag(gf, 1);
+    FILE* f = lame_init_params(gf) < 0 ? nullptr : std::fopen(path.c_str(), "w+b");
+    bool ok = f != nullptr;
+    const int frames = static_cast<int>(seconds * rate);
+    std::vector<short> left(frames), right(frames);
+    for (int i = 0; i < frames; ++i) {
+        // A tone that sweeps upwards, so a VBR encoder varies its frames' sizes.
+        const double t = static_cast<double>(i) / rate;
+        left[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * (300.0 + 1500.0 * t) * t));
+        right[i] = static_cast<short>(9000.0 * std::sin(2 * M_PI * 660.0 * t));
+    }
+    std::vector<unsigned char> out(static_cast<size_t>(frames) * 5 / 4 + 7200);
+    if (ok) {
+        const int bytes = lame_encode_buffer(gf, left.data(), right.data(), frames, out.data(), static_cast<int>(out.size()));
+        ok = bytes >= 0 && std::fwrite(out.data(), 1, bytes, f) == static_cast<size_t>(bytes);
+    }
+    if (ok) {
+        const int bytes = lame_encode_flush(gf, out.data(), static_cast<int>(out.size()));
+        ok = bytes >= 0 && std::fwrite(out.data(), 1, bytes, f) == static_cast<size_t>(bytes);
+    }
+    if (ok) lame_mp3_tags_fid(gf, f);
+    if (f) std::fclose(f);
+    lame_close(gf);
+    return ok;
 }
 
 }  // namespace velmora::testing

@@ -21,4 +21,8 @@ bool WriteXingStream(const std::filesystem::path& path, uint32_t claimedFrames, 
 
 bool WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
+// Encodes `seconds` of a stereo tone with libmp3lame: constant `kbps` (with CRC-protected
+// frames when `crc`), or VBR of quality 2 when `vbr`. LAME's Info/Xing header is written.
+bool EncodeLameTone(const std::filesystem::path& path, int rate, int kbps, bool crc, bool vbr, double seconds = 3.0);
+
 }  // namespace velmora::testing
