@@ -12,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -27,11 +28,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <set>
 #include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -1029,22 +1032,104 @@ void CFileTreeCtrl::Refresh() {
     }
 }
 
+namespace {
+
+// Kernel and device file systems: their "folders" are processes, counters and devices, some of
+// them endless or blocking to read.
+bool IsPseudoFileSystem(const QString& path) {
+    for (const char* root : {"/proc", "/sys", "/dev"}) {
+        const QString r = QString::fromLatin1(root);
+        if (path == r || path.startsWith(r + QLatin1Char('/'))) return true;
+    }
+    struct statfs fs {};
+    if (statfs(QFile::encodeName(path).constData(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0:      // proc
+    case 0x62656572:  // sysfs
+    case 0x1cd1:      // devpts
+    case 0x27e0eb:    // cgroup
+    case 0x63677270:  // cgroup2
+    case 0x64626720:  // debugfs
+    case 0x74726163:  // tracefs
+    case 0x73636673:  // securityfs
+    case 0xcafe4a11:  // bpf
+    case 0x6e736673:  // nsfs
+    case 0x65735546:  // fuse control
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+// One ExpandAll: the folders it has entered, and whether the user stopped it with Esc (seen by
+// an application-wide filter while the walk lets events through now and then).
+struct CFileTreeCtrl::ExpandWalk : QObject {
+    std::set<std::pair<dev_t, ino_t>> visited;
+    bool stopped = false;
+    QElapsedTimer sinceEvents;
+    bool eventFilter(QObject*, QEvent* e) override {
+        switch (e->type()) {
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) stopped = true;
+            return true;
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+            return true;  // nothing else may act on the tree while it is being walked
+        default:
+            return false;
+        }
+    }
+};
+
 void CFileTreeCtrl::ExpandAll(HTREEITEM item, ExpandAction action) {
     if (!item || ChildrenCount(item) == 0) return;
     if (action == Collapse) {
         CollapseItem(item, true);
         return;
     }
+    if (expandWalk_) return;  // one walk at a time
+    ExpandWalk walk;
+    qApp->installEventFilter(&walk);
+    expandWalk_ = &walk;
+    ExpandAllFrom(item, walk);
+    expandWalk_ = nullptr;
+    qApp->removeEventFilter(&walk);
+}
+
+void CFileTreeCtrl::ExpandAllFrom(HTREEITEM item, ExpandWalk& walk) {
+    // Esc reaches the walk's filter only while events are let through: at the start, then every
+    // 50 ms.
+    if (!walk.sinceEvents.isValid() || walk.sinceEvents.elapsed() >= 50) {
+        QCoreApplication::processEvents();
+        walk.sinceEvents.start();
+    }
+    if (walk.stopped || !item || ChildrenCount(item) == 0) return;
     CFileTreeItem* t = TreeItem(item);
     const quint64 id = t ? t->id() : 0;
+    const bool folder = t && t->info.type != TreeItemKind::Desktop && t->info.type != TreeItemKind::Computer &&
+                        !t->info.path.isEmpty();
+    if (folder && IsPseudoFileSystem(t->info.path)) return;
     if (!ExpandItem(item) || (id && !Live(id))) return;
     // A linked folder is opened but not walked: links may lead back up the tree.
     if (t && (t->info.type == TreeItemKind::Folder) && QFileInfo(t->info.path).isSymLink()) return;
+    // Nor is a folder met before by another way (a bind mount of a folder above, say).
+    struct stat st {};
+    if (folder && stat(QFile::encodeName(t->info.path).constData(), &st) == 0 &&
+        !walk.visited.insert({st.st_dev, st.st_ino}).second)
+        return;
     QList<quint64> children;
     for (int i = 0; i < item->childCount(); ++i)
         if (CFileTreeItem* c = TreeItem(item->child(i))) children.push_back(c->id());
-    for (quint64 cid : children)
-        if (QTreeWidgetItem* c = Live(cid)) ExpandAll(c, Expand);
+    for (quint64 cid : children) {
+        if (walk.stopped) return;
+        if (QTreeWidgetItem* c = Live(cid)) ExpandAllFrom(c, walk);
+    }
 }
 
 // ---------------------------------------------------------------- operations

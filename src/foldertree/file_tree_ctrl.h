@@ -164,6 +164,8 @@ public:
     bool GoBack();
     bool GoForward();
     HTREEITEM FindChildByName(HTREEITEM item, const QString& name) const;
+    // Expand walks every subfolder once (by device and inode), never into pseudo file systems
+    // (/proc, /sys, /dev …), and stops when the user presses Esc.
     void ExpandAll(HTREEITEM item, ExpandAction action = Expand);
     // The history as live items, oldest first (entries whose items are gone are left out).
     QList<HTREEITEM> BackItems() const;
@@ -299,6 +301,9 @@ private:
     bool removingVanished_ = false;
     int selectionReports_ = 0;       // counts reports, so nested changes are told once
     int walking_ = 0;                // SetSelectedPath is selecting the folders on its way
+    struct ExpandWalk;               // the state of one ExpandAll
+    ExpandWalk* expandWalk_ = nullptr;
+    void ExpandAllFrom(HTREEITEM item, ExpandWalk& walk);
     bool walkChanged_ = false;       // the walk changed the selection: told once at its end
     QPersistentModelIndex editIndex_;  // the item whose label editor was opened last
     int keyShift_ = -1;              // Shift of the key that asked for a delete; -1: ask the system

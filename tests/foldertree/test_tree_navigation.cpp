@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QSignalSpy>
+#include <QKeyEvent>
 #include <QTest>
 
 using namespace velmora;
@@ -356,6 +357,25 @@ TEST_F(NavigationTest, ExpandAllFillsTheWholeBranchAndSurvivesLinkLoops) {
     t.ExpandAll(top, CFileTreeCtrl::Collapse);
     EXPECT_FALSE(top->isExpanded());
     EXPECT_EQ(top->childCount(), 0);
+}
+
+TEST_F(NavigationTest, ExpandAllLeavesPseudoFileSystemsAndStopsOnEsc) {
+    MakeDir(D("many/one/deeper"));
+    MakeDir(D("many/two/deeper"));
+    TestTree& t = Make();
+    QTreeWidgetItem* proc = t.SetSelectedPath("/proc", false);
+    ASSERT_NE(proc, nullptr);
+    t.ExpandAll(proc);
+    EXPECT_FALSE(proc->isExpanded()) << "the kernel's process table is no folder tree";
+
+    QTreeWidgetItem* many = t.SetSelectedPath(D("many"), false);
+    ASSERT_NE(many, nullptr);
+    // The user presses Esc as the walk begins.
+    QCoreApplication::postEvent(&t, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    t.ExpandAll(many);
+    EXPECT_FALSE(many->isExpanded());
+    t.ExpandAll(many);  // without Esc the walk goes all the way
+    EXPECT_TRUE(t.FindChildByName(many, "two")->isExpanded());
 }
 
 TEST_F(NavigationTest, SelectingAVanishedFolderTellsTheOwnerWithNothingToLoad) {
