@@ -142,6 +142,17 @@ QString CommandPrompt(int command) {
         case ID_DOWNLOAD: return QStringLiteral("Download more audio tools from Orvatek Corporation");
         case ID_HELP_CONTENT: return QStringLiteral("Launch the help of Velmora");
         case ID_ABOUT: return QStringLiteral("About Velmora");
+        // The folder tree's commands.
+        case ID_TREE_REFRESH: return QStringLiteral("Refresh file tree and file list");
+        case ID_TREE_GO_UP: return QStringLiteral("Go to parent folder");
+        case ID_TREE_GO_BACK: return QStringLiteral("Go to previous folder");
+        case ID_TREE_GO_FORWARD: return QStringLiteral("Go to next folder");
+        case ID_TREE_EXPAND: return QStringLiteral("Expand the selected folder and show all of its subfolders");
+        case ID_TREE_OPEN: return QStringLiteral("Open the selected folder");
+        case ID_TREE_CREATE_FOLDER: return QStringLiteral("Create a new folder");
+        case ID_TREE_RENAME: return QStringLiteral("Rename the selected folder");
+        case ID_TREE_DELETE: return QStringLiteral("Permanently delete the selected folder");
+        case ID_TREE_PROPERTIES: return QStringLiteral("Show the properties dialog of the selected folder");
         default: return {};
     }
 }

@@ -141,6 +141,19 @@ TEST(MainMenus, ToolbarCommandsAndTooltips) {
         EXPECT_FALSE(CommandPrompt(c).isEmpty()) << c;
         EXPECT_LT(CommandPrompt(c).size(), 80) << c;  // fits a tooltip's text field
     }
+    // The folder tree's ten commands carry their prompts like every other command.
+    const std::vector<std::pair<int, const char*>> tree{
+        {ID_TREE_REFRESH, "Refresh file tree and file list"},
+        {ID_TREE_GO_UP, "Go to parent folder"},
+        {ID_TREE_GO_BACK, "Go to previous folder"},
+        {ID_TREE_GO_FORWARD, "Go to next folder"},
+        {ID_TREE_EXPAND, "Expand the selected folder and show all of its subfolders"},
+        {ID_TREE_OPEN, "Open the selected folder"},
+        {ID_TREE_CREATE_FOLDER, "Create a new folder"},
+        {ID_TREE_RENAME, "Rename the selected folder"},
+        {ID_TREE_DELETE, "Permanently delete the selected folder"},
+        {ID_TREE_PROPERTIES, "Show the properties dialog of the selected folder"}};
+    for (const auto& [command, prompt] : tree) EXPECT_EQ(CommandPrompt(command), QString::fromLatin1(prompt)) << command;
     // Commands without a string have no tooltip.
     EXPECT_TRUE(CommandPrompt(ID_EXIT).isEmpty());
     EXPECT_TRUE(CommandPrompt(12345).isEmpty());
