@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QSet>
 #include <QUrl>
 
 #include "app/command_ids.h"
@@ -198,13 +199,34 @@ void MoveSelectedRow(CZEPHDlg& dlg, MoveKind kind) {
     list->RecolorRows(true);
 }
 
+// Takes the rows (ascending) out of the list in one step per contiguous run, with their
+// records and their share of the totals; an emptied list has zero totals.
+void RemoveFileRows(CZEPHDlg& dlg, const std::vector<int>& rows) {
+    CReportCtrl* list = dlg.fileList();
+    if (!list || rows.empty()) return;
+    std::vector<FileItemInfo*> records;
+    records.reserve(rows.size());
+    for (int row : rows) {
+        FileItemInfo* info = RecordOf(*list, row);
+        dlg.totals.fileCount -= 1;
+        if (info) {
+            dlg.totals.totalSizeMB -= info->sizeMB;
+            dlg.totals.totalSeconds -= info->duration;
+        }
+        records.push_back(info);
+    }
+    list->DeleteItems(rows);
+    for (FileItemInfo* info : records) delete info;
+    if (list->GetItemCount() == 0) dlg.totals.Reset();
+}
+
 void RemoveSelectedRows(CZEPHDlg& dlg) {
     CReportCtrl* list = dlg.fileList();
     if (!list) return;
     {
         BusyScope scope(dlg);
         list->setUpdatesEnabled(false);
-        for (int r = FirstSelected(*list); r >= 0; r = FirstSelected(*list)) RemoveFileRow(dlg, r);
+        RemoveFileRows(dlg, list->GetItemsByState(kStateSelected));
         ShowListSummary(dlg);
         list->setUpdatesEnabled(true);
     }
@@ -216,7 +238,7 @@ void RemoveAllRows(CZEPHDlg& dlg) {
     {
         BusyScope scope(dlg);
         list->setUpdatesEnabled(false);
-        while (list->GetItemCount() > 0) RemoveFileRow(dlg, 0);
+        RemoveFileRows(dlg, list->GetItemsByState(kStateAll));
         ShowListSummary(dlg);
         list->setUpdatesEnabled(true);
     }
@@ -243,16 +265,21 @@ void RemoveDuplicateRows(CZEPHDlg& dlg) {
     if (!list) return;
     BusyScope scope(dlg);
     list->setUpdatesEnabled(false);
-    for (int i = 0; i + 1 < list->GetItemCount(); ++i) {
-        const QString first = RowPath(*list, i);
-        for (int j = i + 1; j < list->GetItemCount();) {
-            if (SamePathIgnoringAsciiCase(first, RowPath(*list, j))) {
-                RemoveFileRow(dlg, j);
-            } else {
-                ++j;
-            }
+    // The first row of each path stays; paths are compared with A-Z folded, so their folded
+    // form is what is looked up.
+    QSet<QString> seen;
+    std::vector<int> duplicates;
+    for (int row = 0; row < list->GetItemCount(); ++row) {
+        QString folded = RowPath(*list, row);
+        for (QChar& c : folded)
+            if (c.unicode() >= u'a' && c.unicode() <= u'z') c = QChar(char16_t(c.unicode() - 32));
+        if (seen.contains(folded)) {
+            duplicates.push_back(row);
+        } else {
+            seen.insert(std::move(folded));
         }
     }
+    RemoveFileRows(dlg, duplicates);
     list->setUpdatesEnabled(true);
     ShowListSummary(dlg);
 }

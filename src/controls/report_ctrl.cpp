@@ -159,18 +159,24 @@ int CReportCtrl::DeleteItemsByState(unsigned mask) {
         for (ReportRow& row : rows) delete row.info;
         deleted = static_cast<int>(rows.size());
     } else if (mask != 0) {
-        for (int row = 0; row < GetItemCount();) {
-            if (RowMatches(GetItemStateFlags(row), mask)) {
-                DeleteItemEx(row, false);
-                ++deleted;
-            } else {
-                ++row;
-            }
-        }
+        deleted = DeleteItems(GetItemsByState(mask));
     }
     setUpdatesEnabled(updates);
     viewport()->update();
     return deleted;
+}
+
+int CReportCtrl::DeleteItems(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (rows.empty()) return 0;
+    // An edit of a row that stays is kept; one of a row that goes is dropped.
+    EndEdit(!std::binary_search(rows.begin(), rows.end(), editCell_.row));
+    // The rename handler may have changed the list.
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [this](int row) { return !ValidRow(row); }), rows.end());
+    std::vector<ReportRow> taken = model_->TakeRows(rows);
+    for (ReportRow& row : taken) delete row.info;
+    return static_cast<int>(taken.size());
 }
 
 int CReportCtrl::MoveItem(int row, int target) {
@@ -256,9 +262,12 @@ std::vector<char> CReportCtrl::SelectedRows() const {
 }
 
 unsigned CReportCtrl::FlagsOf(int row, const std::vector<char>& selected) const {
-    unsigned flags = selected[static_cast<size_t>(row)] ? kStateSelected : kStateNotSelected;
+    return (selected[static_cast<size_t>(row)] ? kStateSelected : kStateNotSelected) | CheckAndFocusFlags(row);
+}
+
+unsigned CReportCtrl::CheckAndFocusFlags(int row) const {
     // The check bits follow the check boxes; a list without them reads as not checked.
-    flags |= (model_->ShowChecks() && model_->Row(row).checked) ? kStateChecked : kStateNotChecked;
+    unsigned flags = (model_->ShowChecks() && model_->Row(row).checked) ? kStateChecked : kStateNotChecked;
     flags |= currentIndex().isValid() && currentIndex().row() == row ? kStateFocused : kStateNotFocused;
     return flags;
 }
@@ -302,12 +311,58 @@ int CReportCtrl::CountItemsByState(unsigned mask) const {
 
 int CReportCtrl::FindNextItemByState(unsigned mask, int start) const {
     if (mask == 0) return -1;
-    start = std::max(start, -1);
-    if (mask & kStateAll) return start + 1 < GetItemCount() ? start + 1 : -1;
-    const std::vector<char> selected = SelectedRows();
-    for (int row = start + 1; row < GetItemCount(); ++row)
-        if (RowMatches(FlagsOf(row, selected), mask)) return row;
+    const int count = GetItemCount();
+    const int first = std::max(start, -1) + 1;
+    if (first >= count) return -1;
+    if (mask & kStateAll) return first;
+    const bool wantSelected = mask & kStateSelected;
+    const bool wantNotSelected = mask & kStateNotSelected;
+    if (wantSelected && wantNotSelected) return -1;
+    const unsigned rest = mask & ~(kStateSelected | kStateNotSelected);
+    auto restMatches = [&](int row) { return (CheckAndFocusFlags(row) & rest) == rest; };
+    // The selected runs from `first` on, merged and in order: the work follows the number of
+    // runs and the rows passed over, never the whole list (callers step through the rows).
+    std::vector<std::pair<int, int>> runs;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        const int top = std::max(range.top(), first);
+        const int bottom = std::min(range.bottom(), count - 1);
+        if (top <= bottom) runs.emplace_back(top, bottom);
+    }
+    std::sort(runs.begin(), runs.end());
+    int row = first;
+    for (const auto& [top, bottom] : runs) {
+        if (bottom < row) continue;  // already passed (overlapping runs)
+        // Rows before this run are not selected.
+        if (!wantSelected)
+            for (; row < top; ++row)
+                if (restMatches(row)) return row;
+        row = std::max(row, top);
+        if (wantNotSelected) {
+            row = bottom + 1;
+        } else {
+            for (; row <= bottom; ++row)
+                if (restMatches(row)) return row;
+        }
+    }
+    if (!wantSelected)
+        for (; row < count; ++row)
+            if (restMatches(row)) return row;
     return -1;
+}
+
+std::vector<int> CReportCtrl::GetItemsByState(unsigned mask) const {
+    std::vector<int> rows;
+    if (mask == 0) return rows;
+    const int count = GetItemCount();
+    if (mask & kStateAll) {
+        rows.resize(static_cast<size_t>(count));
+        for (int row = 0; row < count; ++row) rows[static_cast<size_t>(row)] = row;
+        return rows;
+    }
+    const std::vector<char> selected = SelectedRows();
+    for (int row = 0; row < count; ++row)
+        if (RowMatches(FlagsOf(row, selected), mask)) rows.push_back(row);
+    return rows;
 }
 
 int CReportCtrl::ApplyStateFlags(unsigned mask, unsigned flags) {

@@ -99,6 +99,9 @@ public:
     int InsertItemEx(int index, const QString& text, void* userData = nullptr, int image = -1, unsigned state = 0);
     void DeleteItemEx(int row, bool selectNext = false);
     int DeleteItemsByState(unsigned mask);
+    // Deletes the rows at `rows` (any order; repeats and rows outside the list are skipped)
+    // with one removal per contiguous run. Returns how many went.
+    int DeleteItems(std::vector<int> rows);
     int MoveItem(int row, int target);
     int MoveItemBy(int row, int offset);
     int MoveItemToTop(int row);
@@ -117,6 +120,8 @@ public:
     bool SetItemStateFlags(int row, unsigned flags);
     int CountItemsByState(unsigned mask) const;
     int FindNextItemByState(unsigned mask, int start = -1) const;
+    // Every row whose state matches `mask`, ascending, found in one pass.
+    std::vector<int> GetItemsByState(unsigned mask) const;
     int ApplyStateFlags(unsigned mask, unsigned flags);
     void InvertStates(int which);
     // A row outside the list means every row, a column outside the header every column, an
@@ -240,6 +245,8 @@ private:
     bool RowMatches(unsigned flags, unsigned mask) const;
     std::vector<char> SelectedRows() const;
     unsigned FlagsOf(int row, const std::vector<char>& selected) const;
+    // The check and focus bits of a row (no selection bits).
+    unsigned CheckAndFocusFlags(int row) const;
     void SortRowRange(int first, int last, int column, bool ascending);
     void QuickSort(std::vector<int>& rows, int lo, int hi, int column, bool ascending) const;
     const QByteArray& TextKey(int row, int column) const;

@@ -113,6 +113,28 @@ ReportRow CReportModel::TakeRow(int index) {
     return row;
 }
 
+std::vector<ReportRow> CReportModel::TakeRows(const std::vector<int>& indexes) {
+    std::vector<ReportRow> taken(indexes.size());
+    if (indexes.empty()) return taken;
+    AnnounceRows();
+    // From the last run back, so the earlier runs keep their indexes; each run is one erase
+    // and one notice to the views.
+    size_t end = indexes.size();
+    while (end > 0) {
+        size_t begin = end - 1;
+        while (begin > 0 && indexes[begin - 1] + 1 == indexes[begin]) --begin;
+        const int first = indexes[begin];
+        const int last = indexes[end - 1];
+        beginRemoveRows({}, first, last);
+        for (size_t k = begin; k < end; ++k) taken[k] = std::move(rows_[static_cast<size_t>(indexes[k])]);
+        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+        announced_ -= last - first + 1;
+        endRemoveRows();
+        end = begin;
+    }
+    return taken;
+}
+
 std::vector<ReportRow> CReportModel::TakeAllRows() {
     announceTimer_.stop();
     beginResetModel();

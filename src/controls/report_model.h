@@ -66,6 +66,9 @@ public:
     int AnnouncedRows() const { return announced_; }
 
     ReportRow TakeRow(int index);
+    // Takes the rows at `indexes` (ascending, no repeats), one removal per contiguous run,
+    // and gives them back in that order.
+    std::vector<ReportRow> TakeRows(const std::vector<int>& indexes);
     std::vector<ReportRow> TakeAllRows();
     void MoveRow(int from, int to);
     // Rows first.. take the rows at first + order[k] in turn; persistent indexes (selection,

@@ -207,6 +207,30 @@ TEST_F(ListCommandsTest, RemoveSelectedByDelAndRemoveAll) {
     ExpectTotalsMatchRows();
 }
 
+TEST_F(ListCommandsTest, SelectAllRemoveSelectedAndRemoveAllTakeTheRowsInOneStep) {
+    LoadRows({"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"});
+    int removals = 0;
+    QObject::connect(List().Model(), &QAbstractItemModel::rowsRemoved, [&removals] { ++removals; });
+    QTest::keyClick(&List(), Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(Selected().size(), 5u);
+    QTest::keyClick(&List(), Qt::Key_Delete);
+    EXPECT_EQ(List().GetItemCount(), 0);
+    EXPECT_EQ(removals, 1);
+    EXPECT_EQ(dlg_->totals.fileCount, 0);
+    EXPECT_EQ(dlg_->totals.totalSizeMB, 0.0);
+    EXPECT_EQ(dlg_->totals.totalSeconds, 0.0);
+    EXPECT_EQ(dlg_->statusBar()->Text(0), "No file");
+
+    LoadRows({"c.mp3", "d.mp3", "e.mp3"});
+    removals = 0;
+    Run(ID_REMOVE_ALL);
+    EXPECT_EQ(List().GetItemCount(), 0);
+    EXPECT_EQ(removals, 1);
+    EXPECT_EQ(dlg_->totals.fileCount, 0);
+    EXPECT_EQ(dlg_->totals.totalSizeMB, 0.0);
+    EXPECT_EQ(dlg_->totals.totalSeconds, 0.0);
+}
+
 TEST_F(ListCommandsTest, DeleteFilesAnsweredYesRemovesFilesRowsAndTotals) {
     LoadRows({"keep.mp3", "d1.mp3", "d2.mp3", "d3.mp3"});
     Click(1);

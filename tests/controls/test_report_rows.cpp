@@ -132,6 +132,12 @@ TEST(ReportRows, CountsMasksAndFlags) {
     EXPECT_EQ(list.FindNextItemByState(kStateSelected, 1), 4);
     EXPECT_EQ(list.FindNextItemByState(kStateSelected, 4), -1);
     EXPECT_EQ(list.FindNextItemByState(0, -1), -1);
+    EXPECT_EQ(list.FindNextItemByState(kStateNotSelected, 0), 2);
+    EXPECT_EQ(list.FindNextItemByState(kStateNotSelected, 3), 5);
+    EXPECT_EQ(list.FindNextItemByState(kStateSelected | kStateFocused, -1), 4);
+    EXPECT_EQ(list.FindNextItemByState(kStateNotSelected | kStateNotFocused, 4), 5);
+    EXPECT_EQ(list.FindNextItemByState(kStateSelected | kStateNotSelected, -1), -1);
+    EXPECT_EQ(list.GetItemsByState(kStateNotSelected), (std::vector<int>{0, 2, 3, 5}));
     // A read flag word holds exactly one bit of each pair.
     for (int row = 0; row < 6; ++row) {
         const unsigned f = list.GetItemStateFlags(row);
@@ -212,6 +218,28 @@ TEST(ReportRows, DeleteByStateAndSelectNext) {
     list.DeleteItemEx(17);  // outside: nothing
     EXPECT_EQ(list.GetItemCount(), 2);
     // The destructor frees the rest.
+}
+
+TEST(ReportRows, DeletingSelectedRowsTellsTheViewsOncePerRun) {
+    CReportCtrl list;
+    AddFileListColumns(list);
+    std::vector<std::unique_ptr<Owned>> owners;
+    FillRows(list, owners, 10);
+    for (int row : {1, 2, 3, 5, 7, 8, 9}) list.SetItemStateFlags(row, kStateSelected);
+    std::vector<std::pair<int, int>> removals;
+    QObject::connect(list.Model(), &QAbstractItemModel::rowsRemoved,
+                     [&](const QModelIndex&, int first, int last) { removals.emplace_back(first, last); });
+    const int before = ReportItemInfo::LiveCount();
+    EXPECT_EQ(list.DeleteItemsByState(kStateSelected), 7);
+    EXPECT_EQ(removals, (std::vector<std::pair<int, int>>{{7, 9}, {5, 5}, {1, 3}}));
+    EXPECT_EQ(ReportItemInfo::LiveCount(), before - 7);
+    ASSERT_EQ(list.GetItemCount(), 3);
+    EXPECT_EQ(list.GetItemText(0, 0), "row0");
+    EXPECT_EQ(list.GetItemText(1, 0), "row4");
+    EXPECT_EQ(list.GetItemText(2, 0), "row6");
+    EXPECT_EQ(list.DeleteItems({2, 2, 0, 17, -1}), 2);  // repeats and rows outside are skipped
+    ASSERT_EQ(list.GetItemCount(), 1);
+    EXPECT_EQ(list.GetItemText(0, 0), "row4");
 }
 
 TEST(ReportRows, CellColoursForOneCellARowAColumnOrAll) {
