@@ -83,17 +83,31 @@ void ShowListSummary(CZEPHDlg& dlg) {
     ShowSelectionSummary(dlg);
 }
 
+// Takes the rows (ascending) out of the list in one step per contiguous run, with their
+// records and their share of the totals; an emptied list has zero totals.
+void RemoveFileRows(CZEPHDlg& dlg, const std::vector<int>& rows) {
+    CReportCtrl* list = dlg.fileList();
+    if (!list || rows.empty()) return;
+    std::vector<FileItemInfo*> records;
+    records.reserve(rows.size());
+    for (int row : rows) {
+        FileItemInfo* info = RecordOf(*list, row);
+        dlg.totals.fileCount -= 1;
+        if (info) {
+            dlg.totals.totalSizeMB -= info->sizeMB;
+            dlg.totals.totalSeconds -= info->duration;
+        }
+        records.push_back(info);
+    }
+    list->DeleteItems(rows);
+    for (FileItemInfo* info : records) delete info;
+    if (list->GetItemCount() == 0) dlg.totals.Reset();
+}
+
 void RemoveFileRow(CZEPHDlg& dlg, int row) {
     CReportCtrl* list = dlg.fileList();
     if (!list || row < 0 || row >= list->GetItemCount()) return;
-    FileItemInfo* info = RecordOf(*list, row);
-    dlg.totals.fileCount -= 1;
-    if (info) {
-        dlg.totals.totalSizeMB -= info->sizeMB;
-        dlg.totals.totalSeconds -= info->duration;
-    }
-    list->DeleteItemEx(row, false);
-    delete info;
+    RemoveFileRows(dlg, {row});
 }
 
 void OpenContainingFolder(CZEPHDlg& dlg) {
@@ -199,27 +213,6 @@ void MoveSelectedRow(CZEPHDlg& dlg, MoveKind kind) {
     list->RecolorRows(true);
 }
 
-// Takes the rows (ascending) out of the list in one step per contiguous run, with their
-// records and their share of the totals; an emptied list has zero totals.
-void RemoveFileRows(CZEPHDlg& dlg, const std::vector<int>& rows) {
-    CReportCtrl* list = dlg.fileList();
-    if (!list || rows.empty()) return;
-    std::vector<FileItemInfo*> records;
-    records.reserve(rows.size());
-    for (int row : rows) {
-        FileItemInfo* info = RecordOf(*list, row);
-        dlg.totals.fileCount -= 1;
-        if (info) {
-            dlg.totals.totalSizeMB -= info->sizeMB;
-            dlg.totals.totalSeconds -= info->duration;
-        }
-        records.push_back(info);
-    }
-    list->DeleteItems(rows);
-    for (FileItemInfo* info : records) delete info;
-    if (list->GetItemCount() == 0) dlg.totals.Reset();
-}
-
 void RemoveSelectedRows(CZEPHDlg& dlg) {
     CReportCtrl* list = dlg.fileList();
     if (!list) return;
@@ -270,9 +263,7 @@ void RemoveDuplicateRows(CZEPHDlg& dlg) {
     QSet<QString> seen;
     std::vector<int> duplicates;
     for (int row = 0; row < list->GetItemCount(); ++row) {
-        QString folded = RowPath(*list, row);
-        for (QChar& c : folded)
-            if (c.unicode() >= u'a' && c.unicode() <= u'z') c = QChar(char16_t(c.unicode() - 32));
+        QString folded = FoldAsciiCase(RowPath(*list, row));
         if (seen.contains(folded)) {
             duplicates.push_back(row);
         } else {

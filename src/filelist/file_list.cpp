@@ -64,6 +64,12 @@ bool IsDeadPath(const QString& fullPath) {
     return !QFileInfo::exists(fullPath);
 }
 
+QString FoldAsciiCase(QString path) {
+    for (QChar& c : path)
+        if (c.unicode() >= u'a' && c.unicode() <= u'z') c = QChar(char16_t(c.unicode() - 32));
+    return path;
+}
+
 bool SamePathIgnoringAsciiCase(const QString& a, const QString& b) {
     if (a.size() != b.size()) return false;
     for (qsizetype i = 0; i < a.size(); ++i) {

@@ -58,6 +58,8 @@ QString FullPathOf(const QString& folderCell, const QString& nameCell);
 // A row is dead when its full path names neither an existing file nor an existing folder.
 bool IsDeadPath(const QString& fullPath);
 // Equal when compared without regard to the case of A-Z; every other character must match.
+// The form paths are compared in for duplicates: A-Z folded to upper case, nothing else.
+QString FoldAsciiCase(QString path);
 bool SamePathIgnoringAsciiCase(const QString& a, const QString& b);
 
 }  // namespace velmora
