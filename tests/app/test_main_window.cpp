@@ -593,37 +593,28 @@ TEST_F(MainWindowTest, TheInPlaceEditorKeepsItsEditingKeys) {
     EXPECT_EQ(dlg->closeSequenceRuns(), 0);
 }
 
-TEST_F(MainWindowTest, SettingsLoadFailureBoxIsTitledWithTheProductAndCarriesTheErrorIcon) {
-    // A settings file that exists but cannot be read as one.
+// A settings file that exists but cannot be read as one: a box while the window is built.
+TEST_F(MainWindowTest, SettingsLoadFailureBoxIsTitledWithTheProductAndASecondStartWaitsForTheWindow) {
     const std::filesystem::path settings = env_.SettingsFile().toStdString();
     std::filesystem::create_directories(settings);
+    CZEPHDlg dlg;
     QString title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int boxes = 0;
+    bool shownDuringBox = true;
     velmora::testing::AnswerModal<QMessageBox>([&](QMessageBox* box) {
         title = box->windowTitle();
         icon = box->icon();
         ++boxes;
-        box->accept();
-    });
-    auto dlg = Open();
-    std::filesystem::remove(settings);
-    ASSERT_EQ(boxes, 1);
-    EXPECT_EQ(title, QStringLiteral("Velmora"));
-    EXPECT_EQ(icon, QMessageBox::Critical);
-}
-
-TEST_F(MainWindowTest, ASecondStartDuringAStartUpBoxNeverShowsAHalfBuiltWindow) {
-    std::filesystem::create_directories(env_.SettingsFile().toStdString());  // a settings box at start
-    CZEPHDlg dlg;
-    bool shownDuringBox = true;
-    velmora::testing::AnswerModal<QMessageBox>([&](QMessageBox* box) {
         dlg.BringToFront();  // as a second start's request, taken in the box's loop
         shownDuringBox = dlg.isVisible();
         box->accept();
     });
     ASSERT_TRUE(dlg.OnInitDialog());
-    std::filesystem::remove(env_.SettingsFile().toStdString());
-    EXPECT_FALSE(shownDuringBox);
+    std::filesystem::remove(settings);
+    ASSERT_EQ(boxes, 1);
+    EXPECT_EQ(title, QStringLiteral("Velmora"));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_FALSE(shownDuringBox) << "never a half-built window";
     EXPECT_FALSE(dlg.isVisible());
 }
