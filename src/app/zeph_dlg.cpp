@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusTipEvent>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
@@ -233,7 +234,24 @@ bool CZEPHDlg::event(QEvent* event) {
         OnReportSorted(sorted->column, sorted->ascending);
         return true;
     }
+    if (event->type() == QEvent::StatusTip) {
+        ShowCommandPrompt(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
     return CResizeDlg::event(event);
+}
+
+void CZEPHDlg::ShowCommandPrompt(const QString& prompt) {
+    if (!statusBar_) return;
+    if (!prompt.isEmpty()) {
+        if (promptShown_.isEmpty()) paneUnderPrompt_ = statusBar_->Text(0);
+        promptShown_ = prompt;
+        statusBar_->SetText(0, prompt);
+        return;
+    }
+    // A summary written while the prompt showed is newer than the one it covered: keep it.
+    if (!promptShown_.isEmpty() && statusBar_->Text(0) == promptShown_) statusBar_->SetText(0, paneUnderPrompt_);
+    promptShown_.clear();
 }
 
 void CZEPHDlg::CreateCommandActions() {
@@ -253,7 +271,10 @@ void CZEPHDlg::CreateCommandActions() {
             action->setShortcutContext(Qt::WindowShortcut);
         }
         const QString prompt = CommandPrompt(e.command);
-        if (!prompt.isEmpty()) action->setToolTip(prompt);
+        if (!prompt.isEmpty()) {
+            action->setToolTip(prompt);
+            action->setStatusTip(prompt);  // menus and toolbar buttons send it as a status-tip event
+        }
         action->setIconVisibleInMenu(false);
         connect(action, &QAction::triggered, this, [this, id = e.command] { OnCommand(id); });
         addAction(action);  // the accelerators work wherever the focus is in the window

@@ -144,6 +144,7 @@ private:
     void ToggleFolderTree();
     void ExpandFolder();
     void RegisterBuiltInCommands();
+    void ShowCommandPrompt(const QString& prompt);
 
     bool initialised_ = false;
     bool closing_ = false;
@@ -165,6 +166,9 @@ private:
     QPointer<QMenu> activePopup_;
     QObject* treeWatched_ = nullptr;
     QObject* listViewportWatched_ = nullptr;
+    // Pane 0 while a command's prompt covers it; restored when the pointer leaves the command.
+    QString promptShown_;
+    QString paneUnderPrompt_;
 
     std::map<int, QAction*> actions_;
     std::map<int, std::function<void()>> handlers_;

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "app/command_ids.h"
 #include "app/file_loader.h"
@@ -272,6 +273,40 @@ TEST_F(FileLoaderTest, ANewStartBeforeTheOldLoadsFirstCallNeverReArmsIt) {
     // The first load ended at once instead of reading on until it had to be cut off.
     EXPECT_EQ(Loader().cutOffCount(), 0);
     EXPECT_EQ(Names(List()), QStringList({"s.mp3"}));
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, ALoadCutOffAfterTheGracePeriodLeavesTheWindowIdle) {
+    PutMp3(files_ / "late.mp3");
+    CZEPHDlg& dlg = Open();
+    // A load stuck where it cannot see its stop (a hung network read, say).
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    Loader().StartLoader([release, ended](LoaderRun& run) {
+        run.EnterBusy(true, true);
+        while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        run.FinishLoad(true);  // cut off: nothing of it reaches the window
+        ended->store(true);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsBusy() && dlg.busyDialog()->isVisible(); }, 5000));
+    QTest::mouseClick(dlg.busyDialog()->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(IsListLocked());
+    // Add File(s), cancelled: the stuck load is cut off and no other load follows it.
+    AnswerModal<QFileDialog>([](QFileDialog* d) { QTest::keyClick(d, Qt::Key_Escape); });
+    QApplication::setActiveWindow(&dlg);
+    QTest::keyClick(dlg.fileList(), Qt::Key_F6);
+    EXPECT_EQ(Loader().cutOffCount(), 1);
+    ExpectIdleState();
+    EXPECT_TRUE(List().updatesEnabled());
+    // Drops are taken again.
+    QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "late.mp3")}));
+    QTest::qWait(10);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), QStringList({"late.mp3"}));
+    release->store(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended->load(); }, 5000));
+    QTest::qWait(20);
+    EXPECT_EQ(Names(List()), QStringList({"late.mp3"}));
     ExpectIdleState();
 }
 

@@ -332,6 +332,38 @@ TEST_F(MainWindowTest, ExpandFolderIsIgnoredWhileBusy) {
     EXPECT_TRUE(a->isExpanded());
 }
 
+TEST_F(MainWindowTest, CommandPromptsShowInTheStatusBarWhileThePointerIsOnTheCommand) {
+    auto dlg = Open();
+    CFileTreeCtrl* tree = dlg->fileTree();
+    for (int waited = 0; (dlg->IsBusy() || !tree->isEnabled()) && waited < 10000; waited += 10) QTest::qWait(10);
+    CStatusBar* bar = dlg->statusBar();
+    const QString summary = bar->Text(0);
+    ASSERT_FALSE(summary.isEmpty());
+
+    // A tree command in the tree's context menu.
+    QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, QPoint(5, tree->viewport()->height() - 3));
+    QTest::qWait(20);
+    QMenu* menu = dlg->activePopup();
+    ASSERT_NE(menu, nullptr);
+    QAction* expand = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == "Expand Folder") expand = a;
+    ASSERT_NE(expand, nullptr);
+    QTest::mouseMove(menu, menu->actionGeometry(expand).center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Text(0) == "Expand the selected folder and show all of its subfolders"; }, 2000))
+        << bar->Text(0).toStdString();
+    menu->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Text(0) == summary; }, 2000)) << bar->Text(0).toStdString();
+
+    // A toolbar button while the pointer rests on it.
+    QWidget* join = dlg->toolBar()->widgetForAction(dlg->toolBar()->actions()[3]);
+    ASSERT_NE(join, nullptr);
+    QTest::mouseMove(join, join->rect().center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Text(0) == "Join the files in the list"; }, 2000)) << bar->Text(0).toStdString();
+    QTest::mouseMove(tree->viewport(), QPoint(5, 5));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->Text(0) == summary; }, 2000)) << bar->Text(0).toStdString();
+}
+
 TEST_F(MainWindowTest, TreeRightClickSelectsTheItemAndOpensTheMenu) {
     auto dlg = Open();
     CFileTreeCtrl* tree = dlg->fileTree();
