@@ -16,6 +16,7 @@ struct ConversionContext {
     JoinEngine* engine = nullptr;
     CConversionTask* task = nullptr;
     JoinRunState* run = nullptr;  // the run the thread was started in, never a later one
+    AtomicValue<uint64_t>* given = nullptr;  // what this input gave the encoder so far
 };
 thread_local ConversionContext conversionContext;
 
@@ -75,7 +76,9 @@ void EnsureSoxInitialised() {
 int ConvertFile(JoinEngine& engine, CConversionTask& task, std::shared_ptr<JoinRunState> run) {
     EnsureSoxInitialised();
     if (!run) run = engine.activeRun;
-    conversionContext = {&engine, &task, run.get()};
+    const size_t input = static_cast<size_t>(task.currentInput.load());
+    conversionContext = {&engine, &task, run.get(),
+                         input < task.inputSamples.size() ? &task.inputSamples[input] : nullptr};
 
     sox_encodinginfo_t encoding{};
     encoding.encoding = SOX_ENCODING_SIGN2;
@@ -165,6 +168,7 @@ int OutputFlow(sox_effect_t* effect, const sox_sample_t* input, sox_sample_t* ou
         const uint32_t written = ring.Write(from, piece);
         from += written;
         remaining -= written;
+        if (conversionContext.given) conversionContext.given->Add(written);
     }
     return SOX_SUCCESS;
 }

@@ -48,6 +48,10 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     std::unique_ptr<int32_t[]> block(new int32_t[blockSamples > 0 ? blockSamples : 1]);
     SampleRing& out = engine.decodedSamples;
     uint64_t written = 0;
+    // Unconverted, what the decoder writes is what the encoder gets of this input.
+    const size_t input = static_cast<size_t>(task.currentInput.load());
+    AtomicValue<uint64_t>* given =
+        !task.needsConversion && input < task.inputSamples.size() ? &task.inputSamples[input] : nullptr;
 
     while (run.running) {
         // Back pressure: never read more than the buffer can take now. When less than a whole
@@ -62,7 +66,9 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
         size_t done = 0;
         const int r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
                                   static_cast<size_t>(want) * sizeof(int32_t), &done);
-        written += out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
+        const uint32_t n = out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
+        written += n;
+        if (given) given->Add(n);
         // End of stream, a format change or a damaged stream all end this input quietly.
         if (r != MPG123_OK) break;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/join_sink.h"
+#include "engine/output_tag.h"
 
 namespace velmora {
 
@@ -101,6 +102,16 @@ int Encode(JoinEngine& engine, JoinRunState& run, CConversionTask& task, const s
     if (!file) {
         Fail(engine, run, FormatText("Error creating file %s", task.outputPath.c_str()));
         return 0;
+    }
+
+    // The tag's room comes before the first frame, so filling it later never moves the audio.
+    if (task.tagReserve > 0) {
+        if (!WriteTagPlaceholder(file, task.tagReserve)) {
+            Fail(engine, run, kWriteErrorLine);
+            std::fclose(file);
+            return 0;
+        }
+        task.tagPlaced = 1;
     }
 
     // 5.

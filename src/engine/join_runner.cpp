@@ -10,6 +10,7 @@
 
 #include "engine/converter.h"
 #include "engine/decoder.h"
+#include "engine/output_tag.h"
 
 namespace velmora {
 
@@ -71,6 +72,7 @@ int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
         task->decoding = 1;
         run.conversionThread.store(nullptr);
         task->encoderSource = task->needsConversion ? &engine->convertedSamples : &engine->decodedSamples;
+        task->inputSamples.assign(task->files ? task->files->size() : 0, AtomicValue<uint64_t>(0));
 
         if (engine->encodeTask) {
             run.encoderThread.store(WorkerThread::Start([engine, task, runOwner] {
@@ -98,6 +100,7 @@ int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
                 if (std::shared_ptr<WorkerThread> previous = run.conversionThread.load()) previous->WaitForever();
             }
             task->currentFile = input.path;
+            task->currentInput = static_cast<int32_t>(i);
             if (const std::shared_ptr<JoinSink> sink = engine->sink) sink->SetSource(input.path);
             task->currentRate = input.sampleRate;
             task->currentChannels = input.channels;
@@ -174,12 +177,17 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             run.taskStartTick = TickCount();
             engine->decodedSamples.Reset();
             engine->convertedSamples.Reset();
+            PrepareOutputTag(*copy);
 
             const int r = DecodeAllFiles(engine, copy);
             if (r == 0) run.running = 0;
 
             if (copy->needsConversion) AwaitTaskWorker(run, run.conversionThread, engine->workerWaitMs);
             AwaitTaskWorker(run, run.encoderThread, engine->workerWaitMs);
+            // The tag goes in once nothing else writes the file or counts its inputs; a
+            // cancelled join's tag covers what was written.
+            if (copy->tagPlaced && WaitForWorker(run.encoderThread, 0) && WaitForWorker(run.conversionThread, 0))
+                FinishOutputTag(*engine, run, *copy);
             // The output keeps what was joined, but a join that left an input out has failed.
             if (copy->inputsMissing) run.running = 0;
 

@@ -86,6 +86,14 @@ void PrepareTask(CConversionTask& task, const AppSettings& settings) {
     totalSamples -= totalSamples % task.outputChannels;
     task.totalSamples = totalSamples;
     task.needsConversion = differs ? 1 : 0;
+
+    auto request = std::make_shared<OutputTagRequest>();
+    request->tags = settings.outputTags != 0;
+    // A hand-edited value outside the three modes reads as the default.
+    request->chapters = settings.chapterMode == kChaptersNone || settings.chapterMode == kChaptersPerTitle
+                            ? settings.chapterMode
+                            : kChaptersPerFile;
+    task.tagRequest = request;
 }
 
 std::string UniqueOutputPath(const std::string& path) {

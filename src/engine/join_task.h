@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/output_tag.h"
 #include "engine/ring_buffer.h"
 #include "engine/worker_thread.h"
 #include "settings/app_settings.h"
@@ -44,6 +45,7 @@ struct CFileToBeJoin {
     uint32_t sampleRate = 0;    // Hz
     uint32_t channels = 0;      // 1 or 2
     uint64_t totalSamples = 0;  // decoded length over all channels
+    InputTags tags;             // as the file list read them; carried into the output's tag
 };
 
 using FileList = std::vector<CFileToBeJoin>;
@@ -66,6 +68,17 @@ struct CConversionTask {
     AtomicValue<int32_t> fileDecoding;     // the decoder is producing the current input
     AtomicValue<int32_t> inputsMissing;    // an input gave no audio at join time
     SampleRing* encoderSource = nullptr;   // what the encoder reads
+    // The output's tag: what to write (null: a bare MP3), what was gathered for it, and the
+    // room the encoder reserves before the first frame (0: none).
+    std::shared_ptr<const OutputTagRequest> tagRequest;
+    std::shared_ptr<const OutputTagContent> tagContent;
+    uint32_t tagReserve = 0;
+    AtomicValue<int32_t> tagPlaced;  // the encoder wrote the reserved room
+    // The input being produced, and what each input gave the encoder (over all channels, in
+    // the output format): the chapters' positions. Each count has one writer, the thread
+    // that produces that input.
+    AtomicValue<int32_t> currentInput;
+    std::vector<AtomicValue<uint64_t>> inputSamples;
 
     // Duration of n samples in the output format, in seconds (0 for an unset format).
     float SecondsOf(uint64_t n) const;

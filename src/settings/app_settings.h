@@ -17,6 +17,8 @@ struct AppSettings {
     int16_t bitrateIndex = 11;        // BitrateTable, 11 = 128 kbit/s
     int16_t channelModeIndex = 0;     // ChannelModeTable, 0 = automatic
     int16_t frequencyIndex = 0;       // FrequencyTable, 0 = automatic
+    int32_t outputTags = 1;           // 1: carry the inputs' tags and cover into the output
+    int32_t chapterMode = 1;          // 1: a chapter per file, 2: per title, 0: none
 };
 
 // Initial values of the three index fields; a table lookup falls back to them.

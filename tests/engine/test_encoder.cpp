@@ -276,7 +276,7 @@ TEST(EncoderModule, EncodesWhatItReadsSampleExactly) {
     ASSERT_TRUE(file.ok);
     ASSERT_TRUE(file.hasInfo);
     EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
-    EXPECT_EQ(file.infoBytes, file.bytes.size());
+    EXPECT_EQ(file.infoBytes, file.audioBytes());
     for (const Mp3Frame& f : file.frames) {
         EXPECT_EQ(f.version, 1);
         EXPECT_EQ(f.kbps, 128);
@@ -514,7 +514,7 @@ TEST(EncoderControl, CancelWhilePausedStillFinishesAValidFile) {
     ASSERT_TRUE(file.ok);
     ASSERT_TRUE(file.hasInfo);
     EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
-    EXPECT_EQ(file.infoBytes, file.bytes.size());
+    EXPECT_EQ(file.infoBytes, file.audioBytes());
     const DecodedMp3 d = DecodeMp3(r.task.outputPath);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.frames(), atPause / 2);

@@ -93,7 +93,7 @@ void ExpectWholeFile(const std::string& path, int rate, int mode) {
     ASSERT_TRUE(file.hasInfo) << path;
     EXPECT_EQ(file.infoId, "Info");
     EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
-    EXPECT_EQ(file.infoBytes, file.bytes.size());
+    EXPECT_EQ(file.infoBytes, file.audioBytes());
     for (const Mp3Frame& f : file.frames) {
         EXPECT_EQ(f.layer, 3);
         EXPECT_EQ(f.rate, rate);

@@ -26,7 +26,8 @@ struct Mp3Frame {
 };
 
 struct Mp3File {
-    bool ok = false;             // every byte belongs to a frame
+    bool ok = false;             // every byte after the leading ID3v2 tag belongs to a frame
+    size_t tagBytes = 0;         // the ID3v2 tag before the first frame (0: none)
     std::vector<Mp3Frame> frames;
     std::vector<uint8_t> bytes;
     // Info/Xing header in the first frame
@@ -37,6 +38,7 @@ struct Mp3File {
     int encoderDelay = -1;       // from the LAME extension
     int encoderPadding = -1;
     bool lameTagCrcOk = false;   // the LAME extension's own checksum matches its frame
+    size_t audioBytes() const { return bytes.size() - tagBytes; }
 };
 
 // CRC-16 with the reflected polynomial 0x8005, as the LAME extension stores it.
@@ -84,6 +86,11 @@ inline Mp3File ReadMp3File(const std::filesystem::path& path) {
     if (!in) return m;
     m.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     size_t pos = 0;
+    const uint8_t* b = m.bytes.data();
+    if (m.bytes.size() >= 10 && std::memcmp(b, "ID3", 3) == 0 && !((b[6] | b[7] | b[8] | b[9]) & 0x80)) {
+        m.tagBytes = 10 + ((size_t(b[6]) << 21) | (size_t(b[7]) << 14) | (size_t(b[8]) << 7) | b[9]);
+        pos = m.tagBytes;
+    }
     while (pos < m.bytes.size()) {
         Mp3Frame f;
         f.offset = pos;

@@ -1,0 +1,322 @@
+#include "engine/output_tag.h"
+
+#include <taglib/attachedpictureframe.h>
+#include <taglib/chapterframe.h>
+#include <taglib/commentsframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tableofcontentsframe.h>
+#include <taglib/textidentificationframe.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "engine/join_runner.h"
+#include "engine/join_sink.h"
+#include "engine/join_task.h"
+
+namespace velmora {
+
+namespace {
+
+// Room left over in the reserved tag beyond what the planned content needs: the length and
+// the chapters' times are known only at the end, and a length may gain a digit.
+constexpr uint32_t kTagSlack = 1024;
+constexpr uint32_t kNoOffset = 0xFFFFFFFFu;  // CHAP byte offsets: unused, times rule
+
+TagLib::String Utf8(const std::string& text) { return TagLib::String(text, TagLib::String::UTF8); }
+
+// Latin-1 where every character fits, else Unicode (UTF-16 in an ID3v2.3 tag).
+TagLib::String::Type EncodingFor(const TagLib::String& text) {
+    return text.isLatin1() ? TagLib::String::Latin1 : TagLib::String::UTF16;
+}
+
+TagLib::ID3v2::Frame* TextFrame(const char* id, const std::string& value) {
+    const TagLib::String text = Utf8(value);
+    auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, EncodingFor(text));
+    frame->setText(text);
+    return frame;
+}
+
+// A path's file name without its extension; paths are the system's bytes (UTF-8).
+std::string StemOf(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
+
+uint32_t Milliseconds(uint64_t frames, uint32_t rate) {
+    if (rate == 0) return 0;
+    const uint64_t ms = frames * 1000 / rate;
+    return ms > 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<uint32_t>(ms);
+}
+
+void PutSynchsafe(uint8_t* to, uint32_t value) {
+    for (int i = 3; i >= 0; --i) {
+        to[i] = static_cast<uint8_t>(value & 0x7F);
+        value >>= 7;
+    }
+}
+
+void PutHeader(uint8_t* header, uint32_t size) {
+    std::memcpy(header, "ID3", 3);
+    header[3] = 3;  // ID3v2.3
+    header[4] = 0;
+    header[5] = 0;  // no unsynchronisation, no extended header
+    PutSynchsafe(header + 6, size - 10);
+}
+
+// The picture to carry from one input's ID3v2 tag: the front cover, else the first one.
+bool ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
+    TagLib::MPEG::File file(path.c_str(), false);
+    if (!file.isValid() || !file.hasID3v2Tag()) return false;
+    const TagLib::ID3v2::FrameList& pictures = file.ID3v2Tag()->frameListMap()["APIC"];
+    const TagLib::ID3v2::AttachedPictureFrame* chosen = nullptr;
+    for (TagLib::ID3v2::Frame* f : pictures) {
+        auto* picture = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(f);
+        if (!picture || picture->picture().isEmpty()) continue;
+        if (!chosen) chosen = picture;
+        if (picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover) {
+            chosen = picture;
+            break;
+        }
+    }
+    if (!chosen) return false;
+    const TagLib::ByteVector bytes = chosen->picture();
+    data.assign(bytes.begin(), bytes.end());
+    mime = chosen->mimeType().to8Bit(true);
+    return true;
+}
+
+}  // namespace
+
+std::string ChapterTitleOf(const CFileToBeJoin& file) {
+    if (!file.tags.title.empty()) return file.tags.title;
+    return StemOf(file.path);
+}
+
+std::vector<Chapter> PlanChapters(const std::vector<CFileToBeJoin>& files, const std::vector<uint64_t>& inputFrames,
+                                  uint64_t outputFrames, int32_t mode) {
+    std::vector<Chapter> chapters;
+    if (mode != kChaptersPerFile && mode != kChaptersPerTitle) return chapters;
+    uint64_t position = 0;
+    std::string lastMergeTitle;  // the Title of the chapter open for merging, empty: none
+    for (size_t i = 0; i < files.size() && i < inputFrames.size() && position < outputFrames; ++i) {
+        const uint64_t frames = inputFrames[i];
+        if (frames == 0) continue;  // nothing of it in the output: no chapter
+        const uint64_t end = std::min(position + frames, outputFrames);
+        const std::string& title = files[i].tags.title;
+        if (mode == kChaptersPerTitle && !title.empty() && title == lastMergeTitle && !chapters.empty()) {
+            chapters.back().endFrame = end;
+        } else {
+            chapters.push_back(Chapter{ChapterTitleOf(files[i]), position, end});
+        }
+        lastMergeTitle = title;
+        position = end;
+    }
+    if (!chapters.empty()) chapters.back().endFrame = outputFrames;
+    return chapters;
+}
+
+OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const std::string& outputPath,
+                                 const OutputTagRequest& request) {
+    OutputTagContent c;
+    c.tags = request.tags;
+    if (!c.tags) return c;
+    auto first = [&](std::string InputTags::*field) {
+        for (const CFileToBeJoin& f : files)
+            if (!(f.tags.*field).empty()) return f.tags.*field;
+        return std::string();
+    };
+    c.album = first(&InputTags::album);
+    c.title = c.album.empty() ? StemOf(outputPath) : c.album;
+    c.artist = first(&InputTags::artist);
+    c.albumArtist = first(&InputTags::albumArtist);
+    c.year = first(&InputTags::year);
+    c.genre = first(&InputTags::genre);
+    c.comment = first(&InputTags::comment);
+    const TagOverrides* o = request.overrides.get();
+    if (o && o->title) c.title = *o->title;
+    if (o && o->artist) c.artist = *o->artist;
+    if (o && o->album) c.album = *o->album;
+    if (o && !o->cover.empty()) {
+        c.cover = o->cover;
+        c.coverMime = o->coverMime;
+    } else {
+        for (const CFileToBeJoin& f : files)
+            if (ReadCover(f.path, c.cover, c.coverMime)) break;
+    }
+    return c;
+}
+
+std::vector<uint8_t> RenderTagFrames(const OutputTagContent& content) {
+    TagLib::ID3v2::Tag tag;
+    if (content.tags) {
+        const std::pair<const char*, const std::string*> texts[] = {
+            {"TIT2", &content.title}, {"TPE1", &content.artist}, {"TPE2", &content.albumArtist},
+            {"TALB", &content.album}, {"TCON", &content.genre}};
+        for (const auto& [id, value] : texts)
+            if (!value->empty()) tag.addFrame(TextFrame(id, *value));
+        // The year as the inputs wrote it; ID3v2.3 keeps it in TYER, four digits.
+        if (!content.year.empty()) tag.addFrame(TextFrame("TYER", content.year.substr(0, 4)));
+        if (!content.comment.empty()) {
+            const TagLib::String text = Utf8(content.comment);
+            auto* comment = new TagLib::ID3v2::CommentsFrame(EncodingFor(text));
+            comment->setLanguage("eng");
+            comment->setText(text);
+            tag.addFrame(comment);
+        }
+        if (content.lengthMs > 0) tag.addFrame(TextFrame("TLEN", std::to_string(content.lengthMs)));
+        if (!content.cover.empty()) {
+            auto* picture = new TagLib::ID3v2::AttachedPictureFrame;
+            picture->setTextEncoding(TagLib::String::Latin1);
+            picture->setMimeType(content.coverMime.empty() ? "image/jpeg" : content.coverMime);
+            picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+            picture->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(content.cover.data()),
+                                                   static_cast<unsigned>(content.cover.size())));
+            tag.addFrame(picture);
+        }
+    }
+    if (!content.chapters.empty()) {
+        TagLib::ByteVectorList children;
+        for (size_t i = 0; i < content.chapters.size(); ++i) {
+            const Chapter& ch = content.chapters[i];
+            const TagLib::ByteVector id(("chp" + std::to_string(i)).c_str());
+            TagLib::ID3v2::FrameList embedded;
+            embedded.append(TextFrame("TIT2", ch.title));
+            tag.addFrame(new TagLib::ID3v2::ChapterFrame(id, Milliseconds(ch.startFrame, content.rate),
+                                                         Milliseconds(ch.endFrame, content.rate), kNoOffset, kNoOffset,
+                                                         embedded));
+            children.append(id);
+        }
+        auto* toc = new TagLib::ID3v2::TableOfContentsFrame("toc", children);
+        toc->setIsTopLevel(true);
+        toc->setIsOrdered(true);
+        tag.addFrame(toc);
+    }
+    const TagLib::ByteVector rendered = tag.render(TagLib::ID3v2::v3);
+    // Walk the frames to where the padding TagLib adds begins (ID3v2.3 frame sizes are plain
+    // 32-bit numbers after a 4-byte id; no frame id starts with a zero byte).
+    const auto* bytes = reinterpret_cast<const uint8_t*>(rendered.data());
+    size_t at = 10;
+    while (at + 10 <= rendered.size() && bytes[at] != 0) {
+        const uint32_t size = (uint32_t(bytes[at + 4]) << 24) | (uint32_t(bytes[at + 5]) << 16) |
+                              (uint32_t(bytes[at + 6]) << 8) | uint32_t(bytes[at + 7]);
+        if (at + 10 + size > rendered.size()) break;
+        at += 10 + size;
+    }
+    return rendered.size() >= 10 ? std::vector<uint8_t>(bytes + 10, bytes + at) : std::vector<uint8_t>();
+}
+
+bool WriteTagPlaceholder(std::FILE* file, uint32_t size) {
+    if (size < 11 || size - 10 >= (1u << 28)) return false;  // the synchsafe size holds 28 bits
+    std::vector<uint8_t> tag(size, 0);
+    PutHeader(tag.data(), size);
+    return std::fwrite(tag.data(), 1, tag.size(), file) == tag.size();
+}
+
+bool FillReservedTag(const std::string& path, const std::vector<uint8_t>& frames, uint32_t size) {
+    // At least one byte of padding stays, so the frames never run into the audio.
+    if (size < 11 || frames.size() + 10 >= size) return false;
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    if (!file) return false;
+    uint8_t found[10] = {};
+    uint8_t expected[10] = {};
+    PutHeader(expected, size);
+    bool ok = std::fread(found, 1, sizeof found, file) == sizeof found && std::memcmp(found, expected, 10) == 0;
+    if (ok) {
+        std::vector<uint8_t> tag(size, 0);
+        std::memcpy(tag.data(), expected, 10);
+        std::copy(frames.begin(), frames.end(), tag.begin() + 10);
+        ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(tag.data(), 1, tag.size(), file) == tag.size();
+    }
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
+}
+
+void PrepareOutputTag(CConversionTask& task) {
+    task.tagReserve = 0;
+    task.tagContent.reset();
+    if (!task.tagRequest || !task.files) return;
+    const OutputTagRequest& request = *task.tagRequest;
+    if (!request.tags && request.chapters == kChaptersNone) return;
+    auto content = std::make_shared<OutputTagContent>(GatherOutputTag(*task.files, task.outputPath, request));
+    content->rate = task.outputRate;
+    // The room is planned from the list's lengths with every input counted as giving audio:
+    // the chapters at the end are never more, and their frames have the same sizes.
+    OutputTagContent planned = *content;
+    std::vector<uint64_t> frames;
+    uint64_t total = 0;
+    for (const CFileToBeJoin& f : *task.files) {
+        const uint64_t perChannel = f.channels ? f.totalSamples / f.channels : 0;
+        const uint64_t atOutput = f.sampleRate ? perChannel * task.outputRate / f.sampleRate : perChannel;
+        frames.push_back(std::max<uint64_t>(atOutput, 1));
+        total += frames.back();
+    }
+    planned.chapters = PlanChapters(*task.files, frames, total, request.chapters);
+    planned.lengthMs = Milliseconds(total, task.outputRate);
+    task.tagContent = content;
+    task.tagReserve = static_cast<uint32_t>(10 + RenderTagFrames(planned).size() + kTagSlack);
+}
+
+void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTask& task) {
+    if (task.tagReserve == 0 || !task.tagContent || !task.tagRequest || !task.files) return;
+    // The encoder counted what it was fed: the output's length, whether it ran to the end or
+    // was stopped.
+    const uint32_t channels = task.outputChannels ? task.outputChannels : 1;
+    const uint64_t outputFrames = run.taskSamplesDone.load() / channels;
+    std::vector<uint64_t> inputFrames;
+    for (const AtomicValue<uint64_t>& n : task.inputSamples) inputFrames.push_back(n.load() / channels);
+    OutputTagContent content = *task.tagContent;
+    content.chapters = PlanChapters(*task.files, inputFrames, outputFrames, task.tagRequest->chapters);
+    content.lengthMs = Milliseconds(outputFrames, task.outputRate);
+    if (!FillReservedTag(task.outputPath, RenderTagFrames(content), task.tagReserve)) {
+        PostJoinMessage(engine, FormatText("Could not write the tags of %s.", task.outputPath.c_str()), kMessageError);
+        return;
+    }
+    const int count = static_cast<int>(content.chapters.size());
+    if (content.tags && task.tagRequest->chapters != kChaptersNone)
+        PostJoinMessage(engine, FormatText("Wrote tags and %d chapters.", count), kMessageInfo);
+    else if (content.tags)
+        PostJoinMessage(engine, "Wrote tags.", kMessageInfo);
+    else
+        PostJoinMessage(engine, FormatText("Wrote %d chapters.", count), kMessageInfo);
+}
+
+bool ReadChapters(const std::string& path, std::vector<ChapterEntry>& chapters) {
+    chapters.clear();
+    TagLib::MPEG::File file(path.c_str(), false);
+    if (!file.isValid()) return false;
+    if (!file.hasID3v2Tag()) return true;
+    TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
+    std::map<std::string, ChapterEntry> byId;
+    std::vector<std::string> startOrder;
+    for (TagLib::ID3v2::Frame* f : tag->frameListMap()["CHAP"]) {
+        auto* chap = dynamic_cast<TagLib::ID3v2::ChapterFrame*>(f);
+        if (!chap) continue;
+        ChapterEntry e{chap->startTime(), chap->endTime(), {}};
+        const TagLib::ID3v2::FrameList& titles = chap->embeddedFrameList("TIT2");
+        if (!titles.isEmpty()) e.title = titles.front()->toString().to8Bit(true);
+        const std::string id(chap->elementID().data(), chap->elementID().size());
+        if (byId.emplace(id, e).second) startOrder.push_back(id);
+    }
+    // The top-level table of contents gives the order; chapters it does not list follow by time.
+    std::vector<std::string> order;
+    for (TagLib::ID3v2::Frame* f : tag->frameListMap()["CTOC"]) {
+        auto* toc = dynamic_cast<TagLib::ID3v2::TableOfContentsFrame*>(f);
+        if (!toc || !toc->isTopLevel()) continue;
+        for (const TagLib::ByteVector& child : toc->childElements()) {
+            const std::string id(child.data(), child.size());
+            if (byId.count(id) && std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+        }
+        break;
+    }
+    std::stable_sort(startOrder.begin(), startOrder.end(),
+                     [&](const std::string& a, const std::string& b) { return byId[a].startMs < byId[b].startMs; });
+    for (const std::string& id : startOrder)
+        if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+    for (const std::string& id : order) chapters.push_back(byId[id]);
+    return true;
+}
+
+}  // namespace velmora
