@@ -1,10 +1,13 @@
 #include "app/option_dlg.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFile>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,7 +37,10 @@ std::string SanitizeFileName(std::string name) {
 namespace {
 
 constexpr int kWidthDlu = 316;
-constexpr int kHeightDlu = 238;
+// The chapter list's items in order, and the stored mode each stands for.
+constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
+int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
+constexpr int kHeightDlu = 290;  // with the "Output file" group below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -122,15 +128,23 @@ void COption::BuildTemplate() {
     place(new QLabel(QStringLiteral("NOTE: The Bitrate is Estimated  for Stereo 44100 Hz."), this), IDC_NOTE, 21,
           188, 257, 12);
 
+    auto* fileGroup = new QGroupBox(QStringLiteral("Output file"), this);
+    place(fileGroup, 0, 7, 214, 302, 52);
+    tagsCheck_ = new QCheckBox(QStringLiteral("Copy tags and cover from the first files"), this);
+    place(tagsCheck_, IDC_TAGS, 19, 229, 270, 11);
+    place(new QLabel(QStringLiteral("Chapters:"), this), IDC_CHAPTERS_LABEL, 21, 246, 75, 12);
+    chapterList_ = new QComboBox(this);
+    placeField(chapterList_, IDC_CHAPTERS, 109, 246, 190, 12);
+
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 217, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 270, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 217, 50, 14);
+    place(okButton_, IDC_OK, 138, 270, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 217, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 270, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
@@ -146,7 +160,7 @@ void COption::BuildTemplate() {
     QSize size = du.ToPixels(QSize(kWidthDlu, kHeightDlu));
     if (extra > 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{frequencyList_, channelList_, bitrateList_, outputGroup,
-                                                          encoderGroup, folderEdit_, nameEdit_})
+                                                          encoderGroup, fileGroup, chapterList_, folderEdit_, nameEdit_})
             w->resize(w->width() + extra, w->height());
         browseButton_->move(browseButton_->x() + extra, browseButton_->y());
         for (QWidget* w : {static_cast<QWidget*>(resetButton_), static_cast<QWidget*>(okButton_),
@@ -198,6 +212,11 @@ void COption::OnInitDialog() {
     SelectIndex(frequencyList_, settings_.frequencyIndex);
     SelectIndex(channelList_, settings_.channelModeIndex);
     SelectIndex(bitrateList_, settings_.bitrateIndex);
+    tagsCheck_->setChecked(settings_.outputTags != 0);
+    chapterList_->clear();
+    for (const char* text : {"One chapter per file", "One chapter per title", "No chapters"})
+        chapterList_->addItem(QString::fromLatin1(text));
+    chapterList_->setCurrentIndex(ChapterItemOf(settings_.chapterMode));
 }
 
 void COption::OnRadio(bool ask) {
@@ -235,6 +254,8 @@ void COption::OnOK() {
     if (frequencyList_->currentIndex() >= 0) settings_.frequencyIndex = int16_t(frequencyList_->currentIndex());
     if (channelList_->currentIndex() >= 0) settings_.channelModeIndex = int16_t(channelList_->currentIndex());
     if (bitrateList_->currentIndex() >= 0) settings_.bitrateIndex = int16_t(bitrateList_->currentIndex());
+    settings_.outputTags = tagsCheck_->isChecked() ? 1 : 0;
+    settings_.chapterMode = kChapterModeOfItem[std::clamp(chapterList_->currentIndex(), 0, 2)];
     // 7.
     accept();
 }

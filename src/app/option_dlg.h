@@ -12,6 +12,7 @@
 #include "settings/app_settings.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -43,6 +44,9 @@ public:
         IDC_BITRATE_LABEL = 1086,
         IDC_BITRATE = 1090,
         IDC_NOTE = 1091,
+        IDC_TAGS = 1092,
+        IDC_CHAPTERS_LABEL = 1093,
+        IDC_CHAPTERS = 1094,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -69,6 +73,8 @@ public:
     QComboBox* frequencyList() const { return frequencyList_; }
     QComboBox* channelList() const { return channelList_; }
     QComboBox* bitrateList() const { return bitrateList_; }
+    QCheckBox* tagsCheck() const { return tagsCheck_; }
+    QComboBox* chapterList() const { return chapterList_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -95,6 +101,8 @@ private:
     QComboBox* frequencyList_ = nullptr;
     QComboBox* channelList_ = nullptr;
     QComboBox* bitrateList_ = nullptr;
+    QCheckBox* tagsCheck_ = nullptr;
+    QComboBox* chapterList_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

@@ -118,6 +118,8 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.outputFolder = cfg.GetString(ini::kOutputSection, ini::kDesDir, DefaultOutputFolder());
     s.lastFolder = cfg.GetString(ini::kOutputSection, ini::kLastDir, "");
     s.defaultFileName = cfg.GetString(ini::kOutputSection, ini::kName, "Untitled");
+    s.outputTags = cfg.GetInt(ini::kOutputSection, ini::kTags, 1) != 0 ? 1 : 0;
+    s.chapterMode = cfg.GetInt(ini::kOutputSection, ini::kChapters, 1);
     return true;
 }
 
@@ -134,6 +136,8 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kMp3Section, ini::kLameBits, s.bitrateIndex);
     cfg->SetInt(ini::kMp3Section, ini::kLameChannel, s.channelModeIndex);
     cfg->SetInt(ini::kMp3Section, ini::kFreq, s.frequencyIndex);
+    cfg->SetInt(ini::kOutputSection, ini::kTags, s.outputTags);
+    cfg->SetInt(ini::kOutputSection, ini::kChapters, s.chapterMode);
     return SaveConfigIni(file, *cfg, error);
 }
 

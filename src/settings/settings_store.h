@@ -25,6 +25,9 @@ inline constexpr const char* kName = "Name";
 inline constexpr const char* kLameBits = "LameBits";
 inline constexpr const char* kLameChannel = "LameChannel";
 inline constexpr const char* kFreq = "Freq";
+// Beyond the seven keys above, in the output section after them; absent keys read the defaults.
+inline constexpr const char* kTags = "Tags";
+inline constexpr const char* kChapters = "Chapters";
 }  // namespace ini
 
 // The folder of the running executable, without a trailing "/".

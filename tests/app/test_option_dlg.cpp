@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QStyleOptionComboBox>
 #include <QDialogButtonBox>
@@ -326,6 +327,42 @@ TEST_F(OptionsTest, ListsAreStoredOnOkAndIgnoredOnCancel) {
         EXPECT_EQ(settings_.channelModeIndex, 2);
         EXPECT_EQ(settings_.bitrateIndex, 16);
     }
+}
+
+TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
+    settings_.outputFolder = "/tmp/";
+    settings_.chapterMode = 2;
+    {
+        auto dlg = Open();
+        EXPECT_TRUE(dlg->tagsCheck()->isChecked());
+        EXPECT_EQ(dlg->tagsCheck()->text(), "Copy tags and cover from the first files");
+        ASSERT_EQ(dlg->chapterList()->count(), 3);
+        EXPECT_EQ(dlg->chapterList()->currentText(), "One chapter per title");
+        EXPECT_EQ(dlg->chapterList()->itemText(2), "No chapters");
+        // Inside the dialog, below the encoder group and above the buttons.
+        EXPECT_LT(dlg->chapterList()->geometry().bottom(), dlg->okButton()->y());
+        EXPECT_GT(dlg->tagsCheck()->y(), dlg->bitrateList()->geometry().bottom());
+        EXPECT_LE(dlg->chapterList()->geometry().right(), dlg->width());
+        QTest::mouseClick(dlg->tagsCheck(), Qt::LeftButton, {}, QPoint(5, dlg->tagsCheck()->height() / 2));
+        dlg->chapterList()->setFocus();
+        QTest::keyClick(dlg->chapterList(), Qt::Key_Down);
+        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+    }
+    EXPECT_EQ(settings_.outputTags, 0);
+    EXPECT_EQ(settings_.chapterMode, 0);
+    ASSERT_TRUE(SaveSettings(settings_, settingsFile_));
+    AppSettings again;
+    ASSERT_TRUE(LoadSettings(again, settingsFile_));
+    EXPECT_EQ(again.outputTags, 0);
+    EXPECT_EQ(again.chapterMode, 0);
+    {
+        settings_.chapterMode = 1;
+        auto dlg = Open();
+        EXPECT_FALSE(dlg->tagsCheck()->isChecked());
+        EXPECT_EQ(dlg->chapterList()->currentText(), "One chapter per file");
+        QTest::keyClick(dlg->cancelButton(), Qt::Key_Escape);
+    }
+    EXPECT_EQ(settings_.chapterMode, 1);
 }
 
 TEST_F(OptionsTest, IndexOutsideItsTableLeavesTheListEmptyAndIsKeptOnOk) {

@@ -53,6 +53,8 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "DesDir=" + music + "\n"
               "LastDir=\n"
               "Name=Untitled\n"
+              "Tags=1\n"
+              "Chapters=1\n"
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
@@ -74,6 +76,9 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     EXPECT_EQ(s.bitrateIndex, 11);
     EXPECT_EQ(s.defaultFileName, "Untitled");
     EXPECT_EQ(s.outputFolder, (tmp.path() / "home/Music/").string());
+    // A file from before the tag keys: tags and a chapter per file.
+    EXPECT_EQ(s.outputTags, 1);
+    EXPECT_EQ(s.chapterMode, 1);
 }
 
 TEST(SettingsStore, LoadReadsEveryKey) {
@@ -81,7 +86,7 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     const auto file = tmp / "Config.ini";
     WriteFile(file,
               "[mp3]\nlamebits=16\nLameChannel=3\nFreq=9\n"
-              "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\n");
+              "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\nTags=0\nChapters=2\n");
     AppSettings s;
     ASSERT_TRUE(LoadSettings(s, file.string()));
     EXPECT_EQ(s.askOutputPath, 1);
@@ -91,6 +96,8 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     EXPECT_EQ(s.outputFolder, "/out/dir/");
     EXPECT_EQ(s.lastFolder, "/music/last");
     EXPECT_EQ(s.defaultFileName, "Joined \xC3\xA9");
+    EXPECT_EQ(s.outputTags, 0);
+    EXPECT_EQ(s.chapterMode, 2);
 }
 
 TEST(SettingsStore, NumbersFollowedByLettersAndLettersAlone) {
@@ -199,7 +206,9 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "SameAsSrc=0\n"
               "DesDir=/o/\n"
               "LastDir=\n"
-              "Name=Untitled\n");
+              "Name=Untitled\n"
+              "Tags=1\n"
+              "Chapters=1\n");
 }
 
 TEST(SettingsStore, DeletedFileLoadsEveryDefault) {
