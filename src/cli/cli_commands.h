@@ -18,6 +18,7 @@ inline constexpr int kExitBadArguments = 2;
 int RunJoin(const std::vector<std::string>& args);
 int RunSettings(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);  // cli_list.cpp
+int RunChapters(const std::vector<std::string>& args);
 
 // Usage lines, printed with argument errors.
 extern const char* const kJoinUsage;
@@ -31,6 +32,12 @@ struct JoinOptions {
     std::optional<int16_t> frequencyIndex;    // --frequency HZ|auto
     std::optional<int16_t> channelModeIndex;  // --channels auto|mono|stereo|joint|dual
     bool quiet = false;                       // --quiet
+    std::optional<int32_t> chapters;          // --chapters file|title|none (ChapterMode)
+    bool noTags = false;                      // --no-tags
+    std::optional<std::string> title;         // --title TEXT
+    std::optional<std::string> artist;        // --artist TEXT
+    std::optional<std::string> album;         // --album TEXT
+    std::string cover;                        // --cover IMAGE
     bool help = false;                        // -h, --help
     std::vector<std::string> inputs;
 };
@@ -51,6 +58,9 @@ std::optional<int16_t> ChannelModeIndexForName(const std::string& name);
 // A log line as the progress dialog numbers and times it: "%03d " counter, "%02d:%02d:%02d"
 // local time, then the text.
 std::string FormatLogLine(int counter, int hours, int minutes, int seconds, const std::string& text);
+
+// "hh:mm:ss.mmm" of a time in milliseconds (hours not limited to two digits).
+std::string FormatChapterTime(uint32_t milliseconds);
 
 // "%02d:%02d:%02d" of the truncated whole seconds (hours not limited to two digits).
 std::string FormatDuration(double seconds);

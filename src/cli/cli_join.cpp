@@ -17,14 +17,21 @@
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
+#include "engine/output_tag.h"
 #include "engine/stream_info.h"
+#include "filelist/file_item_info.h"
+#include "filelist/media_reader.h"
 #include "settings/settings_store.h"
+
+#include <QFile>
 
 namespace velmora::cli {
 
 const char* const kJoinUsage =
     "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
-    "                        [--channels auto|mono|stereo|joint|dual] [--quiet] FILE...";
+    "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|none]\n"
+    "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
+    "                        [--quiet] FILE...";
 
 namespace {
 
@@ -40,7 +47,8 @@ void OnInterrupt(int) {
 
 bool TakesValue(const std::string& option) {
     return option == "-o" || option == "--output" || option == "--bitrate" || option == "--frequency" ||
-           option == "--channels";
+           option == "--channels" || option == "--chapters" || option == "--title" || option == "--artist" ||
+           option == "--album" || option == "--cover";
 }
 
 const char* kJoinHelp =
@@ -55,6 +63,12 @@ const char* kJoinHelp =
     "  --bitrate KBPS  8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320\n"
     "  --frequency HZ  8000 11025 12000 16000 22050 24000 32000 44100 48000, or auto\n"
     "  --channels MODE auto, mono, stereo, joint or dual\n"
+    "  --chapters MODE a chapter per file (file, the default), per run of equal titles\n"
+    "                  (title), or none\n"
+    "  --no-tags       no tags or cover carried from the inputs (chapters still written)\n"
+    "  --title TEXT, --artist TEXT, --album TEXT\n"
+    "                  the output's title, artist or album instead of the carried one\n"
+    "  --cover IMAGE   a JPEG or PNG file as the output's front cover\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
     "\n"
     "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
@@ -128,6 +142,45 @@ private:
     bool drawn_ = false;
     std::string bar_text_;
 };
+
+// The cover given on the command line: JPEG or PNG by its first bytes, read whole.
+bool ReadCoverImage(const std::string& path, TagOverrides& overrides, std::string& error) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        error = "--cover " + path + ": is a folder, not an image file";
+        return false;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = "--cover " + path + ": cannot be read";
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    uint8_t block[1 << 16];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.insert(bytes.end(), block, block + n);
+    const bool readOk = !std::ferror(f);
+    std::fclose(f);
+    static const uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
+    static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto startsWith = [&](const uint8_t* magic, size_t size) {
+        return bytes.size() > size && std::equal(magic, magic + size, bytes.begin());
+    };
+    if (!readOk) {
+        error = "--cover " + path + ": cannot be read";
+        return false;
+    }
+    if (startsWith(kJpeg, sizeof kJpeg)) {
+        overrides.coverMime = "image/jpeg";
+    } else if (startsWith(kPng, sizeof kPng)) {
+        overrides.coverMime = "image/png";
+    } else {
+        error = "--cover " + path + ": not a JPEG or PNG image";
+        return false;
+    }
+    overrides.cover = std::move(bytes);
+    return true;
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -207,6 +260,31 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                 r.error = "--channels must be auto, mono, stereo, joint or dual, not '" + value + "'";
                 return r;
             }
+        } else if (arg == "--chapters") {
+            if (value == "file") {
+                o.chapters = kChaptersPerFile;
+            } else if (value == "title") {
+                o.chapters = kChaptersPerTitle;
+            } else if (value == "none") {
+                o.chapters = kChaptersNone;
+            } else {
+                r.error = "--chapters must be file, title or none, not '" + value + "'";
+                return r;
+            }
+        } else if (arg == "--no-tags") {
+            o.noTags = true;
+        } else if (arg == "--title") {
+            o.title = value;
+        } else if (arg == "--artist") {
+            o.artist = value;
+        } else if (arg == "--album") {
+            o.album = value;
+        } else if (arg == "--cover") {
+            if (value.empty()) {
+                r.error = "option --cover needs an image file";
+                return r;
+            }
+            o.cover = value;
         } else if (arg == "--overwrite") {
             o.overwrite = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -247,6 +325,19 @@ int RunJoin(const std::vector<std::string>& args) {
         return kExitDone;
     }
 
+    // The cover is read before anything else is: a bad one refuses the join at once.
+    auto overrides = std::make_shared<TagOverrides>();
+    overrides->title = opt.title;
+    overrides->artist = opt.artist;
+    overrides->album = opt.album;
+    if (!opt.cover.empty()) {
+        std::string error;
+        if (!ReadCoverImage(opt.cover, *overrides, error)) {
+            std::fprintf(stderr, "velmora-cli join: %s\n", error.c_str());
+            return kExitBadArguments;
+        }
+    }
+
     // Settings as the window loads them; read only, never written.
     AppSettings settings;
     settings.outputFolder = DefaultOutputFolder();
@@ -261,6 +352,13 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.frequencyIndex = *opt.frequencyIndex;
     if (opt.channelModeIndex)
         settings.channelModeIndex = *opt.channelModeIndex;
+    if (opt.chapters)
+        settings.chapterMode = *opt.chapters;
+    if (opt.noTags)
+        settings.outputTags = 0;
+    const bool wantTags = settings.outputTags != 0 || settings.chapterMode != kChaptersNone;
+    ReaderDecoder tagDecoder(true);
+    MediaInfoReader tagReader(tagDecoder.handle());
 
     // Every input is read as the file list reads it. The window leaves unreadable rows out
     // silently; a script must not lose an input unnoticed, so one such input refuses the join.
@@ -284,7 +382,15 @@ int RunJoin(const std::vector<std::string>& args) {
                 allReadable = false;
                 continue;
             }
-            task.files->push_back(CFileToBeJoin{input, info.sampleRate, info.channels, info.totalSamples});
+            CFileToBeJoin file{input, info.sampleRate, info.channels, info.totalSamples, {}};
+            if (wantTags) {
+                // The tags as the file list reads them, for the output's tag and chapters.
+                FileRow row;
+                NullRowWriter quiet;
+                tagReader.ReadMediaInfo(QFile::decodeName(QByteArray::fromStdString(input)), row, quiet);
+                file.tags = InputTagsOf(row.info);
+            }
+            task.files->push_back(std::move(file));
         }
         if (!allReadable) {
             std::fprintf(stderr, "velmora-cli: nothing written: every input must be readable\n");
@@ -331,6 +437,11 @@ int RunJoin(const std::vector<std::string>& args) {
 
     PrepareTask(task, settings);
     task.outputPath = output;
+    if (task.tagRequest) {
+        auto request = std::make_shared<OutputTagRequest>(*task.tagRequest);
+        request->overrides = overrides;
+        task.tagRequest = request;
+    }
 
     auto engine = std::make_shared<JoinEngine>();
     engine->settings = settings;

@@ -21,6 +21,7 @@ constexpr Subcommand kSubcommands[] = {
     {"join", velmora::cli::RunJoin, "join MP3 files into one MP3 file, in argument order"},
     {"settings", velmora::cli::RunSettings, "print the encoder summary and the settings as loaded"},
     {"list", velmora::cli::RunList, "list MP3 files with the columns of the file list, then the summary"},
+    {"chapters", velmora::cli::RunChapters, "print the chapters of an MP3 file: start, end and title"},
 };
 
 void PrintUsage(FILE* out) {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "engine/output_tag.h"
+
 namespace velmora {
 
 struct FileItemInfo {
@@ -33,6 +35,9 @@ struct FileItemInfo {
 inline constexpr uint8_t kTagId3v1 = 0x01;
 inline constexpr uint8_t kTagId3v2 = 0x02;
 inline constexpr uint8_t kTagApe = 0x04;
+
+// The tags of a record as the engine carries them into a joined file (UTF-8).
+InputTags InputTagsOf(const FileItemInfo& info);
 
 // Copies the fields the media reader owns (everything but fileType and sizeMB, which the
 // loader fills) from one record to another.

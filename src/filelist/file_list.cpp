@@ -12,6 +12,12 @@ namespace velmora {
 
 std::atomic<int> listLocked{0};
 
+InputTags InputTagsOf(const FileItemInfo& info) {
+    return InputTags{info.title.toStdString(), info.artist.toStdString(), info.albumArtist.toStdString(),
+                     info.album.toStdString(), info.date.toStdString(),   info.genre.toStdString(),
+                     info.comment.toStdString()};
+}
+
 void CopyMediaFields(FileItemInfo& to, const FileItemInfo& from) {
     const uint8_t fileType = to.fileType;
     const double sizeMB = to.sizeMB;

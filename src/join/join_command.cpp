@@ -119,9 +119,7 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
         file.channels = uint32_t(info->channels > 0 ? info->channels : 0);
         file.totalSamples = info->totalSamples;
         // The tags as the list read them go with the input: the output's tag and chapters.
-        file.tags = InputTags{info->title.toStdString(),   info->artist.toStdString(), info->albumArtist.toStdString(),
-                              info->album.toStdString(),   info->date.toStdString(),   info->genre.toStdString(),
-                              info->comment.toStdString()};
+        file.tags = InputTagsOf(*info);
         task.files->push_back(std::move(file));
     }
     // Every chosen row unreadable: there is nothing to encode and no channel count to take

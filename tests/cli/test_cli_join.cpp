@@ -10,6 +10,10 @@
 #include <fstream>
 #include <regex>
 
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+
 #include "cli/cli_process.h"
 #include "engine/stream_info.h"
 #include "support/mp3_fixtures.h"
@@ -321,4 +325,58 @@ TEST_F(CliJoin, ProgressBarIsDrawnOnATerminal) {
     EXPECT_NE(text.find("ETA "), std::string::npos);
     EXPECT_NE(text.find("Finished joining, all done ^_^"), std::string::npos);
     EXPECT_EQ(Frames(out), 2u * 3u * 44100u);
+}
+
+TEST_F(CliJoin, ChaptersTagsAndCoverFromTheCommandLineAndTheChaptersCommand) {
+    const auto a = Tone("a.mp3", {44100, 2, 1.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
+    const auto c = Tone("c.mp3", {44100, 2, 0.25, 880.0, 128, true});
+    for (const auto& [path, title] : {std::pair{a, "Intro"}, std::pair{b, "Main"}, std::pair{c, "Main"}}) {
+        TagLib::MPEG::File f(path.c_str());
+        f.ID3v2Tag(true)->setTitle(TagLib::String(title));
+        ASSERT_TRUE(f.save(TagLib::MPEG::File::ID3v2));
+    }
+    const fs::path png = tmp_.path() / "cover.png";
+    std::ofstream(png, std::ios::binary) << "\x89PNG\r\n\x1a\n" << std::string(3000, 'p');
+    const fs::path notImage = tmp_.path() / "cover.txt";
+    std::ofstream(notImage) << "not an image";
+    const fs::path out = tmp_.path() / "out.mp3";
+
+    // A cover that is no image, or missing, refuses the join before anything is written.
+    for (const fs::path& bad : {notImage, tmp_.path() / "missing.jpg"}) {
+        auto r = Run({"-o", out.string(), "--cover", bad.string(), a.string(), b.string()});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(bad.string()), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+
+    auto r = Run({"-o", out.string(), "--chapters", "title", "--title", "Ünïcödé — 書", "--cover", png.string(),
+                  a.string(), b.string(), c.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote tags and 2 chapters."), std::string::npos) << r.err;
+    EXPECT_EQ(Frames(out), Frames(a) + Frames(b) + Frames(c));
+
+    auto chapters = RunCliProcess(CliRun{{"chapters", out.string()}, home_});
+    ASSERT_EQ(chapters.status, 0) << chapters.err;
+    EXPECT_EQ(chapters.out, "00:00:00.000\t00:00:01.000\tIntro\n00:00:01.000\t00:00:01.750\tMain\n");
+    auto list = RunCliProcess(CliRun{{"list", out.string()}, home_});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("\tÜnïcödé — 書\t"), std::string::npos) << list.out;
+    TagLib::MPEG::File joined(out.c_str(), false);
+    ASSERT_TRUE(joined.hasID3v2Tag());
+    const auto pictures = joined.ID3v2Tag()->frameListMap()["APIC"];
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_EQ(static_cast<TagLib::ID3v2::AttachedPictureFrame*>(pictures.front())->picture().size(), 3008u);
+
+    // --no-tags with no chapters writes a bare file; the chapters command then says so.
+    fs::remove(out);
+    r = Run({"-o", out.string(), "--no-tags", "--chapters", "none", a.string(), b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Wrote"), std::string::npos) << r.err;
+    EXPECT_NE(ReadWholeFile(out).substr(0, 3), "ID3");
+    chapters = RunCliProcess(CliRun{{"chapters", out.string()}, home_});
+    EXPECT_EQ(chapters.status, 1);
+    EXPECT_NE(chapters.err.find("has no chapters"), std::string::npos) << chapters.err;
+    chapters = RunCliProcess(CliRun{{"chapters", (tmp_.path() / "none.mp3").string()}, home_});
+    EXPECT_EQ(chapters.status, 1);
 }

@@ -2,9 +2,15 @@
 // by libsox where needed, encoded through lame_enc.so, and the output decoded again.
 #include "test_encoder_support.h"
 
+#include "engine/output_tag.h"
 #include "engine/stream_info.h"
 #include "lame_enc/mp3_frames.h"
 
+#include <taglib/attachedpictureframe.h>
+#include <taglib/chapterframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -390,6 +396,12 @@ TEST(EndToEndCancel, DuringEncoding) {
     EXPECT_GT(d.frames(), 0u);
     EXPECT_LT(d.frames(), total / 2);
     EXPECT_NEAR(EstimateFrequency(d, 1000, 40000), 440.0, 8.0);
+    // The tag covers what was written: no chapter reaches past the end, the last ends there.
+    std::vector<ChapterEntry> chapters;
+    ASSERT_TRUE(ReadChapters(j.output, chapters));
+    ASSERT_FALSE(chapters.empty());
+    EXPECT_EQ(chapters.back().endMs, d.frames() * 1000 / 44100);
+    for (const ChapterEntry& c : chapters) EXPECT_LT(c.startMs, c.endMs);
 }
 
 TEST(EndToEndCancel, DuringPausedConversion) {
@@ -441,4 +453,194 @@ TEST(EndToEnd, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoin) {
     EXPECT_EQ(r.done, 1);
     ExpectWholeFile(j.output, 44100, 1);
     EXPECT_EQ(DecodeMp3(j.output).frames(), total / 2);
+}
+
+// ---- the output's tag and chapters ---------------------------------------------------------
+
+namespace {
+
+CFileToBeJoin Titled(CFileToBeJoin f, const std::string& title) {
+    f.tags.title = title;
+    return f;
+}
+
+// Decoded sample frames of an input at its own rate.
+uint64_t FramesOf(const CFileToBeJoin& f) { return f.totalSamples / f.channels; }
+
+std::string FrameText(TagLib::ID3v2::Tag* tag, const char* id) {
+    const TagLib::ID3v2::FrameList& l = tag->frameListMap()[id];
+    return l.isEmpty() ? std::string() : l.front()->toString().to8Bit(true);
+}
+
+std::vector<uint8_t> PseudoJpeg(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = 12345;
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    bytes[0] = 0xFF, bytes[1] = 0xD8, bytes[2] = 0xFF;
+    return bytes;
+}
+
+void PutCover(const std::string& path, const std::vector<uint8_t>& bytes, const char* mime) {
+    TagLib::MPEG::File file(path.c_str());
+    auto* picture = new TagLib::ID3v2::AttachedPictureFrame;
+    picture->setMimeType(mime);
+    picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    picture->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(bytes.data()), unsigned(bytes.size())));
+    file.ID3v2Tag(true)->addFrame(picture);
+    ASSERT_TRUE(file.save(TagLib::MPEG::File::ID3v2));
+}
+
+}  // namespace
+
+TEST(OutputTag, AChapterPerFileOrPerTitleAtTheSummedSamplePositions) {
+    REQUIRE_ENCODER_MODULE();
+    for (const int32_t mode : {kChaptersPerFile, kChaptersPerTitle, kChaptersNone}) {
+        Join j;
+        j.engine->settings.chapterMode = mode;
+        const std::vector<CFileToBeJoin> inputs{
+            Titled(Join::Measured(j.Tone("one.mp3", 44100, 2, 1.0 + 17.0 / 44100, 440.0)), "One"),
+            Titled(Join::Measured(j.Tone("two.mp3", 44100, 2, 0.7, 550.0)), "Two"),
+            Titled(Join::Measured(j.Tone("two-b.mp3", 44100, 2, 0.5 + 301.0 / 44100, 660.0)), "Two"),
+            Join::Measured(j.Tone("four.mp3", 44100, 2, 0.4, 770.0))};
+        const uint64_t total = j.AddTask(inputs).totalSamples;
+        const Reports r = j.Run();
+        EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+        EXPECT_TRUE(r.HasLine(mode == kChaptersNone ? "Wrote tags." : mode == kChaptersPerFile
+                                                                     ? "Wrote tags and 4 chapters."
+                                                                     : "Wrote tags and 3 chapters."));
+        ExpectWholeFile(j.output, 44100, 1);
+        const DecodedMp3 d = DecodeMp3(j.output);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.frames(), total / 2);  // the tag costs the audio nothing
+
+        std::vector<ChapterEntry> chapters;
+        ASSERT_TRUE(ReadChapters(j.output, chapters));
+        auto ms = [](uint64_t frames) { return uint32_t(frames * 1000 / 44100); };
+        const uint64_t a = FramesOf(inputs[0]), b = FramesOf(inputs[1]), c = FramesOf(inputs[2]);
+        std::vector<std::tuple<std::string, uint32_t, uint32_t>> got, want;
+        for (const ChapterEntry& e : chapters) got.emplace_back(e.title, e.startMs, e.endMs);
+        if (mode == kChaptersPerFile)
+            want = {{"One", 0, ms(a)}, {"Two", ms(a), ms(a + b)}, {"Two", ms(a + b), ms(a + b + c)},
+                    {"four", ms(a + b + c), ms(d.frames())}};
+        if (mode == kChaptersPerTitle)
+            want = {{"One", 0, ms(a)}, {"Two", ms(a), ms(a + b + c)}, {"four", ms(a + b + c), ms(d.frames())}};
+        EXPECT_EQ(got, want) << mode;
+    }
+}
+
+TEST(OutputTag, PositionsOfConvertedInputsCountAtTheOutputRate) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.frequencyIndex = 9;  // 48000 Hz
+    const auto a = Titled(Join::Measured(j.Tone("mono22.mp3", 22050, 1, 1.0, 500.0)), "Mono");
+    const auto b = Titled(Join::Measured(j.Tone("stereo44.mp3", 44100, 2, 1.0, 440.0)), "Stereo");
+    j.AddTask({a, b});
+    const DecodedMp3 d = RunCleanly(j, 48000, 1);
+    ASSERT_TRUE(d.ok);
+    std::vector<ChapterEntry> chapters;
+    ASSERT_TRUE(ReadChapters(j.output, chapters));
+    ASSERT_EQ(chapters.size(), 2u);
+    // The seam lies where the first input's length at 48 kHz ends (the rate change may round
+    // by a sample frame), not at its length in its own samples.
+    const double seamMs = FramesOf(a) * 48000.0 / 22050.0 * 1000.0 / 48000.0;
+    EXPECT_NEAR(chapters[0].endMs, seamMs, 1.0);
+    EXPECT_EQ(chapters[1].startMs, chapters[0].endMs);
+    EXPECT_EQ(chapters[1].endMs, d.frames() * 1000 / 48000);
+}
+
+TEST(OutputTag, TagsAndCoverComeFromTheFirstInputsThatHaveThemAndOverridesWin) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    auto first = Titled(Join::Measured(j.Tone("first.mp3", 44100, 2, 0.5, 440.0)), "Глава 1");
+    auto second = Join::Measured(j.Tone("second.mp3", 44100, 2, 0.5, 550.0));
+    first.tags.genre = "Audiobook";
+    second.tags = InputTags{"Zwei", "Ärtist", "Band", "Bücher", "2019", "Other", "Read by me"};
+    const std::vector<uint8_t> cover = PseudoJpeg(5 * 1024 * 1024);
+    PutCover(second.path, cover, "image/jpeg");
+    second.totalSamples = ReadStreamInfo(second.path).totalSamples;
+    const CConversionTask& task = j.AddTask({first, second});
+    const uint64_t total = task.totalSamples;
+    const DecodedMp3 d = RunCleanly(j, 44100, 1);
+    EXPECT_EQ(d.frames(), total / 2);
+
+    TagLib::MPEG::File out(j.output.c_str(), false);
+    ASSERT_TRUE(out.hasID3v2Tag());
+    TagLib::ID3v2::Tag* tag = out.ID3v2Tag();
+    EXPECT_EQ(tag->header()->majorVersion(), 3u);
+    EXPECT_EQ(FrameText(tag, "TIT2"), "Bücher");  // the first Album names the whole
+    EXPECT_EQ(FrameText(tag, "TPE1"), "Ärtist");
+    EXPECT_EQ(FrameText(tag, "TPE2"), "Band");
+    EXPECT_EQ(FrameText(tag, "TALB"), "Bücher");
+    EXPECT_EQ(FrameText(tag, "TDRC"), "2019");  // written as ID3v2.3's TYER, read back upgraded
+    EXPECT_NE(ReadFile(j.output).find("TYER"), std::string::npos);
+    EXPECT_EQ(FrameText(tag, "TCON"), "Audiobook");
+    EXPECT_EQ(FrameText(tag, "TRCK"), "");
+    EXPECT_EQ(FrameText(tag, "TLEN"), std::to_string(d.frames() * 1000 / 44100));
+    const TagLib::ID3v2::FrameList pictures = tag->frameListMap()["APIC"];
+    ASSERT_EQ(pictures.size(), 1u);
+    auto* picture = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(pictures.front());
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->mimeType(), "image/jpeg");
+    EXPECT_EQ(picture->type(), TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    EXPECT_TRUE(picture->picture() == TagLib::ByteVector(reinterpret_cast<const char*>(cover.data()), unsigned(cover.size())));
+    // A title that Latin-1 cannot hold is written as Unicode and survives.
+    std::vector<ChapterEntry> chapters;
+    ASSERT_TRUE(ReadChapters(j.output, chapters));
+    ASSERT_EQ(chapters.size(), 2u);
+    EXPECT_EQ(chapters[0].title, "Глава 1");
+
+    // Overrides win; without tags only the chapters are written.
+    for (const bool tags : {true, false}) {
+        Join k;
+        k.engine->settings.outputTags = tags ? 1 : 0;
+        CConversionTask& t = k.AddTask({first, second});
+        auto overrides = std::make_shared<TagOverrides>();
+        overrides->title = "Given";
+        overrides->artist = "Someone";
+        overrides->cover = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2, 3};
+        overrides->coverMime = "image/png";
+        auto request = std::make_shared<OutputTagRequest>(*t.tagRequest);
+        request->overrides = overrides;
+        t.tagRequest = request;
+        const Reports r = k.Run();
+        EXPECT_TRUE(r.HasLine(tags ? "Wrote tags and 2 chapters." : "Wrote 2 chapters.")) << tags;
+        TagLib::MPEG::File o(k.output.c_str(), false);
+        TagLib::ID3v2::Tag* ot = o.ID3v2Tag();
+        ASSERT_NE(ot, nullptr);
+        EXPECT_EQ(FrameText(ot, "TIT2"), tags ? "Given" : "");
+        EXPECT_EQ(FrameText(ot, "TPE1"), tags ? "Someone" : "");
+        EXPECT_EQ(FrameText(ot, "TALB"), tags ? "Bücher" : "");
+        EXPECT_EQ(ot->frameListMap()["APIC"].size(), tags ? 1u : 0u);
+        if (tags) {
+            auto* p = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(ot->frameListMap()["APIC"].front());
+            EXPECT_EQ(p->mimeType(), "image/png");
+            EXPECT_EQ(p->picture().size(), overrides->cover.size());
+        }
+        EXPECT_EQ(ot->frameListMap()["CHAP"].size(), 2u);
+    }
+}
+
+TEST(OutputTag, AnInputThatGaveNothingGetsNoChapterAndEqualTitlesAroundItMerge) {
+    std::vector<CFileToBeJoin> files(4);
+    files[0].path = "/m/a.mp3";
+    files[1].path = "/m/Part.Two.mp3";
+    files[2].path = "/m/gone.mp3";
+    files[3].path = "/m/d.mp3";
+    files[0].tags.title = "X";
+    files[2].tags.title = "Y";
+    files[3].tags.title = "X";
+    const std::vector<uint64_t> frames{100, 50, 0, 30};
+    std::vector<Chapter> perFile = PlanChapters(files, frames, 180, kChaptersPerFile);
+    ASSERT_EQ(perFile.size(), 3u);
+    EXPECT_EQ(perFile[1].title, "Part.Two");
+    EXPECT_EQ(perFile[2].startFrame, 150u);
+    EXPECT_EQ(perFile[2].endFrame, 180u);
+    // A cancelled join: what lies past the end is left out, the last chapter ends at the end.
+    perFile = PlanChapters(files, frames, 120, kChaptersPerFile);
+    ASSERT_EQ(perFile.size(), 2u);
+    EXPECT_EQ(perFile[1].endFrame, 120u);
+    files[1].tags.title = "X";
+    const std::vector<Chapter> perTitle = PlanChapters(files, frames, 180, kChaptersPerTitle);
+    ASSERT_EQ(perTitle.size(), 1u);
+    EXPECT_EQ(perTitle[0].endFrame, 180u);
 }

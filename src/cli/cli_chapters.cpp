@@ -1,0 +1,48 @@
+// velmora-cli chapters FILE: the chapters of a file, one per line: start, end and title,
+// tab-separated, in the order of its table of contents.
+#include <cstdio>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_list.h"
+#include "engine/output_tag.h"
+
+#include <QString>
+
+namespace velmora::cli {
+
+std::string FormatChapterTime(uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", ms / 3600000u, ms / 60000u % 60u, ms / 1000u % 60u,
+                  ms % 1000u);
+    return text;
+}
+
+int RunChapters(const std::vector<std::string>& args) {
+    const char* usage = "usage: velmora-cli chapters FILE";
+    if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+        std::printf("%s\n", usage);
+        return kExitDone;
+    }
+    if (args.size() != 1) {
+        std::fprintf(stderr, "velmora-cli chapters: name one file\n%s\n", usage);
+        return kExitBadArguments;
+    }
+    const std::string& path = args[0];
+    std::vector<ChapterEntry> chapters;
+    if (!ReadChapters(path, chapters)) {
+        std::fprintf(stderr, "velmora-cli chapters: %s: cannot be read as an MP3 file\n", path.c_str());
+        return kExitFailed;
+    }
+    if (chapters.empty()) {
+        std::fprintf(stderr, "velmora-cli chapters: %s: has no chapters\n", path.c_str());
+        return kExitFailed;
+    }
+    for (const ChapterEntry& c : chapters) {
+        const QByteArray title = TabSafeCell(QString::fromStdString(c.title)).toUtf8();
+        std::printf("%s\t%s\t%s\n", FormatChapterTime(c.startMs).c_str(), FormatChapterTime(c.endMs).c_str(),
+                    title.constData());
+    }
+    return kExitDone;
+}
+
+}  // namespace velmora::cli
