@@ -5,7 +5,8 @@ velmora-cli, by ffmpeg (concat demuxer, libmp3lame, -compression_level 9) and by
 Each tool runs --runs times (default 5) under /usr/bin/time -v; the median wall time and the
 peak resident memory are printed with the ratios velmora/ffmpeg and velmora/sox. Goals:
 velmora/ffmpeg <= 1.0, velmora peak memory <= 40 MiB, and the joined output decodes to exactly
-the inputs' frame count. The peers come from `scripts/install-deps bench`.
+the inputs' frame count. "velmora" is the bare join; "velmora+tags" the same join with the
+inputs' tags, a 1 MB cover and a chapter per input (goal: at most 2 % slower). The peers come from `scripts/install-deps bench`.
 """
 import argparse
 import os
@@ -48,7 +49,8 @@ def make_inputs(folder):
         freq = 220 * (i + 2)
         subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "2", "-b", "16", wav, "synth", str(SECONDS),
                         "sine", str(freq), "sine", str(freq * 1.5), "gain", "-6"], check=True)
-        subprocess.run(["lame", "--quiet", "-b", "128", "--cbr", wav, mp3], check=True)
+        subprocess.run(["lame", "--quiet", "-b", "128", "--cbr", "--tt", "Part %d" % (i + 1), "--tl", "Bench",
+                        wav, mp3], check=True)
         os.remove(wav)
         paths.append(mp3)
     return paths
@@ -73,12 +75,18 @@ def main():
             for p in inputs:
                 f.write("file '%s'\n" % p)
 
+        cover = os.path.join(tmp, "cover.jpg")
+        with open(cover, "wb") as f:
+            f.write(b"\xff\xd8\xff\xe0" + os.urandom(1024 * 1024 - 4))
+        out_t = os.path.join(tmp, "velmora-tags.mp3")
         out_v = os.path.join(tmp, "velmora.mp3")
         out_f = os.path.join(tmp, "ffmpeg.mp3")
         out_s = os.path.join(tmp, "sox.mp3")
         commands = {
             "velmora": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
-                        "--channels", "auto", "-o", out_v] + inputs,
+                        "--channels", "auto", "--no-tags", "--chapters", "none", "-o", out_v] + inputs,
+            "velmora+tags": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
+                             "--channels", "auto", "--chapters", "file", "--cover", cover, "-o", out_t] + inputs,
             "ffmpeg": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", concat,
                        "-c:a", "libmp3lame", "-b:a", "128k", "-compression_level", "9", out_f],
             "sox": ["sox"] + inputs + ["-C", "128.9", out_s],
@@ -97,10 +105,13 @@ def main():
         print("join_bench: %d inputs x %d s, stereo %d Hz, 128 kbit/s; median of %d runs" %
               (INPUTS, SECONDS, RATE, args.runs))
         for n in commands:
-            print("  %-8s %7.3f s  (%6.1fx real time)  peak %6.1f MiB" % (n, med[n], audio / med[n], peak[n]))
+            print("  %-12s %7.3f s  (%6.1fx real time)  peak %6.1f MiB" % (n, med[n], audio / med[n], peak[n]))
         print("  ratio velmora/ffmpeg %.3f  (goal <= 1.0)" % (med["velmora"] / med["ffmpeg"]))
         print("  ratio velmora/sox    %.3f" % (med["velmora"] / med["sox"]))
         print("  velmora peak memory  %.1f MiB  (goal <= 40 MiB)" % peak["velmora"])
+        print("  ratio velmora+tags/velmora %.3f  (goal <= 1.02)" % (med["velmora+tags"] / med["velmora"]))
+        tagged = decoded_frames(out_t)
+        print("  velmora+tags output frames %d: %s" % (tagged, "exact" if tagged == expected else "DIFFERENT"))
         print("  velmora output frames %d, inputs %d: %s" %
               (frames, expected, "exact" if frames == expected else "DIFFERENT"))
 
