@@ -45,7 +45,7 @@ struct CFileToBeJoin {
     uint32_t sampleRate = 0;    // Hz
     uint32_t channels = 0;      // 1 or 2
     uint64_t totalSamples = 0;  // decoded length over all channels
-    InputTags tags;             // as the file list read them; carried into the output's tag
+    InputTags tags{};           // as the file list read them; carried into the output's tag
 };
 
 using FileList = std::vector<CFileToBeJoin>;
