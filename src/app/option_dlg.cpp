@@ -40,7 +40,7 @@ constexpr int kWidthDlu = 316;
 // The chapter list's items in order, and the stored mode each stands for.
 constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
 int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
-constexpr int kHeightDlu = 290;  // with the "Output file" group below the encoder's
+constexpr int kHeightDlu = 305;  // with the "Output file" group below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -129,22 +129,24 @@ void COption::BuildTemplate() {
           188, 257, 12);
 
     auto* fileGroup = new QGroupBox(QStringLiteral("Output file"), this);
-    place(fileGroup, 0, 7, 214, 302, 52);
+    place(fileGroup, 0, 7, 214, 302, 67);
     tagsCheck_ = new QCheckBox(QStringLiteral("Copy tags and cover from the first files"), this);
     place(tagsCheck_, IDC_TAGS, 19, 229, 270, 11);
     place(new QLabel(QStringLiteral("Chapters:"), this), IDC_CHAPTERS_LABEL, 21, 246, 75, 12);
     chapterList_ = new QComboBox(this);
     placeField(chapterList_, IDC_CHAPTERS, 109, 246, 190, 12);
+    copyCheck_ = new QCheckBox(QStringLiteral("Copy the audio without re-encoding when the files allow it"), this);
+    place(copyCheck_, IDC_COPY, 19, 265, 280, 11);
 
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 270, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 285, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 270, 50, 14);
+    place(okButton_, IDC_OK, 138, 285, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 270, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 285, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
@@ -213,6 +215,7 @@ void COption::OnInitDialog() {
     SelectIndex(channelList_, settings_.channelModeIndex);
     SelectIndex(bitrateList_, settings_.bitrateIndex);
     tagsCheck_->setChecked(settings_.outputTags != 0);
+    copyCheck_->setChecked(settings_.copyFrames != 0);
     chapterList_->clear();
     for (const char* text : {"One chapter per file", "One chapter per title", "No chapters"})
         chapterList_->addItem(QString::fromLatin1(text));
@@ -255,6 +258,7 @@ void COption::OnOK() {
     if (channelList_->currentIndex() >= 0) settings_.channelModeIndex = int16_t(channelList_->currentIndex());
     if (bitrateList_->currentIndex() >= 0) settings_.bitrateIndex = int16_t(bitrateList_->currentIndex());
     settings_.outputTags = tagsCheck_->isChecked() ? 1 : 0;
+    settings_.copyFrames = copyCheck_->isChecked() ? 1 : 0;
     settings_.chapterMode = kChapterModeOfItem[std::clamp(chapterList_->currentIndex(), 0, 2)];
     // 7.
     accept();

@@ -47,6 +47,7 @@ public:
         IDC_TAGS = 1092,
         IDC_CHAPTERS_LABEL = 1093,
         IDC_CHAPTERS = 1094,
+        IDC_COPY = 1095,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -75,6 +76,7 @@ public:
     QComboBox* bitrateList() const { return bitrateList_; }
     QCheckBox* tagsCheck() const { return tagsCheck_; }
     QComboBox* chapterList() const { return chapterList_; }
+    QCheckBox* copyCheck() const { return copyCheck_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -103,6 +105,7 @@ private:
     QComboBox* bitrateList_ = nullptr;
     QCheckBox* tagsCheck_ = nullptr;
     QComboBox* chapterList_ = nullptr;
+    QCheckBox* copyCheck_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

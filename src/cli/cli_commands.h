@@ -34,6 +34,7 @@ struct JoinOptions {
     bool quiet = false;                       // --quiet
     std::optional<int32_t> chapters;          // --chapters file|title|none (ChapterMode)
     bool noTags = false;                      // --no-tags
+    bool copy = false;                        // --copy
     std::optional<std::string> title;         // --title TEXT
     std::optional<std::string> artist;        // --artist TEXT
     std::optional<std::string> album;         // --album TEXT

@@ -31,6 +31,7 @@ const char* const kJoinUsage =
     "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
     "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|none]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
+    "                        [--copy]\n"
     "                        [--quiet] FILE...";
 
 namespace {
@@ -69,6 +70,8 @@ const char* kJoinHelp =
     "  --title TEXT, --artist TEXT, --album TEXT\n"
     "                  the output's title, artist or album instead of the carried one\n"
     "  --cover IMAGE   a JPEG or PNG file as the output's front cover\n"
+    "  --copy          copy the audio frames without re-encoding when every input is\n"
+    "                  MPEG Layer III of one version, rate and channel count\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
     "\n"
     "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
@@ -271,6 +274,8 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                 r.error = "--chapters must be file, title or none, not '" + value + "'";
                 return r;
             }
+        } else if (arg == "--copy") {
+            o.copy = true;
         } else if (arg == "--no-tags") {
             o.noTags = true;
         } else if (arg == "--title") {
@@ -356,6 +361,8 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.chapterMode = *opt.chapters;
     if (opt.noTags)
         settings.outputTags = 0;
+    if (opt.copy)
+        settings.copyFrames = 1;
     const bool wantTags = settings.outputTags != 0 || settings.chapterMode != kChaptersNone;
     ReaderDecoder tagDecoder(true);
     MediaInfoReader tagReader(tagDecoder.handle());

@@ -2,6 +2,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "engine/converter.h"
+#include "engine/copy_join.h"
 #include "engine/decoder.h"
 #include "engine/output_tag.h"
 
@@ -177,9 +179,29 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             run.taskStartTick = TickCount();
             engine->decodedSamples.Reset();
             engine->convertedSamples.Reset();
+            // A copy join takes the inputs' own format; the output tag is planned for it.
+            CopyPlan plan;
+            bool copying = false;
+            if (engine->settings.copyFrames != 0) {
+                std::string whyNot;
+                copying = PlanCopyJoin(*copy, plan, whyNot);
+                PostJoinMessage(*engine, copying ? std::string("Copying the audio frames (no re-encoding).") : whyNot,
+                                kMessageInfo);
+            }
+            if (copying) {
+                const MpegFrameHeader& like = plan.inputs.front().first;
+                const uint64_t total = plan.frames * like.samples * like.channels();
+                run.overallSamplesTotal = run.overallSamplesTotal.load() - std::min(run.overallSamplesTotal.load(),
+                                                                                    copy->totalSamples) + total;
+                copy->totalSamples = total;
+                copy->outputRate = like.sampleRate;
+                copy->outputChannels = like.channels();
+                copy->needsConversion = 0;
+                copy->inputSamples.assign(copy->files->size(), AtomicValue<uint64_t>(0));
+            }
             PrepareOutputTag(*copy);
 
-            const int r = DecodeAllFiles(engine, copy);
+            const int r = copying ? CopyAllFiles(*engine, *copy, plan) : DecodeAllFiles(engine, copy);
             if (r == 0) run.running = 0;
 
             if (copy->needsConversion) AwaitTaskWorker(run, run.conversionThread, engine->workerWaitMs);

@@ -19,6 +19,7 @@ struct AppSettings {
     int16_t frequencyIndex = 0;       // FrequencyTable, 0 = automatic
     int32_t outputTags = 1;           // 1: carry the inputs' tags and cover into the output
     int32_t chapterMode = 1;          // 1: a chapter per file, 2: per title, 0: none
+    int32_t copyFrames = 0;           // 1: copy the audio frames when the inputs allow it
 };
 
 // Initial values of the three index fields; a table lookup falls back to them.

@@ -120,6 +120,7 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.defaultFileName = cfg.GetString(ini::kOutputSection, ini::kName, "Untitled");
     s.outputTags = cfg.GetInt(ini::kOutputSection, ini::kTags, 1) != 0 ? 1 : 0;
     s.chapterMode = cfg.GetInt(ini::kOutputSection, ini::kChapters, 1);
+    s.copyFrames = cfg.GetInt(ini::kOutputSection, ini::kCopy, 0) != 0 ? 1 : 0;
     return true;
 }
 
@@ -138,6 +139,7 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kMp3Section, ini::kFreq, s.frequencyIndex);
     cfg->SetInt(ini::kOutputSection, ini::kTags, s.outputTags);
     cfg->SetInt(ini::kOutputSection, ini::kChapters, s.chapterMode);
+    cfg->SetInt(ini::kOutputSection, ini::kCopy, s.copyFrames);
     return SaveConfigIni(file, *cfg, error);
 }
 

@@ -28,6 +28,7 @@ inline constexpr const char* kFreq = "Freq";
 // Beyond the seven keys above, in the output section after them; absent keys read the defaults.
 inline constexpr const char* kTags = "Tags";
 inline constexpr const char* kChapters = "Chapters";
+inline constexpr const char* kCopy = "Copy";
 }  // namespace ini
 
 // The folder of the running executable, without a trailing "/".

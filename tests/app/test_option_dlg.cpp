@@ -346,8 +346,13 @@ TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
         QTest::mouseClick(dlg->tagsCheck(), Qt::LeftButton, {}, QPoint(5, dlg->tagsCheck()->height() / 2));
         dlg->chapterList()->setFocus();
         QTest::keyClick(dlg->chapterList(), Qt::Key_Down);
+        EXPECT_FALSE(dlg->copyCheck()->isChecked());
+        EXPECT_LT(dlg->copyCheck()->geometry().bottom(), dlg->okButton()->y());
+        dlg->copyCheck()->setFocus();
+        QTest::keyClick(dlg->copyCheck(), Qt::Key_Space);
         QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
     }
+    EXPECT_EQ(settings_.copyFrames, 1);
     EXPECT_EQ(settings_.outputTags, 0);
     EXPECT_EQ(settings_.chapterMode, 0);
     ASSERT_TRUE(SaveSettings(settings_, settingsFile_));
@@ -355,6 +360,7 @@ TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
     ASSERT_TRUE(LoadSettings(again, settingsFile_));
     EXPECT_EQ(again.outputTags, 0);
     EXPECT_EQ(again.chapterMode, 0);
+    EXPECT_EQ(again.copyFrames, 1);
     {
         settings_.chapterMode = 1;
         auto dlg = Open();

@@ -380,3 +380,17 @@ TEST_F(CliJoin, ChaptersTagsAndCoverFromTheCommandLineAndTheChaptersCommand) {
     chapters = RunCliProcess(CliRun{{"chapters", (tmp_.path() / "none.mp3").string()}, home_});
     EXPECT_EQ(chapters.status, 1);
 }
+
+TEST_F(CliJoin, CopyJoinsFramesWithoutReEncodingWhenTheInputsAllowIt) {
+    const auto a = Tone("a.mp3", {44100, 2, 1.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 192, true});
+    const fs::path out = tmp_.path() / "copy.mp3";
+    auto r = Run({"--copy", "--bitrate", "32", "-o", out.string(), a.string(), b.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Copying the audio frames (no re-encoding)."), std::string::npos) << r.err;
+    // The bit rate setting does not apply: the frames keep theirs, and the length is exact
+    // up to the interior seam's own delay and padding.
+    EXPECT_EQ(ReadStreamInfo(out.string()).totalSamples, DecodeMp3(out).samples.size());
+    EXPECT_GE(Frames(out), Frames(a) + Frames(b));
+    EXPECT_LT(Frames(out), Frames(a) + Frames(b) + 2 * 1152);
+}

@@ -55,6 +55,7 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "Name=Untitled\n"
               "Tags=1\n"
               "Chapters=1\n"
+              "Copy=0\n"
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
@@ -79,6 +80,7 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     // A file from before the tag keys: tags and a chapter per file.
     EXPECT_EQ(s.outputTags, 1);
     EXPECT_EQ(s.chapterMode, 1);
+    EXPECT_EQ(s.copyFrames, 0);
 }
 
 TEST(SettingsStore, LoadReadsEveryKey) {
@@ -208,7 +210,8 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "LastDir=\n"
               "Name=Untitled\n"
               "Tags=1\n"
-              "Chapters=1\n");
+              "Chapters=1\n"
+              "Copy=0\n");
 }
 
 TEST(SettingsStore, DeletedFileLoadsEveryDefault) {

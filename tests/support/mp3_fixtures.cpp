@@ -21,7 +21,8 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec) {
     lame_set_num_channels(gf, toneSpec.channels);
     lame_set_mode(gf, toneSpec.channels == 1 ? MONO : JOINT_STEREO);
     lame_set_brate(gf, toneSpec.kbps);
-    lame_set_VBR(gf, vbr_off);
+    lame_set_VBR(gf, toneSpec.vbrQuality >= 0 ? vbr_default : vbr_off);
+    if (toneSpec.vbrQuality >= 0) lame_set_VBR_q(gf, toneSpec.vbrQuality);
     lame_set_quality(gf, 7);
     lame_set_bWriteVbrTag(gf, toneSpec.infoTag ? 1 : 0);
     if (lame_init_params(gf) < 0) {

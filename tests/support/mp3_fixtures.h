@@ -16,6 +16,7 @@ struct ToneSpec {
     double frequency = 440.0;  // Hz of the tone (right channel gets 1.5x for stereo)
     int kbps = 128;
     bool infoTag = true;       // write the Xing/Info header (gives mpg123 the exact length)
+    int vbrQuality = -1;       // 0..9: variable bit rate at that quality instead of kbps
 };
 
 // Encodes a tone to `path`. Returns false (with a message on stderr) when encoding fails.

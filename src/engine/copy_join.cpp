@@ -1,0 +1,453 @@
+#include "engine/copy_join.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "engine/join_runner.h"
+#include "engine/join_sink.h"
+#include "engine/join_task.h"
+#include "engine/output_tag.h"
+
+namespace velmora {
+
+namespace {
+
+// A window over a file (read with pread, so the walk never seeks) or over bytes in memory.
+// Peek returns n bytes at pos, or null past the end; n never exceeds a frame and a header.
+class WindowReader {
+public:
+    WindowReader(const uint8_t* data, size_t size) : mem_(data), size_(size) {}
+    WindowReader(int fd, uint64_t size) : fd_(fd), size_(size), buf_(kWindow) {}
+
+    uint64_t size() const { return size_; }
+    const uint8_t* Peek(uint64_t pos, size_t n) {
+        if (pos > size_ || n > size_ - pos) return nullptr;
+        if (mem_) return mem_ + pos;
+        if (pos < start_ || pos + n > start_ + len_) {
+            start_ = pos;
+            len_ = 0;
+            while (len_ < buf_.size()) {
+                const ssize_t got = ::pread(fd_, buf_.data() + len_, buf_.size() - len_, static_cast<off_t>(pos + len_));
+                if (got <= 0) break;
+                len_ += static_cast<size_t>(got);
+            }
+            if (len_ < n) return nullptr;
+        }
+        return buf_.data() + (pos - start_);
+    }
+
+private:
+    static constexpr size_t kWindow = 1 << 20;
+    const uint8_t* mem_ = nullptr;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    std::vector<uint8_t> buf_;
+    uint64_t start_ = 0;
+    size_t len_ = 0;
+};
+
+uint32_t Synchsafe(const uint8_t* p) {
+    if ((p[0] | p[1] | p[2] | p[3]) & 0x80) return 0xFFFFFFFFu;
+    return (uint32_t(p[0]) << 21) | (uint32_t(p[1]) << 14) | (uint32_t(p[2]) << 7) | uint32_t(p[3]);
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// The size of an ID3v2 tag starting at pos, 0 when there is none.
+uint64_t Id3v2At(WindowReader& r, uint64_t pos) {
+    const uint8_t* p = r.Peek(pos, 10);
+    if (!p || std::memcmp(p, "ID3", 3) != 0 || p[3] == 0xFF || p[4] == 0xFF) return 0;
+    const uint32_t size = Synchsafe(p + 6);
+    if (size == 0xFFFFFFFFu) return 0;
+    return 10ull + size + ((p[5] & 0x10) ? 10 : 0);
+}
+
+// Where the audio ends: before ID3v1, APE, Lyrics3 and appended ID3v2 tags, in any order.
+uint64_t AudioEnd(WindowReader& r) {
+    uint64_t end = r.size();
+    for (;;) {
+        const uint8_t* p;
+        if (end >= 128 && (p = r.Peek(end - 128, 3)) && std::memcmp(p, "TAG", 3) == 0) {
+            end -= 128;
+        } else if (end >= 32 && (p = r.Peek(end - 32, 32)) && std::memcmp(p, "APETAGEX", 8) == 0) {
+            const uint64_t size = uint64_t(Le32(p + 12)) + ((Le32(p + 20) & 0x80000000u) ? 32 : 0);
+            if (size < 32 || size > end) return end;
+            end -= size;
+        } else if (end >= 15 && (p = r.Peek(end - 15, 15)) && std::memcmp(p + 6, "LYRICS200", 9) == 0) {
+            uint64_t size = 0;
+            for (int i = 0; i < 6; ++i) {
+                if (p[i] < '0' || p[i] > '9') return end;
+                size = size * 10 + (p[i] - '0');
+            }
+            if (size + 15 > end) return end;
+            end -= size + 15;
+        } else if (end >= 10 && (p = r.Peek(end - 10, 10)) && std::memcmp(p, "3DI", 3) == 0) {
+            const uint32_t size = Synchsafe(p + 6);
+            if (size == 0xFFFFFFFFu || uint64_t(size) + 20 > end) return end;
+            end -= uint64_t(size) + 20;
+        } else {
+            return end;
+        }
+    }
+}
+
+// A frame header at pos that the next frame confirms (or that ends the audio exactly). With
+// `like`, only a frame of the same stream counts.
+bool ConfirmedFrame(WindowReader& r, uint64_t pos, uint64_t end, const MpegFrameHeader* like, MpegFrameHeader& h) {
+    const uint8_t* p = r.Peek(pos, 4);
+    if (!p || !ParseMpegHeader(p, 4, h)) return false;
+    if (like && !h.SameStream(*like)) return false;
+    if (h.length == 0) return false;  // free format: its frames cannot be measured, so never copied
+    if (pos + h.length > end) return false;
+    if (pos + h.length == end) return true;
+    MpegFrameHeader next;
+    const uint8_t* q = r.Peek(pos + h.length, 4);
+    return q && ParseMpegHeader(q, 4, next) && next.SameStream(h);
+}
+
+struct WalkState {
+    CopyInput info;
+    bool readable = false;
+    int firstMainDataBegin = 0;
+};
+
+// The walk both passes share: every audio frame of the file in order, the header frame and
+// everything that is no frame left out.
+template <typename OnFrame>
+WalkState Walk(WindowReader& r, OnFrame&& onFrame) {
+    WalkState s;
+    const uint64_t end = AudioEnd(r);
+    uint64_t pos = 0;
+    while (const uint64_t tag = Id3v2At(r, pos)) pos += tag;
+    bool haveFirst = false;
+    bool firstFrame = true;
+    MpegFrameHeader first;
+    while (pos < end) {
+        MpegFrameHeader h;
+        if (haveFirst) {
+            const uint8_t* p = r.Peek(pos, 4);
+            if (p && ParseMpegHeader(p, 4, h) && h.SameStream(first) && h.length > 0 && pos + h.length <= end) {
+                const uint8_t* frame = r.Peek(pos, h.length);
+                if (!frame) break;
+                if (firstFrame) {
+                    firstFrame = false;
+                    const XingHeader x = ParseXingFrame(frame, h.length, h);
+                    if (x.present) {
+                        s.info.delay = x.hasLame ? x.delay : 0;
+                        s.info.padding = x.hasLame ? x.padding : 0;
+                        pos += h.length;
+                        continue;
+                    }
+                }
+                if (s.info.frames == 0) {
+                    s.info.first = h;
+                    s.firstMainDataBegin = MainDataBegin(frame, h.length, h);
+                } else if (h.bitrateIndex != s.info.first.bitrateIndex) {
+                    s.info.sameBitrate = false;
+                }
+                ++s.info.frames;
+                s.info.bytes += h.length;
+                onFrame(frame, h);
+                pos += h.length;
+                continue;
+            }
+            // A tag between frames is skipped; anything else is damage, and the walk finds
+            // the next confirmed frame.
+            if (const uint64_t tag = Id3v2At(r, pos); tag > 0 && pos + tag <= end) {
+                pos += tag;
+                continue;
+            }
+            s.info.damaged = true;
+            ++pos;
+        }
+        // Resynchronise: the next confirmed frame (of the first frame's stream, once known).
+        while (pos < end && !ConfirmedFrame(r, pos, end, haveFirst ? &first : nullptr, h)) ++pos;
+        if (pos >= end) break;
+        if (!haveFirst) {
+            haveFirst = true;
+            first = h;
+            s.readable = true;
+        }
+    }
+    if (s.info.frames == 0) s.info.first = first;
+    return s;
+}
+
+const char* ModeName(uint32_t channels) { return channels == 1 ? "mono" : "stereo"; }
+const char* VersionName(int v) { return v == 1 ? "MPEG-1" : v == 2 ? "MPEG-2" : "MPEG-2.5"; }
+
+WalkState WalkFile(const std::string& path) {
+    WalkState s;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return s;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    if (size > 0) {
+        WindowReader r(fd, static_cast<uint64_t>(size));
+        s = Walk(r, [](const uint8_t*, const MpegFrameHeader&) {});
+    }
+    ::close(fd);
+    s.info.path = path;
+    return s;
+}
+
+// Byte offsets of every `stride`-th frame, the stride doubling whenever the list is full, so
+// the table of contents of any length comes from a few kilobytes.
+class OffsetSamples {
+public:
+    void Add(uint64_t frame, uint64_t offset) {
+        if (frame % stride_ != 0) return;
+        if (offsets_.size() == kMax) {
+            for (size_t i = 0; i < kMax / 2; ++i) offsets_[i] = offsets_[2 * i];
+            offsets_.resize(kMax / 2);
+            stride_ *= 2;
+            if (frame % stride_ != 0) return;
+        }
+        offsets_.push_back(offset);
+    }
+    uint64_t At(uint64_t frame) const {
+        const size_t i = std::min<size_t>(static_cast<size_t>(frame / stride_), offsets_.size() - 1);
+        return offsets_.empty() ? 0 : offsets_[i];
+    }
+
+private:
+    static constexpr size_t kMax = 4096;
+    uint64_t stride_ = 1;
+    std::vector<uint64_t> offsets_;
+};
+
+// The header frame of the whole stream: Info when every frame has one bit rate, Xing
+// otherwise, with frame and byte counts, a table of contents and a LAME extension.
+std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant, uint64_t frames,
+                                      uint64_t streamBytes, const OffsetSamples* offsets, int delay, int padding,
+                                      uint64_t musicBytes, uint16_t musicCrc) {
+    MpegFrameHeader h = like;
+    h.crc = false;
+    h.padding = false;
+    const uint32_t need = 4 + h.sideInfoSize() + 8 + 4 + 4 + 100 + 4 + 36;
+    // The stream's own bit rate when the frame holds the header at it (players read a
+    // constant rate from it), else the lowest that does.
+    if (MpegFrameLength(h.version, 3, h.bitrateKbps, h.sampleRate, false) < need) {
+        for (int i = 1; i <= 14; ++i) {
+            h.bitrateIndex = i;
+            h.bitrateKbps = MpegBitrate(h.version, 3, i);
+            if (MpegFrameLength(h.version, 3, h.bitrateKbps, h.sampleRate, false) >= need) break;
+        }
+    }
+    h.length = MpegFrameLength(h.version, 3, h.bitrateKbps, h.sampleRate, false);
+    std::vector<uint8_t> f(h.length, 0);
+    BuildMpegHeader(h, f.data());
+    size_t k = 4 + h.sideInfoSize();
+    auto put32 = [&](uint32_t v) {
+        f[k] = uint8_t(v >> 24), f[k + 1] = uint8_t(v >> 16), f[k + 2] = uint8_t(v >> 8), f[k + 3] = uint8_t(v);
+        k += 4;
+    };
+    std::memcpy(&f[k], constant ? "Info" : "Xing", 4);
+    k += 4;
+    put32(0x0F);  // frames, bytes, table of contents, quality
+    put32(static_cast<uint32_t>(std::min<uint64_t>(frames, 0xFFFFFFFFu)));
+    put32(static_cast<uint32_t>(std::min<uint64_t>(streamBytes, 0xFFFFFFFFu)));
+    for (int i = 0; i < 100; ++i) {
+        const uint64_t at = offsets && frames > 0 ? h.length + offsets->At(frames * uint64_t(i) / 100) : 0;
+        f[k++] = static_cast<uint8_t>(streamBytes ? std::min<uint64_t>(255, at * 256 / streamBytes) : 0);
+    }
+    put32(0);  // quality: unknown
+    const size_t lame = k;
+    std::memcpy(&f[k], "LAME3.100", 9);
+    f[lame + 9] = constant ? 0x01 : 0x00;  // revision 0; constant bit rate or unknown
+    f[lame + 20] = static_cast<uint8_t>(constant ? std::min(like.bitrateKbps, 255) : 0);
+    const int d = std::clamp(delay, 0, 4095), p = std::clamp(padding, 0, 4095);
+    f[lame + 21] = static_cast<uint8_t>(d >> 4);
+    f[lame + 22] = static_cast<uint8_t>(((d & 0x0F) << 4) | (p >> 8));
+    f[lame + 23] = static_cast<uint8_t>(p & 0xFF);
+    const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(musicBytes, 0xFFFFFFFFu));
+    f[lame + 28] = uint8_t(length >> 24), f[lame + 29] = uint8_t(length >> 16);
+    f[lame + 30] = uint8_t(length >> 8), f[lame + 31] = uint8_t(length);
+    f[lame + 32] = uint8_t(musicCrc >> 8), f[lame + 33] = uint8_t(musicCrc);
+    const uint16_t tagCrc = LameCrc16(0, f.data(), lame + 34);
+    f[lame + 34] = uint8_t(tagCrc >> 8), f[lame + 35] = uint8_t(tagCrc);
+    return f;
+}
+
+}  // namespace
+
+CopyInput WalkMp3Frames(const uint8_t* data, size_t size,
+                        const std::function<void(const uint8_t*, const MpegFrameHeader&)>& frame) {
+    WindowReader r(data, size);
+    return Walk(r, frame).info;
+}
+
+bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyNot) {
+    plan = {};
+    if (!task.files || task.files->empty()) return false;
+    for (const CFileToBeJoin& file : *task.files) {
+        const WalkState s = WalkFile(file.path);
+        const char* path = file.path.c_str();
+        if (!s.readable || s.info.frames == 0) {
+            whyNot = FormatText("%s has no MPEG audio frames that can be copied (free format or none): re-encoding.",
+                                path);
+            return false;
+        }
+        const MpegFrameHeader& h = s.info.first;
+        if (h.layer != 3) {
+            whyNot = FormatText("%s is MPEG Layer %s, not Layer III: re-encoding.", path, h.layer == 1 ? "I" : "II");
+            return false;
+        }
+        if (!plan.inputs.empty()) {
+            const MpegFrameHeader& f = plan.inputs.front().first;
+            if (h.version != f.version) {
+                whyNot = FormatText("%s is %s, the first file %s: re-encoding.", path, VersionName(h.version),
+                                    VersionName(f.version));
+                return false;
+            }
+            if (h.sampleRate != f.sampleRate) {
+                whyNot = FormatText("%s is %u Hz, the first file %u Hz: re-encoding.", path, h.sampleRate, f.sampleRate);
+                return false;
+            }
+            if (h.channels() != f.channels()) {
+                whyNot = FormatText("%s is %s, the first file %s: re-encoding.", path, ModeName(h.channels()),
+                                    ModeName(f.channels()));
+                return false;
+            }
+        }
+        // Its first frame borrows from a reservoir it does not have: copied, it would glitch.
+        if (s.firstMainDataBegin != 0) {
+            whyNot = FormatText("%s starts inside a bit reservoir (cut out of a longer stream): re-encoding.", path);
+            return false;
+        }
+        plan.frames += s.info.frames;
+        plan.bytes += s.info.bytes;
+        plan.inputs.push_back(s.info);
+    }
+    return true;
+}
+
+int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan) {
+    const std::shared_ptr<JoinRunState> runOwner = engine.activeRun;
+    JoinRunState& run = *runOwner;
+    if (plan.inputs.empty()) return 0;
+    const MpegFrameHeader& like = plan.inputs.front().first;
+    const uint32_t channels = like.channels();
+    task.encoding = 1;
+
+    std::FILE* out = std::fopen(task.outputPath.c_str(), "w+b");
+    if (!out) {
+        PostJoinMessage(engine, FormatText("Error creating file %s", task.outputPath.c_str()), kMessageError);
+        run.running = 0;
+        task.encoding = 0;
+        return 0;
+    }
+    static thread_local char buffer[1 << 18];
+    std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+    bool ok = true;
+    if (task.tagReserve > 0) {
+        ok = WriteTagPlaceholder(out, task.tagReserve);
+        if (ok) task.tagPlaced = 1;
+    }
+    bool constant = true;
+    for (const CopyInput& in : plan.inputs)
+        constant = constant && in.sameBitrate && in.first.bitrateIndex == like.bitrateIndex;
+    // The header's room, filled once the stream's counts are known.
+    const std::vector<uint8_t> placeholder =
+        BuildHeaderFrame(like, constant, 0, 0, nullptr, 0, 0, 0, 0);
+    ok = ok && std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size();
+
+    OffsetSamples offsets;
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+    uint16_t musicCrc = 0;
+    uint32_t last = TickCount();
+    bool completed = true;
+    size_t lastInput = 0;
+    for (size_t i = 0; i < plan.inputs.size() && ok; ++i) {
+        const CopyInput& in = plan.inputs[i];
+        if (const std::shared_ptr<JoinSink> sink = engine.sink) sink->SetSource(in.path);
+        task.currentFile = in.path;
+        lastInput = i;
+        const int fd = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
+        const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : -1;
+        if (fd < 0 || size <= 0) {
+            if (fd >= 0) ::close(fd);
+            PostJoinMessage(engine, FormatText("No audio could be decoded from %s.", in.path.c_str()), kMessageError);
+            task.inputsMissing = 1;
+            continue;
+        }
+        WindowReader reader(fd, static_cast<uint64_t>(size));
+        uint64_t given = 0;
+        const uint32_t perFrame = in.first.samples * channels;
+        WalkState walked = Walk(reader, [&](const uint8_t* frame, const MpegFrameHeader& h) {
+            if (!ok || !run.running) return;
+            while (run.paused && run.running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!run.running) return;
+            offsets.Add(frames, bytes);
+            if (std::fwrite(frame, 1, h.length, out) != h.length) {
+                ok = false;
+                return;
+            }
+            musicCrc = LameCrc16(musicCrc, frame, h.length);
+            ++frames;
+            bytes += h.length;
+            given += perFrame;
+            RecordEncodedSamples(run, task, perFrame);
+            const uint32_t now = TickCount();
+            if (now - last > 100) {
+                last = now;
+                PostJoinProgress(engine, static_cast<float>(TaskPercent(run, task)),
+                                 static_cast<float>(OverallPercent(run)), false);
+            }
+        });
+        ::close(fd);
+        if (walked.info.damaged)
+            PostJoinMessage(engine, FormatText("Trouble with %s: damaged data left out.", in.path.c_str()), kMessageError);
+        if (i < task.inputSamples.size()) task.inputSamples[i] = given;
+        if (!run.running || !ok) {
+            completed = false;
+            break;
+        }
+    }
+    if (!ok) {
+        PostJoinMessage(engine, "Output file write error", kMessageError);
+        run.running = 0;
+        completed = false;
+    }
+    // The two ends are trimmed by the first input's delay and, when the stream ran to its end,
+    // the last input's padding; every interior seam keeps its own.
+    const int delay = plan.inputs.front().delay;
+    const int padding = completed && lastInput + 1 == plan.inputs.size() ? plan.inputs.back().padding : 0;
+    const uint64_t streamBytes = placeholder.size() + bytes;
+    const std::vector<uint8_t> header =
+        BuildHeaderFrame(like, constant, frames, streamBytes, &offsets, delay, padding, streamBytes, musicCrc);
+    if (std::fflush(out) != 0 || std::fseek(out, task.tagReserve, SEEK_SET) != 0 ||
+        std::fwrite(header.data(), 1, header.size(), out) != header.size() || std::fflush(out) != 0) {
+        if (ok) PostJoinMessage(engine, "Output file write error", kMessageError);
+        ok = false;
+        run.running = 0;
+    }
+    if (std::fclose(out) != 0 && ok) {
+        PostJoinMessage(engine, "Output file write error", kMessageError);
+        ok = false;
+        run.running = 0;
+    }
+    // What the output decodes to, gapless: the chapters' positions and its length.
+    const uint64_t trimmed = uint64_t(std::max(delay, 0) + padding) * channels;
+    if (!task.inputSamples.empty()) {
+        const uint64_t firstGiven = task.inputSamples.front().load();
+        task.inputSamples.front() = firstGiven - std::min<uint64_t>(firstGiven, uint64_t(delay) * channels);
+        const uint64_t lastGiven = task.inputSamples[lastInput].load();
+        task.inputSamples[lastInput] = lastGiven - std::min<uint64_t>(lastGiven, uint64_t(padding) * channels);
+    }
+    const uint64_t raw = frames * like.samples * channels;
+    run.taskSamplesDone = raw - std::min(raw, trimmed);
+    PostJoinProgress(engine, static_cast<float>(TaskPercent(run, task)), static_cast<float>(OverallPercent(run)), true);
+    task.encoding = 0;
+    return ok && completed ? 1 : 0;
+}
+
+}  // namespace velmora
