@@ -6,7 +6,10 @@ Each tool runs --runs times (default 5) under /usr/bin/time -v; the median wall 
 peak resident memory are printed with the ratios velmora/ffmpeg and velmora/sox. Goals:
 velmora/ffmpeg <= 1.0, velmora peak memory <= 40 MiB, and the joined output decodes to exactly
 the inputs' frame count. "velmora" is the bare join; "velmora+tags" the same join with the
-inputs' tags, a 1 MB cover and a chapter per input (goal: at most 2 % slower). The peers come from `scripts/install-deps bench`.
+inputs' tags, a 1 MB cover and a chapter per input (goal: at most 2 % slower). "velmora-copy" joins
+without re-encoding (--copy) against "ffmpeg-copy" (concat demuxer, -c copy): goals
+velmora-copy/ffmpeg-copy <= 1.0, at least 30x faster than the re-encoding join, peak memory
+<= 40 MiB. The peers come from `scripts/install-deps bench`.
 """
 import argparse
 import os
@@ -82,6 +85,8 @@ def main():
         out_v = os.path.join(tmp, "velmora.mp3")
         out_f = os.path.join(tmp, "ffmpeg.mp3")
         out_s = os.path.join(tmp, "sox.mp3")
+        out_c = os.path.join(tmp, "velmora-copy.mp3")
+        out_fc = os.path.join(tmp, "ffmpeg-copy.mp3")
         commands = {
             "velmora": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
                         "--channels", "auto", "--no-tags", "--chapters", "none", "-o", out_v] + inputs,
@@ -90,6 +95,10 @@ def main():
             "ffmpeg": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", concat,
                        "-c:a", "libmp3lame", "-b:a", "128k", "-compression_level", "9", out_f],
             "sox": ["sox"] + inputs + ["-C", "128.9", out_s],
+            "velmora-copy": [args.cli, "join", "--quiet", "--overwrite", "--copy", "--no-tags", "--chapters", "none",
+                             "-o", out_c] + inputs,
+            "ffmpeg-copy": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i",
+                            concat, "-c", "copy", out_fc],
         }
         results = {name: [] for name in commands}
         # Interleaved, so that a slow moment of the machine does not favour one tool.
@@ -110,6 +119,12 @@ def main():
         print("  ratio velmora/sox    %.3f" % (med["velmora"] / med["sox"]))
         print("  velmora peak memory  %.1f MiB  (goal <= 40 MiB)" % peak["velmora"])
         print("  ratio velmora+tags/velmora %.3f  (goal <= 1.02)" % (med["velmora+tags"] / med["velmora"]))
+        print("  ratio velmora-copy/ffmpeg-copy %.3f  (goal <= 1.0)" % (med["velmora-copy"] / med["ffmpeg-copy"]))
+        print("  re-encoding/copy speed-up %.1fx  (goal >= 30x)" % (med["velmora"] / med["velmora-copy"]))
+        print("  velmora-copy peak memory %.1f MiB  (goal <= 40 MiB)" % peak["velmora-copy"])
+        copied = decoded_frames(out_c)
+        print("  velmora-copy output frames %d (inputs %d; each interior seam keeps its inputs' delay and padding)"
+              % (copied, expected))
         tagged = decoded_frames(out_t)
         print("  velmora+tags output frames %d: %s" % (tagged, "exact" if tagged == expected else "DIFFERENT"))
         print("  velmora output frames %d, inputs %d: %s" %
