@@ -9,7 +9,8 @@ the inputs' frame count. "velmora" is the bare join; "velmora+tags" the same joi
 inputs' tags, a 1 MB cover and a chapter per input (goal: at most 2 % slower). "velmora-copy" joins
 without re-encoding (--copy) against "ffmpeg-copy" (concat demuxer, -c copy): goals
 velmora-copy/ffmpeg-copy <= 1.0, at least 30x faster than the re-encoding join, peak memory
-<= 40 MiB. The peers come from `scripts/install-deps bench`.
+<= 40 MiB. "velmora-1t" is the re-encoding join on one encoder thread (--threads 1), the
+single stream; "velmora" uses every hardware thread (segment-parallel encoding). The peers come from `scripts/install-deps bench`.
 """
 import argparse
 import os
@@ -83,6 +84,7 @@ def main():
             f.write(b"\xff\xd8\xff\xe0" + os.urandom(1024 * 1024 - 4))
         out_t = os.path.join(tmp, "velmora-tags.mp3")
         out_v = os.path.join(tmp, "velmora.mp3")
+        out_v1 = os.path.join(tmp, "velmora-1t.mp3")
         out_f = os.path.join(tmp, "ffmpeg.mp3")
         out_s = os.path.join(tmp, "sox.mp3")
         out_c = os.path.join(tmp, "velmora-copy.mp3")
@@ -100,6 +102,14 @@ def main():
             "ffmpeg-copy": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i",
                             concat, "-c", "copy", out_fc],
         }
+        # The scaling of the re-encoding join: 1, 2, 4 ... encoder threads up to the machine's.
+        threads = [1]
+        while threads[-1] * 2 <= (os.cpu_count() or 1):
+            threads.append(threads[-1] * 2)
+        for t in threads:
+            commands["velmora-%dt" % t] = [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128",
+                                           "--frequency", "auto", "--channels", "auto", "--no-tags", "--chapters",
+                                           "none", "--threads", str(t), "-o", out_v1]
         results = {name: [] for name in commands}
         # Interleaved, so that a slow moment of the machine does not favour one tool.
         for _ in range(args.runs):
@@ -117,6 +127,13 @@ def main():
             print("  %-12s %7.3f s  (%6.1fx real time)  peak %6.1f MiB" % (n, med[n], audio / med[n], peak[n]))
         print("  ratio velmora/ffmpeg %.3f  (goal <= 1.0)" % (med["velmora"] / med["ffmpeg"]))
         print("  ratio velmora/sox    %.3f" % (med["velmora"] / med["sox"]))
+        print("  ratio velmora/ffmpeg %.3f with every hardware thread  (goal <= 0.60 on 2 cores)"
+              % (med["velmora"] / med["ffmpeg"]))
+        for t in threads:
+            print("  scaling: %2d encoder threads %7.3f s  speed-up %.2fx  (goal at 2: >= 1.7x)"
+                  % (t, med["velmora-%dt" % t], med["velmora-1t"] / med["velmora-%dt" % t]))
+        wide = run_timed(commands["velmora-1t"][:-len(inputs) - 2] + ["--threads", "16", "-o", out_v1] + inputs, env)
+        print("  velmora peak memory at 16 encoder threads %.1f MiB  (goal <= 64 MiB)" % (wide[1] / 1024.0))
         print("  velmora peak memory  %.1f MiB  (goal <= 40 MiB)" % peak["velmora"])
         print("  ratio velmora+tags/velmora %.3f  (goal <= 1.02)" % (med["velmora+tags"] / med["velmora"]))
         print("  ratio velmora-copy/ffmpeg-copy %.3f  (goal <= 1.0)" % (med["velmora-copy"] / med["ffmpeg-copy"]))

@@ -35,6 +35,7 @@ struct JoinOptions {
     std::optional<int32_t> chapters;          // --chapters file|title|none (ChapterMode)
     bool noTags = false;                      // --no-tags
     bool copy = false;                        // --copy
+    std::optional<int> threads;               // --threads N
     std::optional<std::string> title;         // --title TEXT
     std::optional<std::string> artist;        // --artist TEXT
     std::optional<std::string> album;         // --album TEXT

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -31,7 +32,7 @@ const char* const kJoinUsage =
     "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
     "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|none]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
-    "                        [--copy]\n"
+    "                        [--copy] [--threads N]\n"
     "                        [--quiet] FILE...";
 
 namespace {
@@ -49,7 +50,7 @@ void OnInterrupt(int) {
 bool TakesValue(const std::string& option) {
     return option == "-o" || option == "--output" || option == "--bitrate" || option == "--frequency" ||
            option == "--channels" || option == "--chapters" || option == "--title" || option == "--artist" ||
-           option == "--album" || option == "--cover";
+           option == "--album" || option == "--cover" || option == "--threads";
 }
 
 const char* kJoinHelp =
@@ -72,6 +73,8 @@ const char* kJoinHelp =
     "  --cover IMAGE   a JPEG or PNG file as the output's front cover\n"
     "  --copy          copy the audio frames without re-encoding when every input is\n"
     "                  MPEG Layer III of one version, rate and channel count\n"
+    "  --threads N     encoder threads, 1 to 16 (default: the machine's hardware threads,\n"
+    "                  or VELMORA_ENCODER_THREADS); 1 is the single-stream encoder\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
     "\n"
     "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
@@ -274,6 +277,14 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                 r.error = "--chapters must be file, title or none, not '" + value + "'";
                 return r;
             }
+        } else if (arg == "--threads") {
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > 16) {
+                r.error = "--threads must be a number from 1 to 16, not '" + value + "'";
+                return r;
+            }
+            o.threads = static_cast<int>(n);
         } else if (arg == "--copy") {
             o.copy = true;
         } else if (arg == "--no-tags") {
@@ -363,6 +374,9 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.outputTags = 0;
     if (opt.copy)
         settings.copyFrames = 1;
+    // The encoder module reads its thread count when a stream starts.
+    if (opt.threads)
+        ::setenv("VELMORA_ENCODER_THREADS", std::to_string(*opt.threads).c_str(), 1);
     const bool wantTags = settings.outputTags != 0 || settings.chapterMode != kChaptersNone;
     ReaderDecoder tagDecoder(true);
     MediaInfoReader tagReader(tagDecoder.handle());

@@ -7,6 +7,7 @@
 // libmp3lame context, so a caller that never asks for the header loses only a few bytes.
 
 #include "lame_enc/bladeenc.h"
+#include "lame_enc/segment_encoder.h"
 
 #include <lame/lame.h>
 
@@ -45,7 +46,12 @@ struct Stream {
     uint64_t audioBytes = 0;       // bytes after the Info frame
     uint16_t audioCrc = 0;
 
+    // Several encoder threads (constant bit rate, reservoir off): segments encoded side by
+    // side. Null: the single libmp3lame stream.
+    std::unique_ptr<velmora::lame_module::SegmentEncoder> parallel;
+
     ~Stream() {
+        parallel.reset();
         if (gf) lame_close(gf);
     }
 };
@@ -184,7 +190,12 @@ bool PlanOwnTag(Stream& s, const uint8_t* firstHeader) {
     const size_t need = 4 + f.sideInfo + kInfoBodySize + kLameExtensionSize;
     static const int kbps1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
     static const int kbps2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-    for (int index = 1; index <= 14; ++index) {
+    // The stream's own bit rate when its frame holds the header (as libmp3lame's own Info frame
+    // is), else the smallest that does.
+    const int own = firstHeader[2] >> 4;
+    for (int step = 0; step <= 14; ++step) {
+        const int index = step == 0 ? own : step;
+        if (index < 1 || index > 14) continue;
         const int kbps = f.version == 3 ? kbps1[index] : kbps2[index];
         const size_t size = static_cast<size_t>((f.version == 3 ? 144 : 72) * kbps * 1000 / f.rate);
         if (size >= need) {
@@ -230,7 +241,8 @@ std::vector<uint8_t> MakeOwnTag(const Stream& s) {
     FrameShape f;
     ShapeOf(s.ownHeader, f);
     uint8_t* t = frame.data() + 4 + f.sideInfo;
-    const uint32_t frames = static_cast<uint32_t>(lame_get_frameNum(s.gf));
+    const uint32_t frames =
+        static_cast<uint32_t>(s.parallel ? s.parallel->frames() : static_cast<uint64_t>(lame_get_frameNum(s.gf)));
     const uint64_t total = s.audioBytes + s.ownFrameSize;
     std::memcpy(t, "Info", 4);
     PutBigEndian32(t + 4, 0x0F);  // frames, bytes, table of contents, quality
@@ -246,7 +258,12 @@ std::vector<uint8_t> MakeOwnTag(const Stream& s) {
     x[10] = static_cast<uint8_t>(std::min(255, lame_get_lowpassfreq(s.gf) / 100));
     x[20] = static_cast<uint8_t>(std::min(255, lame_get_brate(s.gf)));
     const int delay = std::clamp(lame_get_encoder_delay(s.gf), 0, 4095);
-    const int padding = std::clamp(lame_get_encoder_padding(s.gf), 0, 4095);
+    // Segments: what the frames hold beyond the delay and the samples fed is the padding.
+    const int64_t segmentPadding =
+        s.parallel ? static_cast<int64_t>(s.parallel->frames()) * lame_get_framesize(s.gf) - lame_get_encoder_delay(s.gf) -
+                         static_cast<int64_t>(s.parallel->samplesIn())
+                   : 0;
+    const int padding = std::clamp<int64_t>(s.parallel ? segmentPadding : lame_get_encoder_padding(s.gf), 0, 4095);
     x[21] = static_cast<uint8_t>(delay >> 4);
     x[22] = static_cast<uint8_t>(((delay & 0x0F) << 4) | (padding >> 8));
     x[23] = static_cast<uint8_t>(padding & 0xFF);
@@ -353,6 +370,30 @@ __attribute__((visibility("default"))) BE_ERR beInitStream(
     s->wantTag = config->LHV1.bWriteVBRHeader != 0;
     s->lameWritesTag = s->wantTag && config->LHV1.bEnableVBR == 0 ? LameWritesTag(s->gf) : s->wantTag;
 
+    // Segments need frames that stand alone (reservoir off) of one size class (constant bit
+    // rate); one thread is the single stream as it always was.
+    const uint32_t threads = velmora::lame_module::EncoderThreads();
+    if (threads > 1 && config->LHV1.bNoRes && !config->LHV1.bEnableVBR) {
+        BE_CONFIG segment = *config;
+        segment.LHV1.bWriteVBRHeader = 0;  // the stream's one header is the module's own
+        const bool mpeg1 = lame_get_version(s->gf) == 1;
+        const uint32_t maxFrame =
+            static_cast<uint32_t>((mpeg1 ? 144000 : 72000) * lame_get_brate(s->gf) / lame_get_out_samplerate(s->gf) + 1);
+        s->parallel = std::make_unique<velmora::lame_module::SegmentEncoder>(
+            [segment] {
+                lame_global_flags* gf = lame_init();
+                if (gf && Configure(gf, segment) != BE_ERR_SUCCESSFUL) {
+                    lame_close(gf);
+                    gf = nullptr;
+                }
+                return gf;
+            },
+            s->channels, threads, s->framesPerChunk, maxFrame);
+        s->lameWritesTag = false;
+        s->lameBufferSize = std::max(s->lameBufferSize, s->parallel->OutputCapacity());
+        s->outputBufferSize = s->lameBufferSize + kMaxFrameBytes;
+    }
+
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     if (r.open.size() >= kMaxOpenStreams) return BE_ERR_NO_MORE_HANDLES;
@@ -375,6 +416,14 @@ __attribute__((visibility("default"))) BE_ERR beEncodeChunkFloatS16NI(HBE_STREAM
     if (!left || (s->channels == 2 && !right)) return BE_ERR_INVALID_FORMAT_PARAMETERS;
     // The output buffer is outputBufferSize bytes; a call of more than one chunk may need more.
     if (frames > s->framesPerChunk) return BE_ERR_BUFFER_TOO_SMALL;
+    if (s->parallel) {
+        uint32_t bytes = 0;
+        if (!s->parallel->Encode(left, s->channels == 2 ? right : left, frames, output, s->lameBufferSize, bytes))
+            return BE_ERR_INVALID_FORMAT_PARAMETERS;
+        NoteOutput(*s, output, bytes);
+        *outputBytes = bytes;
+        return BE_ERR_SUCCESSFUL;
+    }
     const int n = lame_encode_buffer_float(s->gf, left, s->channels == 2 ? right : left, static_cast<int>(frames),
                                            output, static_cast<int>(s->lameBufferSize));
     if (n == -1) return BE_ERR_BUFFER_TOO_SMALL;
@@ -391,6 +440,14 @@ __attribute__((visibility("default"))) BE_ERR beDeinitStream(HBE_STREAM stream, 
     if (!s || s->flushed) return BE_ERR_INVALID_HANDLE;
     if (!outputBytes || !output) return BE_ERR_INVALID_FORMAT_PARAMETERS;
     *outputBytes = 0;
+    if (s->parallel) {
+        s->flushed = true;
+        uint32_t bytes = 0;
+        const bool ok = s->parallel->Flush(output, s->lameBufferSize, bytes);
+        NoteOutput(*s, output, bytes);
+        *outputBytes = bytes;
+        return ok ? BE_ERR_SUCCESSFUL : BE_ERR_BUFFER_TOO_SMALL;
+    }
     const int n = lame_encode_flush(s->gf, output, static_cast<int>(s->lameBufferSize));
     s->flushed = true;
     if (n == -1) return BE_ERR_BUFFER_TOO_SMALL;

@@ -644,3 +644,64 @@ TEST(OutputTag, AnInputThatGaveNothingGetsNoChapterAndEqualTitlesAroundItMerge) 
     ASSERT_EQ(perTitle.size(), 1u);
     EXPECT_EQ(perTitle[0].endFrame, 180u);
 }
+
+// ---- encoding on several threads ---------------------------------------------------------
+
+namespace {
+
+// Sets the encoder module's thread count for the life of the object.
+class EncoderThreadsFor {
+public:
+    explicit EncoderThreadsFor(int n) { ::setenv("VELMORA_ENCODER_THREADS", std::to_string(n).c_str(), 1); }
+    ~EncoderThreadsFor() { ::unsetenv("VELMORA_ENCODER_THREADS"); }
+};
+
+}  // namespace
+
+TEST(ParallelEncoding, SegmentsDecodeToTheSingleStreamsSamplesWithoutASeam) {
+    REQUIRE_ENCODER_MODULE();
+    std::vector<int16_t> single;
+    for (const int threads : {1, 3}) {
+        EncoderThreadsFor use(threads);
+        Join j;
+        // Ten seconds: several segments, the last one short.
+        const auto a = Join::Measured(j.Tone("a.mp3", 44100, 2, 6.0, 440.0));
+        const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 4.0 + 333.0 / 44100, 660.0));
+        const uint64_t total = j.AddTask({a, b}).totalSamples;
+        const DecodedMp3 d = RunCleanly(j, 44100, 1);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.frames(), total / 2) << threads;
+        const Mp3File file = ReadMp3File(j.output);
+        EXPECT_TRUE(file.lameTagCrcOk) << threads;
+        EXPECT_EQ(file.encoderDelay, 576) << threads;
+        for (size_t i = 1; i < file.frames.size(); ++i) EXPECT_EQ(file.frames[i].mainDataBegin, 0u) << i;
+        if (threads == 1) {
+            single = d.samples;
+            continue;
+        }
+        // Every sample, the segments' seams included, is the single stream's within rounding.
+        ASSERT_EQ(d.samples.size(), single.size());
+        int worst = 0;
+        for (size_t i = 0; i < single.size(); ++i) worst = std::max(worst, std::abs(d.samples[i] - single[i]));
+        EXPECT_LE(worst, 16);
+    }
+}
+
+TEST(ParallelEncoding, ACancelStillClosesAValidShorterFile) {
+    REQUIRE_ENCODER_MODULE();
+    EncoderThreadsFor use(3);
+    Join j;
+    const CConversionTask& task = j.AddTask(LongInputs(j));
+    const uint64_t total = task.totalSamples;
+    const Reports r = j.Run([&](JoinRunState& run) {
+        while (run.taskSamplesDone.load() < 44100 * 2 * 5 && run.running) std::this_thread::yield();
+        run.running = 0;
+    });
+    const uint64_t atCancel = j.engine->activeRun->taskSamplesDone.load();
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
+    ExpectWholeFile(j.output, 44100, 1);
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), atCancel / 2);
+    EXPECT_LT(d.frames(), total / 2);
+}

@@ -5,11 +5,13 @@
 #include "support/mp3_fixtures.h"
 
 #include <gtest/gtest.h>
+#include <lame/lame.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -43,33 +45,28 @@ struct EncodeResult {
     bool allCallsOk = true;
 };
 
-// Encodes `frames` frames of a tone (left f, right 1.5 f) through the module into `path`,
-// in calls of one chunk each and a shorter last one, then flushes, closes and writes the header.
-EncodeResult EncodeTone(const EncoderModule& m, const std::filesystem::path& path, BE_CONFIG config, size_t frames,
-                        double freq = 440.0) {
+// Encodes the samples through the module into `path` (right ignored for mono), in calls of
+// one chunk each and a shorter last one, then flushes, closes and writes the header. Stops
+// after `stopAfterCalls` calls when given (a cancel), still finishing the file.
+EncodeResult EncodeSignal(const EncoderModule& m, const std::filesystem::path& path, BE_CONFIG config,
+                          const std::vector<float>& left, const std::vector<float>& right,
+                          size_t stopAfterCalls = SIZE_MAX) {
     EncodeResult r;
     HBE_STREAM stream = 0;
     r.initCode = m.Init(&config, &r.samplesPerChunk, &r.bufferSize, &stream);
     if (r.initCode != BE_ERR_SUCCESSFUL) return r;
     const bool mono = config.LHV1.nMode == BE_MP3_MODE_MONO;
     const uint32_t chunkFrames = mono ? r.samplesPerChunk : r.samplesPerChunk / 2;
-    std::vector<float> left(chunkFrames), right(chunkFrames);
     std::vector<uint8_t> out(r.bufferSize);
     FILE* f = std::fopen(path.c_str(), "w+b");
     if (!f) {
         r.allCallsOk = false;
         return r;
     }
-    const double rate = config.LHV1.dwSampleRate;
-    for (size_t done = 0; done < frames;) {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkFrames, frames - done));
-        for (uint32_t i = 0; i < n; ++i) {
-            const double t = (done + i) / rate;
-            left[i] = static_cast<float>(10000.0 * std::sin(2 * M_PI * freq * t));
-            right[i] = static_cast<float>(10000.0 * std::sin(2 * M_PI * freq * 1.5 * t));
-        }
+    for (size_t done = 0; done < left.size() && r.framesPerCall.size() < stopAfterCalls;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkFrames, left.size() - done));
         uint32_t bytes = 0;
-        if (m.encode(stream, n, left.data(), mono ? nullptr : right.data(), out.data(), &bytes) != 0)
+        if (m.encode(stream, n, left.data() + done, mono ? nullptr : right.data() + done, out.data(), &bytes) != 0)
             r.allCallsOk = false;
         r.framesPerCall.push_back(n);
         std::fwrite(out.data(), 1, bytes, f);
@@ -82,6 +79,18 @@ EncodeResult EncodeTone(const EncoderModule& m, const std::filesystem::path& pat
     std::fclose(f);
     if (m.writeInfoTag(stream, path.c_str()) != 0) r.allCallsOk = false;
     return r;
+}
+
+// A tone of `frames` frames (left f, right 1.5 f) through EncodeSignal.
+EncodeResult EncodeTone(const EncoderModule& m, const std::filesystem::path& path, BE_CONFIG config, size_t frames,
+                        double freq = 440.0) {
+    std::vector<float> left(frames), right(frames);
+    const double rate = config.LHV1.dwSampleRate;
+    for (size_t i = 0; i < frames; ++i) {
+        left[i] = static_cast<float>(10000.0 * std::sin(2 * M_PI * freq * (i / rate)));
+        right[i] = static_cast<float>(10000.0 * std::sin(2 * M_PI * freq * 1.5 * (i / rate)));
+    }
+    return EncodeSignal(m, path, config, left, right);
 }
 
 class ModuleTest : public ::testing::Test {
@@ -360,4 +369,146 @@ TEST_F(ModuleTest, StreamsRunInParallelThreads) {
     EXPECT_NEAR(EstimateFrequency(db, 2000, 44000), 900.0, 10.0);
 }
 
+
+// ---- segments encoded on several threads ----------------------------------------------------
+
+// Sets the module's encoder threads for the streams started while the object lives.
+class ThreadsFor {
+public:
+    explicit ThreadsFor(int n) { ::setenv("VELMORA_ENCODER_THREADS", std::to_string(n).c_str(), 1); }
+    ~ThreadsFor() { ::unsetenv("VELMORA_ENCODER_THREADS"); }
+};
+
+// Segment boundaries in the source: the first sample of frame k * 128 (frames start 576
+// samples early: the encoder delay).
+constexpr size_t kSegmentSamples = 128 * 1152;
+
+// A slow sine sweep with noise bursts placed across every segment boundary: nothing a seam
+// could hide behind.
+void SweepWithBursts(size_t frames, std::vector<float>& left, std::vector<float>& right) {
+    left.resize(frames);
+    right.resize(frames);
+    uint32_t noise = 1;
+    double phase = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        const double t = i / 44100.0;
+        phase += 2 * M_PI * (100.0 * std::pow(80.0, t / (frames / 44100.0))) / 44100.0;
+        double v = 8000.0 * std::sin(phase);
+        const size_t fromBoundary = (i + 576) % kSegmentSamples;
+        if (fromBoundary < 1500 || fromBoundary > kSegmentSamples - 1500) {
+            noise = noise * 1664525u + 1013904223u;
+            v += (static_cast<int32_t>(noise >> 16) - 32768) * 0.3;
+        }
+        left[i] = static_cast<float>(v);
+        right[i] = static_cast<float>(-0.7 * v);
+    }
+}
+
+// Signal-to-noise ratio of the decoded left channel against the source over a stretch.
+double SnrDb(const std::vector<float>& source, const DecodedMp3& d, size_t from, size_t count) {
+    double signal = 0, error = 0;
+    for (size_t i = from; i < from + count && i < source.size(); ++i) {
+        const double s = source[i];
+        signal += s * s;
+        const double e = s - d.samples[2 * i];
+        error += e * e;
+    }
+    return 10 * std::log10(signal / std::max(error, 1e-9));
+}
+
+TEST_F(ModuleTest, SegmentsOnSeveralThreadsLeaveNoSeam) {
+    const size_t frames = 9 * kSegmentSamples / 2 + 777;  // four and a half segments
+    std::vector<float> left, right;
+    SweepWithBursts(frames, left, right);
+    std::vector<DecodedMp3> decoded;
+    for (const int threads : {1, 2, 5}) {
+        ThreadsFor use(threads);
+        const auto path = dir / ("t" + std::to_string(threads) + ".mp3");
+        const EncodeResult r = EncodeSignal(m, path, MakeConfig(44100, BE_MP3_MODE_JSTEREO, 192), left, right);
+        ASSERT_TRUE(r.allCallsOk) << threads;
+        const Mp3File file = ReadMp3File(path);
+        ASSERT_TRUE(file.ok && file.hasInfo) << threads;
+        EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+        EXPECT_EQ(file.infoBytes, file.audioBytes());
+        EXPECT_TRUE(file.lameTagCrcOk);
+        EXPECT_EQ(file.frames[0].kbps, 192);  // the header frame at the stream's own rate
+        decoded.push_back(DecodeMp3(path));
+        ASSERT_TRUE(decoded.back().ok);
+        EXPECT_EQ(decoded.back().frames(), frames) << threads;
+    }
+    const double whole = SnrDb(left, decoded[0], 0, frames);
+    for (size_t k = 1; k < decoded.size(); ++k) {
+        EXPECT_NEAR(SnrDb(left, decoded[k], 0, frames), whole, 0.3) << k;
+        for (size_t b = kSegmentSamples - 576; b < frames; b += kSegmentSamples)
+            EXPECT_NEAR(SnrDb(left, decoded[k], b - 1024, 2048), SnrDb(left, decoded[0], b - 1024, 2048),
+                        1.0)
+                << k << " at " << b;
+    }
+}
+
+TEST_F(ModuleTest, OneThreadIsTheSingleLibraryStreamByteForByte) {
+    std::vector<float> left, right;
+    SweepWithBursts(3 * kSegmentSamples, left, right);
+    ThreadsFor use(1);
+    const auto path = dir / "one.mp3";
+    ASSERT_TRUE(EncodeSignal(m, path, MakeConfig(44100, BE_MP3_MODE_JSTEREO, 128), left, right).allCallsOk);
+    // The same stream straight from libmp3lame, with the settings the record maps to.
+    lame_global_flags* gf = lame_init();
+    lame_set_in_samplerate(gf, 44100);
+    lame_set_out_samplerate(gf, 44100);
+    lame_set_num_channels(gf, 2);
+    lame_set_mode(gf, JOINT_STEREO);
+    lame_set_VBR(gf, vbr_off);
+    lame_set_brate(gf, 128);
+    lame_set_quality(gf, 9);
+    lame_set_disable_reservoir(gf, 1);
+    lame_set_strict_ISO(gf, 0);
+    lame_set_error_protection(gf, 0);
+    lame_set_copyright(gf, 0);
+    lame_set_original(gf, 0);
+    lame_set_extension(gf, 0);
+    lame_set_emphasis(gf, 0);
+    lame_set_bWriteVbrTag(gf, 1);
+    lame_set_write_id3tag_automatic(gf, 0);
+    ASSERT_GE(lame_init_params(gf), 0);
+    std::vector<uint8_t> stream(left.size() * 2 + 20000);
+    size_t n = 0;
+    for (size_t at = 0; at < left.size(); at += 1152) {
+        const int chunk = static_cast<int>(std::min<size_t>(1152, left.size() - at));
+        n += static_cast<size_t>(lame_encode_buffer_float(gf, left.data() + at, right.data() + at, chunk,
+                                                          stream.data() + n, static_cast<int>(stream.size() - n)));
+    }
+    n += static_cast<size_t>(lame_encode_flush(gf, stream.data() + n, static_cast<int>(stream.size() - n)));
+    std::vector<uint8_t> tag(2880);
+    tag.resize(lame_get_lametag_frame(gf, tag.data(), tag.size()));
+    lame_close(gf);
+    stream.resize(n);
+    std::copy(tag.begin(), tag.end(), stream.begin());
+    const std::string written = ReadFile(path);
+    ASSERT_EQ(written.size(), stream.size());
+    EXPECT_TRUE(written == std::string(stream.begin(), stream.end()));
+}
+
+TEST_F(ModuleTest, AStreamStoppedAtAnyPointOnManyThreadsIsAValidShorterFile) {
+    std::vector<float> left, right;
+    SweepWithBursts(2 * kSegmentSamples, left, right);
+    uint32_t seed = 7;
+    for (const int threads : {2, 8}) {
+        ThreadsFor use(threads);
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            seed = seed * 1103515245u + 12345u;
+            const size_t calls = 1 + (seed >> 8) % (2 * kSegmentSamples / 1152);
+            const auto path = dir / ("cut" + std::to_string(threads) + "_" + std::to_string(attempt) + ".mp3");
+            const EncodeResult r =
+                EncodeSignal(m, path, MakeConfig(44100, BE_MP3_MODE_JSTEREO, 128), left, right, calls);
+            ASSERT_TRUE(r.allCallsOk);
+            size_t fed = 0;
+            for (uint32_t f : r.framesPerCall) fed += f;
+            const Mp3File file = ReadMp3File(path);
+            ASSERT_TRUE(file.ok && file.hasInfo);
+            EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+            EXPECT_EQ(DecodeMp3(path).frames(), fed) << threads << " threads, " << calls << " calls";
+        }
+    }
+}
 }  // namespace
