@@ -520,7 +520,8 @@ int RunJoin(const std::vector<std::string>& args) {
             run->running = 0;
             reporter.Line("Cancelled by the user.", kMessageError);
         }
-        if (auto e = queue->Pop(std::chrono::milliseconds(100))) {
+        // A short wait: the job's end is noticed at the next timeout, and a script waits for it.
+        if (auto e = queue->Pop(std::chrono::milliseconds(5))) {
             handle(*e);
             continue;
         }

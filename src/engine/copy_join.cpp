@@ -122,7 +122,7 @@ struct WalkState {
 // The walk both passes share: every audio frame of the file in order, the header frame and
 // everything that is no frame left out.
 template <typename OnFrame>
-WalkState Walk(WindowReader& r, OnFrame&& onFrame) {
+WalkState Walk(WindowReader& r, OnFrame&& onFrame, uint64_t maxFrames = UINT64_MAX) {
     WalkState s;
     const uint64_t end = AudioEnd(r);
     uint64_t pos = 0;
@@ -130,7 +130,7 @@ WalkState Walk(WindowReader& r, OnFrame&& onFrame) {
     bool haveFirst = false;
     bool firstFrame = true;
     MpegFrameHeader first;
-    while (pos < end) {
+    while (pos < end && s.info.frames < maxFrames) {
         MpegFrameHeader h;
         if (haveFirst) {
             const uint8_t* p = r.Peek(pos, 4);
@@ -184,14 +184,18 @@ WalkState Walk(WindowReader& r, OnFrame&& onFrame) {
 const char* ModeName(uint32_t channels) { return channels == 1 ? "mono" : "stereo"; }
 const char* VersionName(int v) { return v == 1 ? "MPEG-1" : v == 2 ? "MPEG-2" : "MPEG-2.5"; }
 
-WalkState WalkFile(const std::string& path) {
+// The head of a file: its first audio frame and its own header frame, all the plan needs.
+// The frames themselves are read once, by the copy.
+WalkState WalkHead(const std::string& path, uint64_t& fileBytes) {
     WalkState s;
+    fileBytes = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return s;
     const off_t size = ::lseek(fd, 0, SEEK_END);
     if (size > 0) {
-        WindowReader r(fd, static_cast<uint64_t>(size));
-        s = Walk(r, [](const uint8_t*, const MpegFrameHeader&) {});
+        fileBytes = static_cast<uint64_t>(size);
+        WindowReader r(fd, fileBytes);
+        s = Walk(r, [](const uint8_t*, const MpegFrameHeader&) {}, 1);
     }
     ::close(fd);
     s.info.path = path;
@@ -288,7 +292,8 @@ bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyN
     plan = {};
     if (!task.files || task.files->empty()) return false;
     for (const CFileToBeJoin& file : *task.files) {
-        const WalkState s = WalkFile(file.path);
+        uint64_t fileBytes = 0;
+        const WalkState s = WalkHead(file.path, fileBytes);
         const char* path = file.path.c_str();
         if (!s.readable || s.info.frames == 0) {
             whyNot = FormatText("%s has no MPEG audio frames that can be copied (free format or none): re-encoding.",
@@ -322,9 +327,13 @@ bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyN
             whyNot = FormatText("%s starts inside a bit reservoir (cut out of a longer stream): re-encoding.", path);
             return false;
         }
-        plan.frames += s.info.frames;
-        plan.bytes += s.info.bytes;
-        plan.inputs.push_back(s.info);
+        // The counts come with the copy; for progress, the file's size in frames of its first.
+        CopyInput input = s.info;
+        input.frames = h.length ? fileBytes / h.length : 0;
+        input.bytes = fileBytes;
+        plan.frames += input.frames;
+        plan.bytes += input.bytes;
+        plan.inputs.push_back(input);
     }
     return true;
 }
@@ -351,12 +360,10 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
         ok = WriteTagPlaceholder(out, task.tagReserve);
         if (ok) task.tagPlaced = 1;
     }
+    // The header's room (its size depends on the first frame alone), filled once the stream's
+    // counts, and whether every frame has one bit rate, are known.
     bool constant = true;
-    for (const CopyInput& in : plan.inputs)
-        constant = constant && in.sameBitrate && in.first.bitrateIndex == like.bitrateIndex;
-    // The header's room, filled once the stream's counts are known.
-    const std::vector<uint8_t> placeholder =
-        BuildHeaderFrame(like, constant, 0, 0, nullptr, 0, 0, 0, 0);
+    const std::vector<uint8_t> placeholder = BuildHeaderFrame(like, constant, 0, 0, nullptr, 0, 0, 0, 0);
     ok = ok && std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size();
 
     OffsetSamples offsets;
@@ -387,6 +394,7 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
             while (run.paused && run.running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (!run.running) return;
             offsets.Add(frames, bytes);
+            constant = constant && h.bitrateIndex == like.bitrateIndex;
             if (std::fwrite(frame, 1, h.length, out) != h.length) {
                 ok = false;
                 return;
@@ -395,7 +403,8 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
             ++frames;
             bytes += h.length;
             given += perFrame;
-            RecordEncodedSamples(run, task, perFrame);
+            // The plan's total is an estimate from the files' sizes: never past it.
+            if (run.taskSamplesDone.load() + perFrame <= task.totalSamples) RecordEncodedSamples(run, task, perFrame);
             const uint32_t now = TickCount();
             if (now - last > 100) {
                 last = now;
@@ -443,8 +452,17 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
         const uint64_t lastGiven = task.inputSamples[lastInput].load();
         task.inputSamples[lastInput] = lastGiven - std::min<uint64_t>(lastGiven, uint64_t(padding) * channels);
     }
+    // The counts become exact: the output's length, and a task that ran to its end at 100 %.
     const uint64_t raw = frames * like.samples * channels;
-    run.taskSamplesDone = raw - std::min(raw, trimmed);
+    const uint64_t length = raw - std::min(raw, trimmed);
+    const uint64_t recorded = run.taskSamplesDone.load();
+    if (completed) {
+        run.overallSamplesTotal = run.overallSamplesTotal.load() - std::min(run.overallSamplesTotal.load(),
+                                                                            task.totalSamples) + length;
+        task.totalSamples = length;
+    }
+    run.overallSamplesDone = run.overallSamplesDone.load() - std::min(run.overallSamplesDone.load(), recorded) + length;
+    run.taskSamplesDone = length;
     PostJoinProgress(engine, static_cast<float>(TaskPercent(run, task)), static_cast<float>(OverallPercent(run)), true);
     task.encoding = 0;
     return ok && completed ? 1 : 0;

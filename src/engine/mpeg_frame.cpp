@@ -1,5 +1,6 @@
 #include "engine/mpeg_frame.h"
 
+#include <array>
 #include <cstring>
 
 namespace velmora {
@@ -131,10 +132,17 @@ XingHeader ParseXingFrame(const uint8_t* frame, size_t n, const MpegFrameHeader&
 }
 
 uint16_t LameCrc16(uint16_t crc, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
+    // A byte at a time from a table: the copy runs this over every byte it writes.
+    static const auto table = [] {
+        std::array<uint16_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint16_t c = static_cast<uint16_t>(i);
+            for (int b = 0; b < 8; ++b) c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
+            t[i] = c;
+        }
+        return t;
+    }();
+    for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ table[(crc ^ data[i]) & 0xFF]);
     return crc;
 }
 

@@ -41,9 +41,9 @@ SegmentEncoder::SegmentEncoder(std::function<lame_global_flags*()> make, uint32_
       channels_(channels),
       frameSamples_(frameSamples),
       maxFrameBytes_(maxFrameBytes),
-      // A few segments per thread: enough to keep every core busy while the oldest is being
-      // handed out, and a bound on memory whatever the length of the stream.
-      maxInFlight_(2 * static_cast<size_t>(threads)) {
+      // One segment per thread and two more: every core stays busy while the oldest is being
+      // handed out, and memory has a bound whatever the length of the stream.
+      maxInFlight_(static_cast<size_t>(threads) + 2) {
     for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Worker(); });
 }
 
