@@ -43,7 +43,10 @@ SegmentEncoder::SegmentEncoder(std::function<lame_global_flags*()> make, uint32_
       maxFrameBytes_(maxFrameBytes),
       // One segment per thread and two more: every core stays busy while the oldest is being
       // handed out, and memory has a bound whatever the length of the stream.
-      maxInFlight_(static_cast<size_t>(threads) + 2) {
+      maxInFlight_(static_cast<size_t>(threads) + 2),
+      // Many threads hold many segments at once: shorter ones keep memory in bounds (the
+      // pre-roll then costs 6 % instead of 3 %).
+      segmentFrames_(threads > 8 ? kSegmentFrames / 2 : kSegmentFrames) {
     for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Worker(); });
 }
 
@@ -59,7 +62,7 @@ SegmentEncoder::~SegmentEncoder() {
 
 uint32_t SegmentEncoder::OutputCapacity() const {
     // Every segment in flight, the last one with its tail, and what was ready but not yet taken.
-    const uint64_t frames = (maxInFlight_ + 3) * (kSegmentFrames + kLookaheadFrames + 4);
+    const uint64_t frames = (maxInFlight_ + 3) * (segmentFrames_ + kLookaheadFrames + 4);
     return static_cast<uint32_t>(std::min<uint64_t>(frames * maxFrameBytes_, 0x7FFFFFFF));
 }
 
@@ -123,14 +126,14 @@ void SegmentEncoder::Dispatch(bool last) {
     const uint64_t first = nextFrame_;
     job->preroll = static_cast<uint32_t>(std::min<uint64_t>(first, kPrerollFrames));
     job->last = last;
-    job->keep = last ? 0 : kSegmentFrames;
+    job->keep = last ? 0 : segmentFrames_;
     const uint64_t from = (first - job->preroll) * frameSamples_;
     const uint64_t end = bufferStart_ + left_.size();
-    const uint64_t to = last ? end : std::min(end, (first + kSegmentFrames + kLookaheadFrames) * frameSamples_);
+    const uint64_t to = last ? end : std::min(end, (first + segmentFrames_ + kLookaheadFrames) * frameSamples_);
     const auto b = static_cast<long>(from - bufferStart_), e = static_cast<long>(to - bufferStart_);
     job->left.assign(left_.begin() + b, left_.begin() + e);
     if (channels_ == 2) job->right.assign(right_.begin() + b, right_.begin() + e);
-    nextFrame_ += kSegmentFrames;
+    nextFrame_ += segmentFrames_;
     // What the next segment's pre-roll needs stays; the rest goes.
     const uint64_t keepFrom = std::min(end, (nextFrame_ - std::min<uint64_t>(nextFrame_, kPrerollFrames)) * frameSamples_);
     if (keepFrom > bufferStart_) {
@@ -189,7 +192,7 @@ bool SegmentEncoder::Encode(const float* left, const float* right, uint32_t n, u
     samplesIn_ += n;
     const uint64_t end = bufferStart_ + left_.size();
     // A segment goes out once the audio after it (the encoder's look-ahead) is there too.
-    while (end >= (nextFrame_ + kSegmentFrames + kLookaheadFrames) * frameSamples_) {
+    while (end >= (nextFrame_ + segmentFrames_ + kLookaheadFrames) * frameSamples_) {
         // Memory stays bounded: at most maxInFlight_ segments; the oldest is waited for.
         bool full;
         {

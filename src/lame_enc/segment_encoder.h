@@ -72,6 +72,7 @@ private:
     const uint32_t frameSamples_;
     const uint32_t maxFrameBytes_;
     const size_t maxInFlight_;
+    const uint32_t segmentFrames_;
 
     std::vector<float> left_;   // audio from global sample bufferStart_ on
     std::vector<float> right_;
