@@ -23,7 +23,8 @@ namespace {
 class WindowReader {
 public:
     WindowReader(const uint8_t* data, size_t size) : mem_(data), size_(size) {}
-    WindowReader(int fd, uint64_t size) : fd_(fd), size_(size), buf_(kWindow) {}
+    WindowReader(int fd, uint64_t size, size_t window = kWindow)
+        : fd_(fd), size_(size), buf_(new uint8_t[window]), cap_(window) {}
 
     uint64_t size() const { return size_; }
     const uint8_t* Peek(uint64_t pos, size_t n) {
@@ -32,14 +33,14 @@ public:
         if (pos < start_ || pos + n > start_ + len_) {
             start_ = pos;
             len_ = 0;
-            while (len_ < buf_.size()) {
-                const ssize_t got = ::pread(fd_, buf_.data() + len_, buf_.size() - len_, static_cast<off_t>(pos + len_));
+            while (len_ < cap_) {
+                const ssize_t got = ::pread(fd_, buf_.get() + len_, cap_ - len_, static_cast<off_t>(pos + len_));
                 if (got <= 0) break;
                 len_ += static_cast<size_t>(got);
             }
             if (len_ < n) return nullptr;
         }
-        return buf_.data() + (pos - start_);
+        return buf_.get() + (pos - start_);
     }
 
 private:
@@ -47,7 +48,8 @@ private:
     const uint8_t* mem_ = nullptr;
     int fd_ = -1;
     uint64_t size_ = 0;
-    std::vector<uint8_t> buf_;
+    std::unique_ptr<uint8_t[]> buf_;  // not zeroed: only what was read is ever looked at
+    size_t cap_ = 0;
     uint64_t start_ = 0;
     size_t len_ = 0;
 };
@@ -194,7 +196,7 @@ WalkState WalkHead(const std::string& path, uint64_t& fileBytes) {
     const off_t size = ::lseek(fd, 0, SEEK_END);
     if (size > 0) {
         fileBytes = static_cast<uint64_t>(size);
-        WindowReader r(fd, fileBytes);
+        WindowReader r(fd, fileBytes, 64 * 1024);  // a head and a tail, not the whole file
         s = Walk(r, [](const uint8_t*, const MpegFrameHeader&) {}, 1);
     }
     ::close(fd);

@@ -212,6 +212,20 @@ TEST(CopyJoinTest, ACancelledCopyIsAValidShorterFileWhoseHeaderCountsItsFrames) 
     EXPECT_GT(d.frames(), 0u);
 }
 
+TEST(CopyJoinTest, TheMusicChecksumIsTheBitwiseCrcOfTheLameExtension) {
+    std::vector<uint8_t> bytes(1000);
+    uint32_t x = 99;
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
+    for (size_t n : {0, 1, 7, 8, 9, 15, 16, 333, 1000}) {
+        uint16_t bitwise = 0x1234;
+        for (size_t i = 0; i < n; ++i) {
+            bitwise ^= bytes[i];
+            for (int k = 0; k < 8; ++k) bitwise = (bitwise & 1) ? uint16_t((bitwise >> 1) ^ 0xA001) : uint16_t(bitwise >> 1);
+        }
+        EXPECT_EQ(LameCrc16(0x1234, bytes.data(), n), bitwise) << n;
+    }
+}
+
 TEST(CopyJoinTest, TheWalkerSkipsTagsAndJunkAndCountsDamage) {
     CopyJoin j;
     const CopySource s = j.Make("x.mp3", {44100, 2, 0.5, 440.0, 128, true});
