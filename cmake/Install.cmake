@@ -6,7 +6,9 @@
 #     <prefix>/share/doc/velmora/Help.html               the user guide (F1), with its screens/
 #     <prefix>/share/applications/velmora.desktop        the desktop entry
 #     <prefix>/share/icons/hicolor/scalable/apps/velmora.svg
-#     <prefix>/share/man/man1/velmora-cli.1.gz           the manual page of velmora-cli
+#     <prefix>/share/man/man1/velmora.1.gz, velmora-cli.1.gz   the manual pages
+#     <prefix>/share/metainfo/com.example.Velmora.metainfo.xml the AppStream metadata
+#     <prefix>/share/doc/velmora/copyright, changelog.gz      as Debian policy asks
 #   cpack -G DEB   (in the build folder) builds velmora_<version>_<arch>.deb
 #
 # The engine loads lame_enc.so from the executable's folder, else from <prefix>/lib/velmora;
@@ -44,23 +46,36 @@ if(TARGET velmora-screens)
 endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/resources/velmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/com.example.Velmora.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright DESTINATION ${VELMORA_DOC_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/velmora.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velmora)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/velmora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # Manual pages go compressed, reproducibly (no name or time stamp in the gzip header).
-find_program(GZIP_PROGRAM gzip)
-if(GZIP_PROGRAM)
-  set(man_gz ${CMAKE_BINARY_DIR}/man/velmora-cli.1.gz)
-  add_custom_command(OUTPUT ${man_gz}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_SOURCE_DIR}/resources/velmora-cli.1 > ${man_gz}
-    DEPENDS ${CMAKE_SOURCE_DIR}/resources/velmora-cli.1
+# The changelog goes the same way.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(gz_outputs)
+foreach(entry velmora.1:man1 velmora-cli.1:man1 debian/changelog:doc)
+  string(REPLACE ":" ";" parts ${entry})
+  list(GET parts 0 name)
+  list(GET parts 1 kind)
+  get_filename_component(base ${name} NAME)
+  set(gz ${CMAKE_BINARY_DIR}/gz/${base}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_SOURCE_DIR}/resources/${name} > ${gz}
+    DEPENDS ${CMAKE_SOURCE_DIR}/resources/${name}
     VERBATIM)
-  add_custom_target(velmora_man ALL DEPENDS ${man_gz})
-  install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-else()
-  install(FILES ${CMAKE_SOURCE_DIR}/resources/velmora-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
+  list(APPEND gz_outputs ${gz})
+  if(kind STREQUAL "man1")
+    install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  else()
+    install(FILES ${gz} DESTINATION ${VELMORA_DOC_DIR})
+  endif()
+endforeach()
+add_custom_target(velmora_man ALL DEPENDS ${gz_outputs})
 
 # ---- Debian package
 set(CPACK_GENERATOR DEB)
@@ -68,10 +83,12 @@ set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VENDOR "Orvatek Corporation")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Join MP3 files into one MP3 file")
+# Description lines stay within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Velmora gathers MP3 files in a list, shows their audio properties and tags, and joins them\n\
-gaplessly, in list order, into one constant-bit-rate MP3. A desktop program (velmora) and a\n\
-command-line front end (velmora-cli).")
+    "Velmora gathers MP3 files in a list, shows their audio properties and tags,\n\
+and joins them gaplessly, in list order, into one constant-bit-rate MP3 with\n\
+tags, cover and chapters. A desktop program (velmora) and a command-line\n\
+front end (velmora-cli).")
 set(CPACK_PACKAGE_CONTACT "Orvatek Corporation <support@example.com>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Orvatek Corporation <support@example.com>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
@@ -82,6 +99,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # dpkg-shlibdeps finds them; the icon theme and xdg-open are what a desktop adds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, hicolor-icon-theme")
+# Debug symbols stay out of the package.
+set(CPACK_STRIP_FILES ON)
+# The encoder module is private (lib/velmora, loaded with dlopen): no ldconfig call. CPack
+# would add one for any shared object under lib/; maintainer scripts of our own stop that.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/resources/debian/postinst
+                                       ${CMAKE_SOURCE_DIR}/resources/debian/postrm)
 include(CPack)
 
 # ---- The installed tree and the package, tested from a temporary prefix.

@@ -65,4 +65,30 @@ for lib in libmpg123 libsox libtag libmp3lame libqt6widgets6; do
     echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = velmora ] || fail "package name"
+
+# What a distribution checks: the package, the software-centre metadata, the desktop entry.
+if command -v lintian >/dev/null 2>&1; then
+    lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
+    if grep -E '^[EW]: ' "$scratch/lintian.log" >&2; then fail "lintian reports errors or warnings"; fi
+else
+    echo "lintian is missing: package check skipped (scripts/install-deps installs it)" >&2
+fi
+if command -v appstreamcli >/dev/null 2>&1; then
+    appstreamcli validate --no-net "$prefix/share/metainfo/com.example.Velmora.metainfo.xml" >"$scratch/as.log" 2>&1 \
+        || { cat "$scratch/as.log" >&2; fail "appstreamcli validate"; }
+    if grep -E '^[EW]: ' "$scratch/as.log" >&2; then fail "AppStream metadata has errors or warnings"; fi
+else
+    echo "appstreamcli is missing: metadata check skipped (scripts/install-deps installs it)" >&2
+fi
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    desktop-file-validate "$prefix/share/applications/velmora.desktop" >&2 || fail "desktop-file-validate"
+else
+    echo "desktop-file-validate is missing: desktop entry check skipped (scripts/install-deps installs it)" >&2
+fi
+# Both programs answer --version without a display.
+[ "$(env -i PATH=/usr/bin:/bin "$prefix/bin/velmora" --version)" = "velmora 5.0.9" ] || fail "velmora --version"
+env -i PATH=/usr/bin:/bin "$prefix/bin/velmora" --help | grep -q '^usage: velmora' || fail "velmora --help"
+for page in velmora velmora-cli; do
+    [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "missing the $page manual page"
+done
 echo "installed tree and package OK"
