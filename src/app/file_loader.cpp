@@ -1,5 +1,6 @@
 #include "app/file_loader.h"
 
+#include <QTimer>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -524,6 +525,25 @@ void LoadDroppedItems(LoaderRun& run, const QStringList& paths) {
 void CFileLoader::OnFilesDropped(const QStringList& paths) {
     if (IsListLocked() || dlg_.IsBusy()) return;  // refused: the drop is lost
     StartLoader([paths](LoaderRun& run) { LoadDroppedItems(run, paths); });
+}
+
+void CFileLoader::QueueOpen(const QStringList& paths) {
+    if (paths.isEmpty() || shutDown_) return;
+    queued_.push_back(paths);
+    StartQueuedOpen();
+}
+
+void CFileLoader::StartQueuedOpen() {
+    if (queued_.empty() || shutDown_) return;
+    // Busy, locked or not yet shown (a load's boxes wait for the window): look again shortly.
+    if (IsListLocked() || dlg_.IsBusy() || IsRunning() || !dlg_.isVisible()) {
+        QTimer::singleShot(100, this, &CFileLoader::StartQueuedOpen);
+        return;
+    }
+    const QStringList paths = queued_.front();
+    queued_.erase(queued_.begin());
+    StartLoader([paths](LoaderRun& run) { LoadDroppedItems(run, paths); });
+    if (!queued_.empty()) QTimer::singleShot(100, this, &CFileLoader::StartQueuedOpen);
 }
 
 CFileLoader& FileLoaderOf(CZEPHDlg& dlg) {

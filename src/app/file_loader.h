@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 #include <thread>
 
 #include "filelist/media_reader.h"
@@ -117,6 +118,10 @@ public:
     void AddFolderFromDialog(bool includeSubfolders);
     // UM_FILES_DROPPED: a load of the paths, or nothing while the list is locked or busy.
     void OnFilesDropped(const QStringList& paths);
+    // Files and folders from the command line or a later start: loaded as a drop is, once no
+    // load runs and the list is not locked (they wait meanwhile, never lost).
+    void QueueOpen(const QStringList& paths);
+    int queuedOpens() const { return static_cast<int>(queued_.size()); }
 
     bool IsRunning() const;
     // Waits (processing events) until the current load's thread has ended; false on timeout.
@@ -138,6 +143,8 @@ private:
     // A cut-off load never runs its closing steps: the window is set as they would set it.
     void RestoreIdleWindow();
     bool shutDown_ = false;
+    std::vector<QStringList> queued_;
+    void StartQueuedOpen();
 };
 
 // The loader of a main window (made on first use).

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -15,7 +16,11 @@ namespace velmora {
 
 namespace {
 constexpr char kRequest[] = "come-forward\n";
+// "open" and the paths, each percent-encoded (so any byte of a name fits on the line).
+constexpr char kOpenRequest[] = "open";
 constexpr char kAnswer[] = "ok\n";
+// A request line larger than this is not one of ours.
+constexpr qint64 kMaxRequestBytes = 4 << 20;
 }  // namespace
 
 CInstanceGuard::CInstanceGuard(QString instanceName, QObject* parent)
@@ -84,14 +89,22 @@ void CInstanceGuard::OnNewConnection() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > 256) {
+                if (socket->bytesAvailable() > kMaxRequestBytes) {
                     socket->abort();  // not one of ours
                 }
                 return;
             }
-            const QByteArray line = socket->readLine();
+            const QByteArray line = socket->readLine(kMaxRequestBytes + 1);
             if (line == kRequest) {
                 emit comeForward();
+                socket->write(kAnswer);
+                socket->flush();
+            } else if (line.startsWith(kOpenRequest) && line.endsWith('\n')) {
+                QStringList paths;
+                for (const QByteArray& word : line.chopped(1).split(' ').mid(1))
+                    if (!word.isEmpty()) paths << QFile::decodeName(QByteArray::fromPercentEncoding(word));
+                emit comeForward();
+                emit openPaths(paths);
                 socket->write(kAnswer);
                 socket->flush();
             }
@@ -100,13 +113,22 @@ void CInstanceGuard::OnNewConnection() {
     }
 }
 
-bool CInstanceGuard::AskRunningToComeForward(int timeoutMs) const {
+bool CInstanceGuard::AskRunningToComeForward(int timeoutMs) const { return Ask(kRequest, timeoutMs); }
+
+bool CInstanceGuard::AskRunningToOpen(const QStringList& paths, int timeoutMs) const {
+    if (paths.isEmpty()) return AskRunningToComeForward(timeoutMs);
+    QByteArray line = kOpenRequest;
+    for (const QString& p : paths) line += ' ' + QFile::encodeName(p).toPercentEncoding();
+    return Ask(line + '\n', timeoutMs);
+}
+
+bool CInstanceGuard::Ask(const QByteArray& request, int timeoutMs) const {
     QLocalSocket socket;
     socket.connectToServer(SocketPath());
     if (!socket.waitForConnected(timeoutMs)) {
         return false;
     }
-    socket.write(kRequest);
+    socket.write(request);
     if (!socket.waitForBytesWritten(timeoutMs)) {
         return false;
     }

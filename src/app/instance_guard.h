@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QLocalServer;
 
@@ -32,6 +33,8 @@ public:
     // Second instance: asks the running one to come to the front and waits up to timeoutMs
     // for its answer. False when nobody answered (it is still building its window, say).
     bool AskRunningToComeForward(int timeoutMs) const;
+    // Second instance: the same, handing over files and folders to load (absolute paths).
+    bool AskRunningToOpen(const QStringList& paths, int timeoutMs) const;
 
     QString LockPath() const;
     QString SocketPath() const;
@@ -39,9 +42,12 @@ public:
 
 signals:
     void comeForward();
+    // A later start handed these paths over (after comeForward).
+    void openPaths(const QStringList& paths);
 
 private:
     void OnNewConnection();
+    bool Ask(const QByteArray& request, int timeoutMs) const;
 
     QString name_;
     int lockFd_ = -1;

@@ -4,7 +4,7 @@
 #include "app/zeph_app.h"
 
 // --version and --help answer before the application object exists, so they need no display.
-// Other arguments are left to Qt (its platform options).
+// Other arguments name files and folders to load (Qt takes its own platform options first).
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
@@ -12,9 +12,11 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("usage: velmora [--version] [--help]\n\n"
+            std::printf("usage: velmora [--version] [--help] [FILE|FOLDER]...\n\n"
                         "Velmora joins MP3 files into one MP3 file. Gather the files in the window's list\n"
-                        "(from the folder tree, File > Add, or by dropping them), order them and press F3.\n"
+                        "(from the folder tree, File > Add, by dropping them, or by naming them here:\n"
+                        "folders with their subfolders, MP3 files only), order them and press F3. When\n"
+                        "Velmora already runs, it loads what is named here.\n"
                         "velmora-cli does the same without a window; see 'man velmora-cli'.\n");
             return 0;
         }

@@ -2,7 +2,9 @@
 
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 
+#include "app/file_loader.h"
 #include "app/instance_guard.h"
 #include "app/zeph_dlg.h"
 
@@ -31,11 +33,15 @@ QString CZEPHApp::InstanceName() {
 }
 
 bool CZEPHApp::InitInstance() {
+    // Files and folders to load, as a drop loads them (Qt has taken its own options out);
+    // made absolute here, since a running instance may have another working folder.
+    QStringList paths;
+    for (const QString& a : arguments().mid(1)) paths << QFileInfo(a).absoluteFilePath();
     guard_ = new CInstanceGuard(InstanceName(), this);
     if (!guard_->TryBecomeFirst()) {
-        // Another instance runs: it comes to the front (with its open dialog) and we end
-        // without showing anything, whether or not it answered.
-        guard_->AskRunningToComeForward(kComeForwardTimeoutMs);
+        // Another instance runs: it comes to the front (with its open dialog) and loads what
+        // we were given, and we end without showing anything, whether or not it answered.
+        guard_->AskRunningToOpen(paths, kComeForwardTimeoutMs);
         return false;
     }
     // Requests that arrive while the window is still being built wait in the socket's
@@ -44,6 +50,9 @@ bool CZEPHApp::InitInstance() {
 
     CZEPHDlg dlg;
     connect(guard_, &CInstanceGuard::comeForward, &dlg, &CZEPHDlg::BringToFront);
+    connect(guard_, &CInstanceGuard::openPaths, &dlg, [&dlg](const QStringList& p) { FileLoaderOf(dlg).QueueOpen(p); });
+    // Queued once the window's loop runs; they load after the start-up load.
+    if (!paths.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, paths] { FileLoaderOf(dlg).QueueOpen(paths); });
     dlg.DoModal();
     return false;
 }

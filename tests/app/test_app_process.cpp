@@ -34,11 +34,11 @@ protected:
         }
     }
 
-    QProcess* Launch(const QString& program) {
+    QProcess* Launch(const QString& program, const QStringList& args = {}) {
         auto* p = new QProcess;
         p->setProcessEnvironment(Environment());
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(program, {});
+        p->start(program, args);
         started_.push_back(p);
         p->waitForStarted(3000);
         return p;
@@ -80,6 +80,21 @@ TEST_F(AppProcessTest, StartsQuicklyAndASecondStartEndsLeavingOneWindow) {
     ASSERT_TRUE(again->waitForFinished(2000)) << "the second start did not end";
     EXPECT_LT(second.elapsed(), 2000);
     EXPECT_EQ(again->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(again->exitCode(), 0);
+    QThread::msleep(200);
+    EXPECT_EQ(Windows().size(), 1);
+    EXPECT_TRUE(IsRunning(first));
+}
+
+TEST_F(AppProcessTest, ASecondStartWithFilesHandsThemOverAndEnds) {
+    QProcess* first = Launch(binary_, {QStringLiteral("a.mp3"), QStringLiteral("folder/")});
+    ASSERT_GE(WaitForWindows(1, 10000), 0) << "no window appeared";
+    QElapsedTimer second;
+    second.start();
+    // A relative name: the running instance gets it made absolute.
+    QProcess* again = Launch(binary_, {QStringLiteral("b.mp3")});
+    ASSERT_TRUE(again->waitForFinished(2000)) << "the second start did not end";
+    EXPECT_LT(second.elapsed(), 2000);
     EXPECT_EQ(again->exitCode(), 0);
     QThread::msleep(200);
     EXPECT_EQ(Windows().size(), 1);

@@ -310,6 +310,26 @@ TEST_F(FileLoaderTest, ALoadCutOffAfterTheGracePeriodLeavesTheWindowIdle) {
     ExpectIdleState();
 }
 
+TEST_F(FileLoaderTest, PathsHandedOverDuringALoadWaitAndLoadAfterIt) {
+    for (int i = 0; i < kLongFolder; ++i) PutMp3(files_ / "long" / ("t" + std::to_string(i) + ".mp3"));
+    PutMp3(files_ / "given" / "b.mp3");
+    PutMp3(files_ / "folder" / "sub" / "c.mp3");
+    PutText(files_ / "folder" / "notes.txt", "not audio");
+    CZEPHDlg& dlg = Open();
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "long"), false));
+    WaitBusy();
+    ASSERT_TRUE(dlg.IsBusy());
+    Loader().QueueOpen({Q(files_ / "given" / "b.mp3"), Q(files_ / "folder")});
+    EXPECT_EQ(Loader().queuedOpens(), 1);  // waits: never lost, never in the middle of the load
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Loader().queuedOpens() == 0; }, 60000));
+    ASSERT_TRUE(WaitIdle());
+    const QStringList names = Names(List());
+    ASSERT_EQ(names.size(), kLongFolder + 2);
+    // The tree load first, then the handed-over file and the folder's MP3s, as a drop adds them.
+    EXPECT_EQ(names.mid(kLongFolder), (QStringList{"b.mp3", "c.mp3"}));
+    ExpectIdleState();
+}
+
 TEST_F(FileLoaderTest, AddFilesDuringATreeLoadEndsThatLoad) {
     for (int i = 0; i < kLongFolder; ++i) PutMp3(files_ / "long" / ("t" + std::to_string(i) + ".mp3"));
     PutMp3(files_ / "pick" / "chosen.mp3");

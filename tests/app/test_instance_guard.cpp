@@ -104,6 +104,28 @@ TEST_F(InstanceGuardTest, SecondStartAsksTheFirstToComeForward) {
     EXPECT_EQ(spy.count(), 1);
 }
 
+TEST_F(InstanceGuardTest, ASecondStartHandsItsPathsOverWhateverTheirNames) {
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    ASSERT_TRUE(first.Listen());
+    QSignalSpy forward(&first, &CInstanceGuard::comeForward);
+    QSignalSpy open(&first, &CInstanceGuard::openPaths);
+    const QStringList paths{QStringLiteral("/music/a b.mp3"), QStringLiteral("/music/new\nline %20.mp3"),
+                            QStringLiteral("/m\u00fcsik/\u65e5\u672c/")};
+    CInstanceGuard second(QStringLiteral("velmora"));
+    ASSERT_FALSE(second.TryBecomeFirst());
+    std::atomic<int> answered{-1};
+    std::thread asker([&] { answered = second.AskRunningToOpen(paths, 3000) ? 1 : 0; });
+    QElapsedTimer t;
+    t.start();
+    while (answered.load() < 0 && t.elapsed() < 5000) QTest::qWait(10);
+    asker.join();
+    EXPECT_EQ(answered.load(), 1);
+    EXPECT_EQ(forward.count(), 1);
+    ASSERT_EQ(open.count(), 1);
+    EXPECT_EQ(open.front().front().toStringList(), paths);
+}
+
 TEST_F(InstanceGuardTest, NobodyListeningMeansNoAnswer) {
     CInstanceGuard first(QStringLiteral("velmora"));
     ASSERT_TRUE(first.TryBecomeFirst());  // holds the lock but does not listen yet
