@@ -36,6 +36,7 @@ struct JoinOptions {
     bool noTags = false;                      // --no-tags
     bool copy = false;                        // --copy
     std::optional<int> threads;               // --threads N
+    std::optional<int> loudness;              // --loudness [LUFS]: the target
     std::optional<std::string> title;         // --title TEXT
     std::optional<std::string> artist;        // --artist TEXT
     std::optional<std::string> album;         // --album TEXT

@@ -32,7 +32,7 @@ const char* const kJoinUsage =
     "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
     "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|none]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
-    "                        [--copy] [--threads N]\n"
+    "                        [--copy] [--threads N] [--loudness [LUFS]]\n"
     "                        [--quiet] FILE...";
 
 namespace {
@@ -75,6 +75,9 @@ const char* kJoinHelp =
     "                  MPEG Layer III of one version, rate and channel count\n"
     "  --threads N     encoder threads, 1 to 16 (default: the machine's hardware threads,\n"
     "                  or VELMORA_ENCODER_THREADS); 1 is the single-stream encoder\n"
+    "  --loudness [LUFS]\n"
+    "                  even out the inputs' loudness to LUFS (-30 to -10, default -16),\n"
+    "                  each true peak kept at or below -1 dBTP\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
     "\n"
     "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
@@ -229,6 +232,26 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
             arg = "-o";
             hasValue = true;
         }
+        // --loudness takes its target only when one follows (a number), else the default.
+        if (arg == "--loudness") {
+            if (!hasValue && i + 1 < args.size() && !args[i + 1].empty() &&
+                args[i + 1].find_first_not_of("-+0123456789") == std::string::npos) {
+                value = args[++i];
+                hasValue = true;
+            }
+            int target = -16;
+            if (hasValue) {
+                char* end = nullptr;
+                const long n = std::strtol(value.c_str(), &end, 10);
+                if (value.empty() || *end != '\0' || n < -30 || n > -10) {
+                    r.error = "--loudness takes a target from -30 to -10 LUFS, not '" + value + "'";
+                    return r;
+                }
+                target = static_cast<int>(n);
+            }
+            o.loudness = target;
+            continue;
+        }
         if (TakesValue(arg) && !hasValue) {
             if (i + 1 >= args.size()) {
                 r.error = "option " + arg + " needs a value";
@@ -374,6 +397,10 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.outputTags = 0;
     if (opt.copy)
         settings.copyFrames = 1;
+    if (opt.loudness) {
+        settings.loudness = 1;
+        settings.loudnessTarget = *opt.loudness;
+    }
     // The encoder module reads its thread count when a stream starts.
     if (opt.threads)
         ::setenv("VELMORA_ENCODER_THREADS", std::to_string(*opt.threads).c_str(), 1);

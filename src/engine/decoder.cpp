@@ -2,6 +2,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -52,6 +53,9 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     const size_t input = static_cast<size_t>(task.currentInput.load());
     AtomicValue<uint64_t>* given =
         !task.needsConversion && input < task.inputSamples.size() ? &task.inputSamples[input] : nullptr;
+    // Even loudness: one multiply per sample on the way out, before any conversion (the
+    // conversion is linear, so the gain is the same there); the true-peak cap keeps it in range.
+    const float gain = input < task.inputGain.size() ? task.inputGain[input] : 1.0f;
 
     while (run.running) {
         // Back pressure: never read more than the buffer can take now. When less than a whole
@@ -66,6 +70,13 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
         size_t done = 0;
         const int r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
                                   static_cast<size_t>(want) * sizeof(int32_t), &done);
+        if (gain != 1.0f) {
+            int32_t* s = block.get();
+            for (size_t i = 0, count = done / sizeof(int32_t); i < count; ++i) {
+                const double v = static_cast<double>(s[i]) * gain;
+                s[i] = static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+            }
+        }
         const uint32_t n = out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
         written += n;
         if (given) given->Add(n);

@@ -12,6 +12,7 @@
 #include "engine/converter.h"
 #include "engine/copy_join.h"
 #include "engine/decoder.h"
+#include "engine/loudness.h"
 #include "engine/output_tag.h"
 
 namespace velmora {
@@ -182,7 +183,12 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             // A copy join takes the inputs' own format; the output tag is planned for it.
             CopyPlan plan;
             bool copying = false;
-            if (engine->settings.copyFrames != 0) {
+            const bool loudness = engine->settings.loudness != 0;
+            if (loudness && engine->settings.copyFrames != 0)
+                PostJoinMessage(*engine, "Even loudness changes the audio: the join re-encodes instead of copying.",
+                                kMessageInfo);
+            if (loudness && !EvenOutLoudness(*engine, run, *copy)) run.running = 0;
+            if (engine->settings.copyFrames != 0 && !loudness && run.running) {
                 std::string whyNot;
                 copying = PlanCopyJoin(*copy, plan, whyNot);
                 PostJoinMessage(*engine, copying ? std::string("Copying the audio frames (no re-encoding).") : whyNot,
@@ -201,7 +207,8 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             }
             PrepareOutputTag(*copy);
 
-            const int r = copying ? CopyAllFiles(*engine, *copy, plan) : DecodeAllFiles(engine, copy);
+            // A run stopped while measuring writes nothing.
+            const int r = !run.running ? 0 : copying ? CopyAllFiles(*engine, *copy, plan) : DecodeAllFiles(engine, copy);
             if (r == 0) run.running = 0;
 
             if (copy->needsConversion) AwaitTaskWorker(run, run.conversionThread, engine->workerWaitMs);

@@ -79,6 +79,8 @@ struct CConversionTask {
     // that produces that input.
     AtomicValue<int32_t> currentInput;
     std::vector<AtomicValue<uint64_t>> inputSamples;
+    // Even loudness: the linear gain of each input (empty: none), set before the workers start.
+    std::vector<float> inputGain;
 
     // Duration of n samples in the output format, in seconds (0 for an unset format).
     float SecondsOf(uint64_t n) const;

@@ -20,6 +20,8 @@ struct AppSettings {
     int32_t outputTags = 1;           // 1: carry the inputs' tags and cover into the output
     int32_t chapterMode = 1;          // 1: a chapter per file, 2: per title, 0: none
     int32_t copyFrames = 0;           // 1: copy the audio frames when the inputs allow it
+    int32_t loudness = 0;             // 1: even out the inputs' loudness
+    int32_t loudnessTarget = -16;     // LUFS, -30 to -10
 };
 
 // Initial values of the three index fields; a table lookup falls back to them.

@@ -121,6 +121,9 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.outputTags = cfg.GetInt(ini::kOutputSection, ini::kTags, 1) != 0 ? 1 : 0;
     s.chapterMode = cfg.GetInt(ini::kOutputSection, ini::kChapters, 1);
     s.copyFrames = cfg.GetInt(ini::kOutputSection, ini::kCopy, 0) != 0 ? 1 : 0;
+    s.loudness = cfg.GetInt(ini::kOutputSection, ini::kLoudness, 0) != 0 ? 1 : 0;
+    // A target outside the allowed range is brought to its nearest end.
+    s.loudnessTarget = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kLoudnessTarget, -16), -30, -10);
     return true;
 }
 
@@ -140,6 +143,8 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kTags, s.outputTags);
     cfg->SetInt(ini::kOutputSection, ini::kChapters, s.chapterMode);
     cfg->SetInt(ini::kOutputSection, ini::kCopy, s.copyFrames);
+    cfg->SetInt(ini::kOutputSection, ini::kLoudness, s.loudness);
+    cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
     return SaveConfigIni(file, *cfg, error);
 }
 

@@ -29,6 +29,8 @@ inline constexpr const char* kFreq = "Freq";
 inline constexpr const char* kTags = "Tags";
 inline constexpr const char* kChapters = "Chapters";
 inline constexpr const char* kCopy = "Copy";
+inline constexpr const char* kLoudness = "Loudness";
+inline constexpr const char* kLoudnessTarget = "LoudnessTarget";
 }  // namespace ini
 
 // The folder of the running executable, without a trailing "/".

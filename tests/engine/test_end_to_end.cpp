@@ -2,10 +2,12 @@
 // by libsox where needed, encoded through lame_enc.so, and the output decoded again.
 #include "test_encoder_support.h"
 
+#include "engine/loudness.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
 #include "lame_enc/mp3_frames.h"
 
+#include <ebur128.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/chapterframe.h>
 #include <taglib/id3v2tag.h>
@@ -704,4 +706,71 @@ TEST(ParallelEncoding, ACancelStillClosesAValidShorterFile) {
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.frames(), atCancel / 2);
     EXPECT_LT(d.frames(), total / 2);
+}
+
+// ---- even loudness -----------------------------------------------------------------------
+
+namespace {
+
+// Integrated loudness of a stretch of decoded stereo output.
+double LoudnessOf(const DecodedMp3& d, size_t fromFrame, size_t frames) {
+    ebur128_state* st = ebur128_init(2, static_cast<unsigned long>(d.rate), EBUR128_MODE_I);
+    ebur128_add_frames_short(st, d.samples.data() + 2 * fromFrame, frames);
+    double lufs = 0;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_destroy(&st);
+    return lufs;
+}
+
+}  // namespace
+
+TEST(EvenLoudness, InputsFarApartComeOutAtTheTargetAndSilenceGetsNoGain) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.loudness = 1;
+    j.engine->settings.loudnessTarget = -20;
+    j.engine->settings.copyFrames = 1;  // loudness wins over copying
+    ToneSpec quiet{44100, 2, 3.0, 440.0, 128, true};
+    quiet.amplitude = 400;  // about -30 LUFS
+    ToneSpec loud{44100, 2, 3.0, 440.0, 128, true};
+    loud.amplitude = 30000;
+    ToneSpec silent{44100, 2, 1.0, 440.0, 128, true};
+    silent.amplitude = 0;
+    for (const auto& [name, spec] : {std::pair{"quiet.mp3", quiet}, std::pair{"loud.mp3", loud}, std::pair{"silent.mp3", silent}})
+        ASSERT_TRUE(MakeToneMp3(j.dir / name, spec));
+    const uint64_t total = j.AddTask({Join::Measured((j.dir / "quiet.mp3").string()),
+                                      Join::Measured((j.dir / "loud.mp3").string()),
+                                      Join::Measured((j.dir / "silent.mp3").string())})
+                               .totalSamples;
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.HasLine("Even loudness changes the audio: the join re-encodes instead of copying."));
+    EXPECT_TRUE(r.HasLine("Measuring loudness."));
+    EXPECT_TRUE(r.HasLine((j.dir / "silent.mp3").string() + ": silence, no gain"));
+    int gainLines = 0;
+    for (const std::string& line : r.lines)
+        if (line.find(" LUFS, gain ") != std::string::npos) ++gainLines;
+    EXPECT_EQ(gainLines, 2);
+    EXPECT_TRUE(r.HasLine("Joining status: OK."));
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), total / 2);
+    // Each input at the target, within half a loudness unit (the tone is steady).
+    EXPECT_NEAR(LoudnessOf(d, 4410, 3 * 44100 - 8820), -20.0, 0.5);
+    EXPECT_NEAR(LoudnessOf(d, 3 * 44100 + 4410, 3 * 44100 - 8820), -20.0, 0.5);
+    // The silent input stays silent.
+    int worst = 0;
+    for (size_t i = 2 * (6 * 44100 + 2000); i < d.samples.size(); ++i) worst = std::max(worst, std::abs(int(d.samples[i])));
+    EXPECT_LT(worst, 4);
+}
+
+TEST(EvenLoudness, TheGainStopsWhereTheTruePeakWouldPassMinusOneDbtp) {
+    LoudnessMeasure m;
+    m.silent = false;
+    m.lufs = -40.0;
+    m.truePeakDb = -3.0;
+    EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 2.0);  // capped: -3 + 2 = -1 dBTP
+    m.truePeakDb = -30.0;
+    EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 24.0);
+    m.silent = true;
+    EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 0.0);
 }

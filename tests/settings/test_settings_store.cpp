@@ -56,6 +56,8 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "Tags=1\n"
               "Chapters=1\n"
               "Copy=0\n"
+              "Loudness=0\n"
+              "LoudnessTarget=-16\n"
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
@@ -81,6 +83,8 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     EXPECT_EQ(s.outputTags, 1);
     EXPECT_EQ(s.chapterMode, 1);
     EXPECT_EQ(s.copyFrames, 0);
+    EXPECT_EQ(s.loudness, 0);
+    EXPECT_EQ(s.loudnessTarget, -16);
 }
 
 TEST(SettingsStore, LoadReadsEveryKey) {
@@ -211,7 +215,9 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "Name=Untitled\n"
               "Tags=1\n"
               "Chapters=1\n"
-              "Copy=0\n");
+              "Copy=0\n"
+              "Loudness=0\n"
+              "LoudnessTarget=-16\n");
 }
 
 TEST(SettingsStore, DeletedFileLoadsEveryDefault) {

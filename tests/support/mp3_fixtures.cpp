@@ -45,8 +45,8 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec) {
         const size_t n = std::min(block, frames - done);
         for (size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(done + i) / toneSpec.rate;
-            left[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * toneSpec.frequency * t));
-            right[i] = static_cast<short>(12000.0 * std::sin(2 * M_PI * toneSpec.frequency * 1.5 * t));
+            left[i] = static_cast<short>(toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * t));
+            right[i] = static_cast<short>(toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * 1.5 * t));
         }
         const int bytes = lame_encode_buffer(gf, left.data(), toneSpec.channels == 2 ? right.data() : left.data(),
                                              static_cast<int>(n), out.data(), static_cast<int>(out.size()));
