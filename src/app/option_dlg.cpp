@@ -14,9 +14,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 #include "app/folder_dialog.h"
 #include "controls/dialog_units.h"
+#include "engine/loudness.h"
 #include "settings/settings_store.h"
 
 namespace velmora {
@@ -40,7 +42,7 @@ constexpr int kWidthDlu = 316;
 // The chapter list's items in order, and the stored mode each stands for.
 constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
 int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
-constexpr int kHeightDlu = 305;  // with the "Output file" group below the encoder's
+constexpr int kHeightDlu = 322;  // with the "Output file" group below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -129,7 +131,7 @@ void COption::BuildTemplate() {
           188, 257, 12);
 
     auto* fileGroup = new QGroupBox(QStringLiteral("Output file"), this);
-    place(fileGroup, 0, 7, 214, 302, 67);
+    place(fileGroup, 0, 7, 214, 302, 84);
     tagsCheck_ = new QCheckBox(QStringLiteral("Copy tags and cover from the first files"), this);
     place(tagsCheck_, IDC_TAGS, 19, 229, 270, 11);
     place(new QLabel(QStringLiteral("Chapters:"), this), IDC_CHAPTERS_LABEL, 21, 246, 75, 12);
@@ -137,16 +139,22 @@ void COption::BuildTemplate() {
     placeField(chapterList_, IDC_CHAPTERS, 109, 246, 190, 12);
     copyCheck_ = new QCheckBox(QStringLiteral("Copy the audio without re-encoding when the files allow it"), this);
     place(copyCheck_, IDC_COPY, 19, 265, 280, 11);
+    loudnessCheck_ = new QCheckBox(QStringLiteral("Even out the loudness of the files"), this);
+    place(loudnessCheck_, IDC_LOUDNESS, 19, 281, 180, 11);
+    loudnessTarget_ = new QSpinBox(this);
+    loudnessTarget_->setRange(kLoudnessTargetMin, kLoudnessTargetMax);
+    loudnessTarget_->setSuffix(QStringLiteral(" LUFS"));
+    placeField(loudnessTarget_, IDC_LOUDNESS_TARGET, 209, 280, 90, 12);
 
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 285, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 302, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 285, 50, 14);
+    place(okButton_, IDC_OK, 138, 302, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 285, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 302, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
@@ -216,6 +224,8 @@ void COption::OnInitDialog() {
     SelectIndex(bitrateList_, settings_.bitrateIndex);
     tagsCheck_->setChecked(settings_.outputTags != 0);
     copyCheck_->setChecked(settings_.copyFrames != 0);
+    loudnessCheck_->setChecked(settings_.loudness != 0);
+    loudnessTarget_->setValue(settings_.loudnessTarget);
     chapterList_->clear();
     for (const char* text : {"One chapter per file", "One chapter per title", "No chapters"})
         chapterList_->addItem(QString::fromLatin1(text));
@@ -259,6 +269,8 @@ void COption::OnOK() {
     if (bitrateList_->currentIndex() >= 0) settings_.bitrateIndex = int16_t(bitrateList_->currentIndex());
     settings_.outputTags = tagsCheck_->isChecked() ? 1 : 0;
     settings_.copyFrames = copyCheck_->isChecked() ? 1 : 0;
+    settings_.loudness = loudnessCheck_->isChecked() ? 1 : 0;
+    settings_.loudnessTarget = loudnessTarget_->value();
     settings_.chapterMode = kChapterModeOfItem[std::clamp(chapterList_->currentIndex(), 0, 2)];
     // 7.
     accept();

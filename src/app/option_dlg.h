@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace velmora {
 
@@ -48,6 +49,8 @@ public:
         IDC_CHAPTERS_LABEL = 1093,
         IDC_CHAPTERS = 1094,
         IDC_COPY = 1095,
+        IDC_LOUDNESS = 1096,
+        IDC_LOUDNESS_TARGET = 1097,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -77,6 +80,8 @@ public:
     QCheckBox* tagsCheck() const { return tagsCheck_; }
     QComboBox* chapterList() const { return chapterList_; }
     QCheckBox* copyCheck() const { return copyCheck_; }
+    QCheckBox* loudnessCheck() const { return loudnessCheck_; }
+    QSpinBox* loudnessTarget() const { return loudnessTarget_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -106,6 +111,8 @@ private:
     QCheckBox* tagsCheck_ = nullptr;
     QComboBox* chapterList_ = nullptr;
     QCheckBox* copyCheck_ = nullptr;
+    QCheckBox* loudnessCheck_ = nullptr;
+    QSpinBox* loudnessTarget_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

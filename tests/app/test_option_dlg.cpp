@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -350,9 +351,17 @@ TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
         EXPECT_LT(dlg->copyCheck()->geometry().bottom(), dlg->okButton()->y());
         dlg->copyCheck()->setFocus();
         QTest::keyClick(dlg->copyCheck(), Qt::Key_Space);
+        EXPECT_FALSE(dlg->loudnessCheck()->isChecked());
+        EXPECT_EQ(dlg->loudnessTarget()->value(), -16);
+        EXPECT_LT(dlg->loudnessTarget()->geometry().bottom(), dlg->okButton()->y());
+        QTest::mouseClick(dlg->loudnessCheck(), Qt::LeftButton, {}, QPoint(5, dlg->loudnessCheck()->height() / 2));
+        dlg->loudnessTarget()->setFocus();
+        for (int i = 0; i < 20; ++i) QTest::keyClick(dlg->loudnessTarget(), Qt::Key_Down);  // stops at -30
         QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
     }
     EXPECT_EQ(settings_.copyFrames, 1);
+    EXPECT_EQ(settings_.loudness, 1);
+    EXPECT_EQ(settings_.loudnessTarget, -30);
     EXPECT_EQ(settings_.outputTags, 0);
     EXPECT_EQ(settings_.chapterMode, 0);
     ASSERT_TRUE(SaveSettings(settings_, settingsFile_));
