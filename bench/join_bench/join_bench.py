@@ -92,6 +92,9 @@ def main():
         commands = {
             "velmora": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
                         "--channels", "auto", "--no-tags", "--chapters", "none", "-o", out_v] + inputs,
+            "velmora+loud": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
+                             "--channels", "auto", "--no-tags", "--chapters", "none", "--loudness", "-16", "-o",
+                             os.path.join(tmp, "velmora-loud.mp3")] + inputs,
             "velmora+tags": [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "auto",
                              "--channels", "auto", "--chapters", "file", "--cover", cover, "-o", out_t] + inputs,
             "ffmpeg": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", concat,
@@ -137,6 +140,8 @@ def main():
         print("  velmora peak memory at 16 encoder threads %.1f MiB  (goal <= 64 MiB)" % (wide[1] / 1024.0))
         print("  velmora peak memory  %.1f MiB  (goal <= 40 MiB)" % peak["velmora"])
         print("  ratio velmora+tags/velmora %.3f  (goal <= 1.02)" % (med["velmora+tags"] / med["velmora"]))
+        print("  ratio velmora+loud/velmora %.3f  (goal <= 1.20: loudness measured first)"
+              % (med["velmora+loud"] / med["velmora"]))
         print("  ratio velmora-copy/ffmpeg-copy %.3f  (goal <= 1.0)" % (med["velmora-copy"] / med["ffmpeg-copy"]))
         print("  re-encoding/copy speed-up %.1fx  (goal >= 30x)" % (med["velmora"] / med["velmora-copy"]))
         print("  velmora-copy peak memory %.1f MiB  (goal <= 40 MiB)" % peak["velmora-copy"])
