@@ -3,9 +3,12 @@
 // target without letting its true peak rise above -1 dBTP.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -20,11 +23,35 @@ struct LoudnessMeasure {
     double truePeakDb = -200; // dBTP, the highest of the channels
 };
 
-// Decodes `path` at its own format and measures it; `progress` gets the sample frames done so
-// far and returns false to stop (then the result is false too). False when nothing could be
-// decoded or the measurement could not be set up.
+// The true peak of interleaved float samples (full scale 1.0) after 4x oversampling, as
+// ITU-R BS.1770 asks: a 49-tap Hann-windowed sinc whose phase 0 is the sample itself, so only
+// the three in-between phases are filtered. Written for the compiler to vectorise: the
+// library's own true-peak mode in double precision costs about three times the rest of the
+// measurement, this one a fraction of it.
+class TruePeakMeter {
+public:
+    static constexpr int kTapsPerPhase = 12;
+    explicit TruePeakMeter(unsigned channels);
+    void Add(const float* interleaved, size_t frames);
+    // Linear peak (1.0 = full scale), the highest of the channels.
+    float Peak() const { return peak_; }
+
+private:
+    unsigned channels_;
+    float peak_ = 0.0f;
+    // Per channel: the last kTapsPerPhase - 1 samples, then the block being filtered.
+    std::vector<std::vector<float>> lines_;
+    std::vector<float> sums_;
+    std::array<std::array<float, kTapsPerPhase>, 3> phases_{};
+};
+
+// Decodes `path` at its own rate and measures it as the join will play it on
+// `outputChannels` (0: the file's own count): a mono input joined into stereo counts twice
+// (dual mono), a stereo input joined into mono is measured on the mix of its channels.
+// `progress` gets the sample frames done so far and returns false to stop (then the result is
+// false too). False when nothing could be decoded or the measurement could not be set up.
 bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
-                     const std::function<bool(uint64_t framesDone)>& progress);
+                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels = 0);
 
 // The gain in dB for `target` LUFS, lowered so that the true peak stays at or below -1 dBTP;
 // 0 for a silent input.

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <random>
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -773,4 +774,90 @@ TEST(EvenLoudness, TheGainStopsWhereTheTruePeakWouldPassMinusOneDbtp) {
     EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 24.0);
     m.silent = true;
     EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 0.0);
+}
+
+TEST(EvenLoudness, TruePeakMeterFindsThePeaksBetweenSamples) {
+    // A quarter-rate sine sampled 45 degrees off its crests: every sample at 0.707, the
+    // waveform at 1.0 between them.
+    std::vector<float> crest(2 * 44100);
+    for (size_t i = 0; i < crest.size() / 2; ++i)
+        crest[2 * i] = crest[2 * i + 1] = static_cast<float>(std::sin(M_PI / 2 * i + M_PI / 4));
+    TruePeakMeter meter(2);
+    meter.Add(crest.data(), 1000);  // uneven pieces: the filter's memory carries across calls
+    meter.Add(crest.data() + 2000, crest.size() / 2 - 1000);
+    EXPECT_NEAR(20 * std::log10(meter.Peak()), 0.0, 0.15);
+
+    // Noise: the same figure as the library's own true-peak mode.
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 0.15f);
+    std::vector<float> samples(2 * 48000 * 3);
+    for (float& s : samples) s = std::clamp(noise(random), -1.0f, 1.0f);
+    TruePeakMeter ours(2);
+    ours.Add(samples.data(), samples.size() / 2);
+    ebur128_state* st = ebur128_init(2, 48000, EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_float(st, samples.data(), samples.size() / 2);
+    double left = 0, right = 0;
+    ebur128_true_peak(st, 0, &left);
+    ebur128_true_peak(st, 1, &right);
+    ebur128_destroy(&st);
+    EXPECT_NEAR(20 * std::log10(ours.Peak()), 20 * std::log10(std::max(left, right)), 0.2);
+}
+
+TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneStopsAtTheCeiling) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.loudness = 1;
+    j.engine->settings.loudnessTarget = -16;
+    ToneSpec stereo{44100, 2, 3.0, 440.0, 128, true};
+    stereo.amplitude = 1500;
+    ToneSpec mono{22050, 1, 3.0, 440.0, 64, true};  // converted to 44.1 kHz stereo
+    mono.amplitude = 700;
+    ToneSpec peaky{44100, 2, 3.0, 440.0, 128, true};  // short bursts: weighs little, peaks high
+    peaky.amplitude = 16000;
+    peaky.burstEvery = 0.4;
+    for (const auto& [name, spec] : {std::pair{"stereo.mp3", stereo}, std::pair{"mono.mp3", mono}, std::pair{"peaky.mp3", peaky}})
+        ASSERT_TRUE(MakeToneMp3(j.dir / name, spec));
+    const uint64_t total = j.AddTask({Join::Measured((j.dir / "stereo.mp3").string()),
+                                      Join::Measured((j.dir / "mono.mp3").string()),
+                                      Join::Measured((j.dir / "peaky.mp3").string())})
+                               .totalSamples;
+    const Reports r = j.Run();
+    ASSERT_TRUE(r.HasLine("Joining status: OK."));
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    ASSERT_EQ(d.channels, 2);
+    EXPECT_EQ(d.frames(), total / 2);
+    const double first = LoudnessOf(d, 4410, 3 * 44100 - 8820);
+    const double second = LoudnessOf(d, 3 * 44100 + 4410, 3 * 44100 - 8820);
+    EXPECT_NEAR(first, -16.0, 1.0);
+    EXPECT_NEAR(second, -16.0, 1.0);
+    EXPECT_NEAR(first, second, 0.5);
+    // The peaky input got less than the target asks for, and its stretch stays under -1 dBTP.
+    ebur128_state* st = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_short(st, d.samples.data() + 2 * (6 * 44100 + 2205), 3 * 44100 - 4410);
+    double lufs = 0, left = 0, right = 0;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_true_peak(st, 0, &left);
+    ebur128_true_peak(st, 1, &right);
+    ebur128_destroy(&st);
+    EXPECT_LT(lufs, -17.0);
+    EXPECT_LE(20 * std::log10(std::max(left, right)), -1.0 + 0.1);  // the encoder's own rounding
+    EXPECT_GE(20 * std::log10(std::max(left, right)), -1.5);
+}
+
+TEST(EvenLoudness, AStopWhileMeasuringEndsTheRunAndWritesNothing) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.loudness = 1;
+    j.AddTask(LongInputs(j));
+    const Reports r = j.Run([](JoinRunState& run) {
+        run.paused = 1;  // holds the measuring threads where they are
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        run.running = 0;
+    });
+    EXPECT_TRUE(r.HasLine("Measuring loudness."));
+    for (const std::string& line : r.lines) EXPECT_EQ(line.find(" LUFS, gain "), std::string::npos) << line;
+    EXPECT_FALSE(std::filesystem::exists(j.output));
+    ASSERT_FALSE(r.lines.empty());
+    EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
 }

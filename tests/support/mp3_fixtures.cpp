@@ -45,8 +45,9 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec) {
         const size_t n = std::min(block, frames - done);
         for (size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(done + i) / toneSpec.rate;
-            left[i] = static_cast<short>(toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * t));
-            right[i] = static_cast<short>(toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * 1.5 * t));
+            const double on = toneSpec.burstEvery > 0 && std::fmod(t, toneSpec.burstEvery) >= 0.01 ? 0.0 : 1.0;
+            left[i] = static_cast<short>(on * toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * t));
+            right[i] = static_cast<short>(on * toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * 1.5 * t));
         }
         const int bytes = lame_encode_buffer(gf, left.data(), toneSpec.channels == 2 ? right.data() : left.data(),
                                              static_cast<int>(n), out.data(), static_cast<int>(out.size()));

@@ -18,6 +18,7 @@ struct ToneSpec {
     bool infoTag = true;       // write the Xing/Info header (gives mpg123 the exact length)
     int vbrQuality = -1;       // 0..9: variable bit rate at that quality instead of kbps
     double amplitude = 12000;  // peak of the tone, of 32767
+    double burstEvery = 0;     // > 0: the tone sounds only 10 ms of every so many seconds
 };
 
 // Encodes a tone to `path`. Returns false (with a message on stderr) when encoding fails.
