@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times `velmora-cli list` against a python3-mutagen script that reads the same fields
 (duration, rate, channels, bit rate and the eight tag texts) of the same 2000 tagged MP3 files,
-and prints the ratio. Goal: velmora-cli at least 3x faster."""
+and prints the ratio, and the system calls per file from `strace -c` when it is installed.
+Goals: velmora-cli at least 5x faster; per file at most 1 open and 6 reads or seeks."""
 
 import argparse
 import os
@@ -83,6 +84,37 @@ def time_runs(cmd, runs):
     return statistics.median(times), result.stdout.decode(errors="replace")
 
 
+def syscalls_per_file(cmd, files):
+    """Opens and reads-or-seeks per file of `cmd` (all threads), from strace -c; None without
+    strace. The process's own start-up is measured on an empty folder and taken off."""
+    if not shutil.which("strace"):
+        return None
+
+    def counts(command):
+        with tempfile.NamedTemporaryFile("r", suffix=".strace") as out:
+            subprocess.run(["strace", "-f", "-c", "-o", out.name] + command,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+            calls = {}
+            for line in out.read().splitlines():
+                parts = line.split()
+                if len(parts) >= 5 and parts[-1].isidentifier() and parts[3].isdigit():
+                    calls[parts[-1]] = int(parts[3])
+            return calls
+
+    def summed(calls, names):
+        return sum(calls.get(n, 0) for n in names)
+
+    empty = tempfile.mkdtemp(prefix="velmora-list-bench-empty-")
+    try:
+        base = counts(cmd[:-1] + [empty])
+    finally:
+        os.rmdir(empty)
+    full = counts(cmd)
+    opens = ("open", "openat", "openat2")
+    reads = ("read", "pread64", "readv", "preadv", "preadv2", "lseek", "_llseek")
+    return ((summed(full, opens) - summed(base, opens)) / files, (summed(full, reads) - summed(base, reads)) / files)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
@@ -105,12 +137,23 @@ def main():
         py_rows = len(py_out.splitlines()) - 1
         if cli_rows != args.files or py_rows != args.files:
             sys.exit("row counts differ: velmora-cli %d, mutagen %d" % (cli_rows, py_rows))
+        one_time, _ = time_runs(cli_cmd[:2] + ["--threads", "1"] + cli_cmd[2:], args.runs)
         ratio = py_time / cli_time
         print("%d files, median of %d runs:" % (args.files, args.runs))
-        print("  velmora-cli list : %.3f s" % cli_time)
+        print("  velmora-cli list : %.3f s  (one reading thread: %.3f s)" % (cli_time, one_time))
         print("  mutagen script   : %.3f s" % py_time)
-        print("  ratio mutagen / velmora-cli = %.2fx (goal >= 3x): %s" % (ratio, "met" if ratio >= 3 else "MISSED"))
-        return 0 if ratio >= 3 else 1
+        print("  ratio mutagen / velmora-cli = %.2fx (goal >= 5x): %s" % (ratio, "met" if ratio >= 5 else "MISSED"))
+        calls = syscalls_per_file(cli_cmd, args.files)
+        ok = ratio >= 5
+        if calls is None:
+            print("  system calls per file: strace is not installed")
+        else:
+            opens, reads = calls
+            calls_ok = opens <= 1.05 and reads <= 6
+            ok = ok and calls_ok
+            print("  system calls per file: %.2f opens, %.2f reads or seeks (goal <= 1 and <= 6): %s"
+                  % (opens, reads, "met" if calls_ok else "MISSED"))
+        return 0 if ok else 1
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "engine/stream_info.h"
 
+#include "engine/media_file.h"
+
 #include <mpg123.h>
 
 #include <memory>
@@ -24,15 +26,26 @@ mpg123_handle* NewStreamInfoHandle(bool quiet) {
 }
 
 StreamInfo ReadStreamInfo(mpg123_handle* handle, const std::string& path) {
+    MediaFile file(path);
+    return ReadStreamInfo(handle, file);
+}
+
+StreamInfo ReadStreamInfo(mpg123_handle* handle, MediaFile& file) {
     StreamInfo info;
     if (!handle) {
         info.message = StreamTroubleMessage("no decoder handle");
         return info;
     }
+    if (!file.isOpen()) {
+        // What the decoder says of a file it cannot open itself.
+        info.message = StreamTroubleMessage(mpg123_plain_strerror(MPG123_BAD_FILE));
+        return info;
+    }
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_open(handle, path.c_str()) == MPG123_OK &&
+    DecoderSource source{&file};
+    if (OpenOnDecoder(handle, source) &&
         mpg123_getformat(handle, &rate, &channels, &encoding) == MPG123_OK && rate > 0 && channels > 0) {
         // The decoder's own figure, from the Info header or estimated from the file size;
         // nothing is decoded or scanned. A negative answer means it has no figure to give:

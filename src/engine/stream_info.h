@@ -20,10 +20,14 @@ struct StreamInfo {
     std::string message;        // when not readable: "Trouble with mpg123: <decoder's text>"
 };
 
+class MediaFile;
+
 // Reads the stream properties of `path` (UTF-8) on `handle`: open, format query, length
 // query, close. The handle is left closed and can be used for the next file. A null handle
 // gives an unreadable result with a message.
 StreamInfo ReadStreamInfo(mpg123_handle* handle, const std::string& path);
+// The same on a file already opened (the tag reader then reads the same open file).
+StreamInfo ReadStreamInfo(mpg123_handle* handle, MediaFile& file);
 
 // The same on a handle of its own, made with the library's defaults (its console notes off).
 StreamInfo ReadStreamInfo(const std::string& path);

@@ -1,5 +1,6 @@
 #include "filelist/media_reader.h"
 
+#include "engine/media_file.h"
 #include "engine/stream_info.h"
 #include "filelist/file_list_summary.h"
 
@@ -16,9 +17,12 @@
 #include <taglib/id3v2frame.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/mpegfile.h>
+#include <taglib/tiostream.h>
 #include <taglib/tstring.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +66,47 @@ void FillField(FileRow& row, RowWriter& writer, int column, const QString& text)
 
 QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
 
+// The tag reader's view of the file the stream step opened: reads only, from its head and
+// tail in memory or where they lie.
+class MediaFileStream : public TagLib::IOStream {
+public:
+    explicit MediaFileStream(MediaFile& file) : file_(file) {}
+    TagLib::FileName name() const override { return file_.path().c_str(); }
+    TagLib::ByteVector readBlock(unsigned long length) override {
+        const int64_t left = std::max<int64_t>(0, file_.size() - position_);
+        const size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(std::min<unsigned long>(length, 1UL << 30))));
+        TagLib::ByteVector bytes(static_cast<unsigned int>(want), '\0');
+        const size_t got = want ? file_.Read(position_, bytes.data(), want) : 0;
+        bytes.resize(static_cast<unsigned int>(got));
+        position_ += static_cast<int64_t>(got);
+        return bytes;
+    }
+    void writeBlock(const TagLib::ByteVector&) override {}
+    void insert(const TagLib::ByteVector&, unsigned long, unsigned long) override {}
+    void removeBlock(unsigned long, unsigned long) override {}
+    bool readOnly() const override { return true; }
+    bool isOpen() const override { return file_.isOpen(); }
+    void seek(long offset, Position p) override {
+        const int64_t base = p == Beginning ? 0 : p == Current ? position_ : file_.size();
+        position_ = std::max<int64_t>(0, base + offset);
+    }
+    long tell() const override { return static_cast<long>(position_); }
+    long length() override { return static_cast<long>(file_.size()); }
+    void truncate(long) override {}
+
+private:
+    MediaFile& file_;
+    int64_t position_ = 0;
+};
+
+// The extensions whose files TagLib's generic reference reads with its MPEG reader: for
+// those the bit rate read with the tags is the one it would give.
+bool ReadAsMpeg(const QString& path) {
+    const QString suffix = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1).toUpper();
+    return path.contains(QLatin1Char('.')) &&
+           (suffix == QLatin1String("MP3") || suffix == QLatin1String("MP2") || suffix == QLatin1String("AAC"));
+}
+
 QString Number(long long value) { return QString::number(value); }
 
 }  // namespace
@@ -100,10 +145,15 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
     const QByteArray nativePath = NativePath(path);
     FileItemInfo& info = row.info;
 
+    // One open for both steps (and the bit rate): the stream probe and the tag reader work
+    // from the same head and tail in memory.
+    MediaFile media(nativePath.toStdString());
+
     // Stream step: format and length from the decoder's queries, nothing decoded.
-    const StreamInfo stream = ReadStreamInfo(decoder_, nativePath.toStdString());
+    const StreamInfo stream = ReadStreamInfo(decoder_, media);
     constantPath_ = path;
     constantKbps_ = stream.readable ? stream.constantKbps : 0;
+    tagKbps_ = -1;
     if (stream.readable) {
         info.totalSamples = stream.totalSamples;
         info.channels = static_cast<int32_t>(stream.channels);
@@ -115,8 +165,12 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
         writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
     }
 
-    // Tag step, for unreadable files too.
-    TagLib::MPEG::File file(nativePath.constData(), false, TagLib::AudioProperties::Average);
+    // Tag step, for unreadable files too. The audio properties come along for the bit rate.
+    MediaFileStream tagStream(media);
+    const bool withProperties = ReadAsMpeg(path);
+    TagLib::MPEG::File file(&tagStream, TagLib::ID3v2::FrameFactory::instance(), withProperties,
+                            TagLib::AudioProperties::Fast);
+    if (withProperties) tagKbps_ = file.isOpen() && file.audioProperties() ? file.audioProperties()->bitrate() : 0;
     TagLib::ID3v2::Tag* id3v2 = nullptr;
     TagLib::APE::Tag* ape = nullptr;
     TagLib::ID3v1::Tag* id3v1 = nullptr;
@@ -241,13 +295,19 @@ void MediaInfoReader::FillFromId3v1(TagLib::ID3v1::Tag& tag, FileRow& row, RowWr
 }
 
 void MediaInfoReader::ReadBitrate(const QString& path, FileRow& row, RowWriter& writer) {
-    const QByteArray nativePath = NativePath(path);
-    TagLib::FileRef ref(nativePath.constData(), true, TagLib::AudioProperties::Fast);
-    if (!ref.isNull() && ref.audioProperties() && ref.audioProperties()->bitrate() != 0) {
+    // The figure read with the tags when it is the one the generic reference gives; a file
+    // of another kind (or another file) is opened for it.
+    int kbps = path == constantPath_ ? tagKbps_ : -1;
+    if (kbps < 0) {
+        const QByteArray nativePath = NativePath(path);
+        TagLib::FileRef ref(nativePath.constData(), true, TagLib::AudioProperties::Fast);
+        kbps = !ref.isNull() && ref.audioProperties() ? ref.audioProperties()->bitrate() : 0;
+    }
+    if (kbps != 0) {
         // A constant-bit-rate stream shows the rate its frames carry ("320 kbps", not the 321
         // that the library's estimate from the file's size gives); VBR keeps the average.
         const int frames = path == constantPath_ ? constantKbps_ : 0;
-        row.info.bitrate = frames > 0 ? frames : ref.audioProperties()->bitrate();
+        row.info.bitrate = frames > 0 ? frames : kbps;
         SetCell(row, writer, kColBitrate, Number(row.info.bitrate) + QStringLiteral(" kbps"));
     }
     writer.StoreRecord(row.info);

@@ -60,6 +60,8 @@ private:
     // bit-rate cell.
     QString constantPath_;
     int constantKbps_ = 0;
+    // TagLib's bit rate of that file, read with its tags; -1 when not read there.
+    int tagKbps_ = -1;
 };
 
 // Sets the track number and count from a track text: "3/12" -> (3, 12), "7" -> 7 with the
