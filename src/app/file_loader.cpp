@@ -39,22 +39,6 @@ QString BoxTitle() { return QString::fromLatin1(kProductName); }
 
 // The media reader's writes for one file, gathered on the loader thread and carried into the
 // list by one UI call.
-class GatheringWriter : public RowWriter {
-public:
-    void SetCellText(int column, const QString& text) override { cells.emplace_back(column, text); }
-    void StoreRecord(const FileItemInfo& values) override {
-        record = values;
-        stored = true;
-    }
-    void ReportUnreadable(const QString& message) override { unreadable = message; }
-    void AddSeconds(double s) override { seconds += s; }
-
-    std::vector<std::pair<int, QString>> cells;
-    FileItemInfo record;
-    bool stored = false;
-    QString unreadable;
-    double seconds = 0.0;
-};
 
 }  // namespace
 
@@ -200,32 +184,70 @@ void LoaderRun::ScanFolder(const QString& folder, bool includeSubfolders) {
     // The walk of the file scan, with the busy flag as its stop signal; each folder names
     // itself in the busy dialog as its scan begins. The icon cache starts anew per pass.
     if (scanExtensions_.isEmpty()) return;
+    // Files found are read a few ahead on the read-ahead pool; everything the list sees
+    // (captions, rows, cells, boxes) is still carried out here in the walk's order.
+    if (!readAhead_) readAhead_ = std::make_unique<MediaReadAhead>(MediaReadAhead::DefaultThreads(), false);
+    const size_t depth = 2 * MediaReadAhead::DefaultThreads();
+    struct Pending {
+        QString caption;  // a folder's caption, or
+        FileRow facts;    // a file found
+        int image = 0;
+        QString path;
+    };
+    std::deque<Pending> pending;
+    size_t filesPending = 0;
+    auto processFront = [&] {
+        Pending p = std::move(pending.front());
+        pending.pop_front();
+        if (!p.path.isEmpty()) {
+            --filesPending;
+            std::unique_ptr<MediaRead> read = readAhead_->TakeFront();
+            FileItemInfo* info = AppendFound(p.facts, p.image, p.path);
+            if (info) PublishRead(info, std::move(read->writer));
+        } else {
+            SetCaption(p.caption);
+        }
+    };
     int iconCache = -1;
     QString lastFolder;
     std::atomic<int> going{Going() ? 1 : 0};
     velmora::ScanFolder(
         folder, includeSubfolders,
         [&](const QFileInfo& file) {
-            AddFoundFile(file, iconCache);
+            Pending p;
+            FillFileFacts(file, p.facts);
+            p.image = IconFor(iconCache);
+            p.path = file.absoluteFilePath();
+            readAhead_->Queue(p.path, p.facts);
+            pending.push_back(std::move(p));
+            ++filesPending;
+            while (filesPending > depth && Going()) processFront();
             going.store(Going() ? 1 : 0, std::memory_order_release);
         },
         &going,
         [&](const QString& f) {
             if (f != lastFolder) iconCache = -1;
             lastFolder = f;
-            SetCaption(QStringLiteral("Scanning  ") + f);
+            Pending p;
+            p.caption = QStringLiteral("Scanning  ") + f;
+            pending.push_back(std::move(p));
+            if (filesPending == 0) processFront();
             going.store(Going() ? 1 : 0, std::memory_order_release);
         });
+    while (!pending.empty() && Going()) processFront();
+    // A stopped walk leaves its reads behind: they are taken and dropped.
+    while (readAhead_->TakeFront()) {
+    }
 }
 
-void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
-    FileRow facts;
-    FillFileFacts(file, facts);
+int LoaderRun::IconFor(int& iconCache) {
     // The list carries one icon for audio files (index 0), set when the window starts: the
     // lookup the cache saves is that choice, made once per run.
     if (iconCache < 0) iconCache = 0;
-    const int image = iconCache;
-    const QString path = file.absoluteFilePath();
+    return iconCache;
+}
+
+FileItemInfo* LoaderRun::AppendFound(const FileRow& facts, int image, const QString& path) {
     // The record is made here and handed to the list by the queued call; a call that never
     // runs (the load was cut off) frees it with itself.
     auto owned = std::make_shared<std::unique_ptr<FileItemInfo>>(std::make_unique<FileItemInfo>());
@@ -233,7 +255,7 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
     info->fileType = facts.info.fileType;
     info->sizeMB = facts.info.sizeMB;
     // The row is appended and given the loader's own cells; the busy dialog then names the
-    // file while its stream and tags are read here.
+    // file while its stream and tags are read.
     if (!Post([this, facts, image, path, owned] {
             CReportCtrl* list = dlg_->fileList();
             if (!list) return;
@@ -246,14 +268,25 @@ void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
             dlg_->totals.totalSizeMB += record->sizeMB;
             if (dlg_->busyDialog()) dlg_->busyDialog()->setWindowTitle(QStringLiteral("Reading  ") + path);
         }))
-        return;
+        return nullptr;
+    return info;
+}
 
-    FileRow row = facts;
-    GatheringWriter writer;
-    reader_.ReadMediaInfo(path, row, writer);
-    reader_.ReadBitrate(path, row, writer);
+void LoaderRun::AddFoundFile(const QFileInfo& file, int& iconCache) {
+    FileRow facts;
+    FillFileFacts(file, facts);
+    const QString path = file.absoluteFilePath();
+    FileItemInfo* info = AppendFound(facts, IconFor(iconCache), path);
+    if (!info) return;
+    MediaRead read;
+    read.path = path;
+    read.row = facts;
+    ReadFileMedia(reader_, read);
+    PublishRead(info, std::move(read.writer));
+}
+
+void LoaderRun::PublishRead(FileItemInfo* info, GatheringWriter writer) {
     const QString trouble = std::move(writer.unreadable);
-
     Post([this, writer = std::move(writer), info] {
         CReportCtrl* list = dlg_->fileList();
         if (!list) return;

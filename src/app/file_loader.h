@@ -18,6 +18,7 @@
 #include <vector>
 #include <thread>
 
+#include "filelist/media_read_ahead.h"
 #include "filelist/media_reader.h"
 
 namespace velmora {
@@ -62,6 +63,7 @@ public:
     void EnterBusy(bool showAtOnce, bool setTitle);
     void SetCaption(const QString& text);
     void ScanFolder(const QString& folder, bool includeSubfolders);
+    // Appends a found file's row and reads it here.
     void AddFoundFile(const QFileInfo& file, int& iconCache);
     void FinishLoad(bool sort);
     // "An Error Occurred While Loading Files!"
@@ -76,6 +78,12 @@ private:
         std::atomic<int> ran{0};
     };
     void RunClaimed(Call* call);
+    static int IconFor(int& iconCache);
+    // Queues the row of a found file with the loader's own cells; its record, or null once
+    // the load has been cut off.
+    FileItemInfo* AppendFound(const FileRow& facts, int image, const QString& path);
+    // Queues the cells a read gave to the row of `info`; a box for an unreadable file.
+    void PublishRead(FileItemInfo* info, GatheringWriter writer);
 
     CZEPHDlg* dlg_;
     QStringList scanExtensions_;
@@ -93,6 +101,8 @@ private:
     // reading a file while the next one starts.
     ReaderDecoder decoder_;
     MediaInfoReader reader_;
+    // Folder walks read ahead on a small pool of their own (made on the first walk).
+    std::unique_ptr<MediaReadAhead> readAhead_;
 };
 
 class CFileLoader : public QObject {

@@ -7,20 +7,16 @@
 #include "cli/cli_commands.h"
 #include "filelist/file_list_summary.h"
 #include "filelist/file_scan.h"
+#include "filelist/media_read_ahead.h"
 #include "filelist/media_reader.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace velmora::cli {
 
@@ -35,133 +31,84 @@ QString TabSafeCell(const QString& text) {
 
 namespace {
 
-// Failures are kept with their row and go to stderr just before it, prefixed with the file
-// they concern, so that they come out in row order whichever thread read the file.
-class StderrRowWriter : public RowWriter {
+// One entry of the listing: a file (read by the pool) or a named path that was not found.
+struct Entry {
+    bool isMissing = false;
+    std::string missing;  // the argument as given
+};
+
+// Prints the entries in load order while the pool reads the files ahead of the printing.
+// Failures go to stderr just before their row, prefixed with the file they concern.
+class Lister {
 public:
-    StderrRowWriter(const QString& path, QByteArray& errors) : path_(path), errors_(errors) {}
-    void SetCellText(int, const QString&) override {}
-    void StoreRecord(const FileItemInfo&) override {}
-    void ReportUnreadable(const QString& message) override {
-        errors_ += QFile::encodeName(path_) + ": " + message.toLocal8Bit() + '\n';
+    explicit Lister(unsigned threads) : pool_(threads, true) {}
+
+    void AddFile(const QFileInfo& file) {
+        FileRow facts;
+        FillFileFacts(file, facts);
+        pool_.Queue(file.absoluteFilePath(), std::move(facts));
+        Push(Entry{});
     }
-    void AddSeconds(double) override {}
+    void AddMissing(const std::string& arg) { Push(Entry{true, arg}); }
+
+    int Finish() {
+        while (!entries_.empty()) EmitFront();
+        const QByteArray summary = ListSummaryText(totals_).toUtf8();
+        std::printf("%s\n", summary.constData());
+        std::fflush(stdout);
+        return status_;
+    }
 
 private:
-    QString path_;
-    QByteArray& errors_;
-};
+    // Reads run at most this many entries ahead of the printing.
+    static constexpr size_t kAhead = 256;
 
-// One entry of the listing: a file to read, or a named path that was not found.
-struct Entry {
-    QFileInfo file;
-    bool isMissing = false;
-    std::string missing;  // the argument as given, when nothing is there
-    // Filled by a reader thread, published through `ready`.
-    QByteArray line;
-    QByteArray errors;
-    double sizeMB = 0;
-    double seconds = 0;
-    std::atomic<int> ready{0};
-};
-
-void ReadEntry(MediaInfoReader& reader, Entry& entry) {
-    FileRow row;
-    FillFileFacts(entry.file, row);
-    const QString path = entry.file.absoluteFilePath();
-    StderrRowWriter writer(path, entry.errors);
-    reader.ReadMediaInfo(path, row, writer);
-    reader.ReadBitrate(path, row, writer);
-    QString line;
-    for (int c = 0; c < kFileListColumnCount; ++c) {
-        if (c) line += QLatin1Char('\t');
-        line += TabSafeCell(row.cells[static_cast<size_t>(c)]);
+    void Push(Entry entry) {
+        entries_.push_back(std::move(entry));
+        if (entries_.size() > kAhead) EmitFront();
     }
-    line += QLatin1Char('\n');
-    entry.line = line.toUtf8();
-    entry.sizeMB = row.info.sizeMB;
-    entry.seconds = row.info.duration;
-}
 
-// Reads the entries on `threads` threads (each with a decoder of its own) and prints them
-// in order as they come in. Readers stay at most kAhead entries ahead of the printing.
-int ListEntries(std::deque<Entry>& entries, unsigned threads) {
-    constexpr size_t kAhead = 256;
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t next = 0;     // next entry to hand out
-    size_t printed = 0;  // entries printed so far
-    auto reader = [&] {
-        ReaderDecoder decoder(true);
-        MediaInfoReader media(decoder.handle());
-        for (;;) {
-            size_t i = 0;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return next >= entries.size() || next < printed + kAhead; });
-                if (next >= entries.size()) return;
-                i = next++;
-            }
-            Entry& entry = entries[i];
-            if (!entry.isMissing) ReadEntry(media, entry);
-            {
-                std::lock_guard lock(mutex);
-                entry.ready.store(1, std::memory_order_release);
-            }
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(reader);
-
-    int status = kExitDone;
-    FileListTotals totals;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        Entry& entry = entries[i];
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return entry.ready.load(std::memory_order_acquire) != 0; });
-        }
+    void EmitFront() {
+        const Entry entry = std::move(entries_.front());
+        entries_.pop_front();
         if (entry.isMissing) {
             // A path that names nothing cannot keep a row; the run reports the failure.
             std::fflush(stdout);
             std::fprintf(stderr, "velmora-cli list: '%s': no such file or folder\n", entry.missing.c_str());
-            status = kExitFailed;
-        } else {
-            if (!entry.errors.isEmpty()) {
-                std::fflush(stdout);
-                std::fwrite(entry.errors.constData(), 1, static_cast<size_t>(entry.errors.size()), stderr);
-            }
-            std::fwrite(entry.line.constData(), 1, static_cast<size_t>(entry.line.size()), stdout);
-            totals.fileCount += 1;
-            totals.totalSizeMB += entry.sizeMB;
-            totals.totalSeconds += entry.seconds;
+            status_ = kExitFailed;
+            return;
         }
-        entry.line.clear();
-        entry.errors.clear();
-        {
-            std::lock_guard lock(mutex);
-            printed = i + 1;
+        const std::unique_ptr<MediaRead> read = pool_.TakeFront();
+        if (!read->writer.unreadable.isEmpty()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s: %s\n", QFile::encodeName(read->path).constData(),
+                         read->writer.unreadable.toLocal8Bit().constData());
         }
-        changed.notify_all();
+        QString line;
+        for (int c = 0; c < kFileListColumnCount; ++c) {
+            if (c) line += QLatin1Char('\t');
+            line += TabSafeCell(read->row.cells[static_cast<size_t>(c)]);
+        }
+        line += QLatin1Char('\n');
+        const QByteArray bytes = line.toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+        totals_.fileCount += 1;
+        totals_.totalSizeMB += read->row.info.sizeMB;
+        totals_.totalSeconds += read->row.info.duration;
     }
-    for (std::thread& t : pool) t.join();
-    const QByteArray summary = ListSummaryText(totals).toUtf8();
-    std::printf("%s\n", summary.constData());
-    std::fflush(stdout);
-    return status;
-}
 
-// Reading threads: the machine's hardware threads, at most 8 (the reads are short and the
-// disk is shared; more threads only add switching).
-unsigned DefaultListThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
+    MediaReadAhead pool_;
+    std::deque<Entry> entries_;
+    FileListTotals totals_;
+    int status_ = kExitDone;
+};
 
 }  // namespace
 
 int RunList(const std::vector<std::string>& args) {
     bool recursive = false;
     bool optionsDone = false;
-    unsigned threads = DefaultListThreads();
+    unsigned threads = MediaReadAhead::DefaultThreads();
     std::vector<std::string> paths;
     for (size_t a = 0; a < args.size(); ++a) {
         const std::string& arg = args[a];
@@ -196,21 +143,18 @@ int RunList(const std::vector<std::string>& args) {
 
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    // The walk comes first (it only lists folders); the files are then read side by side.
-    std::deque<Entry> entries;
+    Lister lister(threads);
     for (const std::string& arg : paths) {
         const QFileInfo info(QFile::decodeName(QByteArray::fromStdString(arg)));
         if (info.isDir()) {
-            ScanFolder(info.absoluteFilePath(), recursive, [&](const QFileInfo& file) { entries.emplace_back().file = file; });
+            ScanFolder(info.absoluteFilePath(), recursive, [&](const QFileInfo& file) { lister.AddFile(file); });
         } else if (info.exists()) {
-            entries.emplace_back().file = info;
+            lister.AddFile(info);
         } else {
-            Entry& missing = entries.emplace_back();
-            missing.isMissing = true;
-            missing.missing = arg;
+            lister.AddMissing(arg);
         }
     }
-    return ListEntries(entries, threads);
+    return lister.Finish();
 }
 
 }  // namespace velmora::cli

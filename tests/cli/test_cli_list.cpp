@@ -172,3 +172,47 @@ TEST(CliList, TabSafeCell) {
     EXPECT_EQ(velmora::cli::TabSafeCell("a\tb\r\nc"), "a b  c");
     EXPECT_EQ(velmora::cli::TabSafeCell(""), "");
 }
+
+TEST(CliList, SeveralReadingThreadsKeepRowsAndMessagesInLoadOrder) {
+    TempDir tmp;
+    const fs::path music = tmp.path() / "m";
+    std::vector<std::string> args{"list", "--recursive"};
+    for (int i = 0; i < 16; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%02d.mp3", i);
+        if (i % 5 == 2) {
+            fs::create_directories(music);
+            std::ofstream(music / name) << std::string(3000 + 100 * i, 'z');  // unreadable, keeps its row
+        } else {
+            Tone(music / (i % 3 ? "" : "sub") / name, {.seconds = 0.1 + 0.05 * i}, name);
+        }
+    }
+    args.push_back(music.string());
+    args.push_back((tmp.path() / "missing.mp3").string());
+    args.push_back((music / "04.mp3").string());
+    std::vector<std::string> runs[2];
+    for (const char* threads : {"1", "6"}) {
+        std::vector<std::string> withThreads = args;
+        withThreads.insert(withThreads.begin() + 1, {"--threads", threads});
+        auto r = RunCliProcess(CliRun{withThreads, tmp.path()});
+        EXPECT_EQ(r.status, 1) << r.err;  // the missing path
+        runs[threads[0] == '1' ? 0 : 1] = {r.out, r.err};
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    const auto lines = Lines(runs[1][0]);
+    ASSERT_EQ(lines.size(), 18u);
+    EXPECT_EQ(Cells(lines[16])[0], "04.mp3");
+    // The messages come in row order: the unreadable files' (in the folder's listing order),
+    // then the missing path's.
+    const auto errors = Lines(runs[1][1]);
+    ASSERT_EQ(errors.size(), 4u);
+    std::vector<std::string> unreadable;
+    for (const std::string& line : lines)
+        if (Cells(line).size() > 15 && Cells(line)[15].empty()) unreadable.push_back(Cells(line)[0]);
+    ASSERT_EQ(unreadable.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_NE(errors[i].find(unreadable[i] + ": Trouble with mpg123: "), std::string::npos) << errors[i];
+    EXPECT_NE(errors[3].find("missing.mp3': no such file or folder"), std::string::npos);
+    for (const char* bad : {"0", "9", "x"})
+        EXPECT_EQ(RunCliProcess(CliRun{{"list", "--threads", bad, music.string()}, tmp.path()}).status, 2) << bad;
+}

@@ -1,0 +1,77 @@
+// Reads files' media information on a few threads ahead of one consumer, which takes the
+// results in the order the files were queued: the CLI lister and the window's folder loads.
+#pragma once
+
+#include "filelist/media_reader.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+// A writer that keeps everything a read wrote, to be carried out later on another thread.
+class GatheringWriter : public RowWriter {
+public:
+    void SetCellText(int column, const QString& text) override { cells.emplace_back(column, text); }
+    void StoreRecord(const FileItemInfo& values) override {
+        record = values;
+        stored = true;
+    }
+    void ReportUnreadable(const QString& message) override { unreadable = message; }
+    void AddSeconds(double s) override { seconds += s; }
+
+    std::vector<std::pair<int, QString>> cells;
+    FileItemInfo record;
+    bool stored = false;
+    QString unreadable;
+    double seconds = 0.0;
+};
+
+// One file's read: the row starts with the loader's own cells and ends filled.
+struct MediaRead {
+    QString path;
+    FileRow row;
+    GatheringWriter writer;
+    bool done = false;  // under the pool's lock
+};
+
+// Reads one file as a load does: media information, then the bit rate.
+void ReadFileMedia(MediaInfoReader& reader, MediaRead& read);
+
+class MediaReadAhead {
+public:
+    // `threads` readers, each with a decoder of its own; `quiet` keeps the decoder's notes off
+    // stderr.
+    MediaReadAhead(unsigned threads, bool quiet);
+    // Stops the readers; reads not taken are dropped.
+    ~MediaReadAhead();
+    MediaReadAhead(const MediaReadAhead&) = delete;
+    MediaReadAhead& operator=(const MediaReadAhead&) = delete;
+
+    void Queue(QString path, FileRow facts);
+    size_t pending() const;
+    // Waits for the oldest read not taken yet and hands it over (null when none is queued).
+    std::unique_ptr<MediaRead> TakeFront();
+
+    // The machine's hardware threads, at most 8: the reads are short and share one disk.
+    static unsigned DefaultThreads();
+
+private:
+    void Work(bool quiet);
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<MediaRead>> reads_;  // in queue order; taken from the front
+    size_t nextToRead_ = 0;                         // index into reads_ of the next to start
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace velmora
