@@ -475,3 +475,41 @@ TEST_F(FileLoaderTest, ClosingTheWindowDuringALoadEndsIt) {
 }
 
 }  // namespace
+
+TEST_F(FileLoaderTest, ReadingAheadKeepsEachRowsCellsAndBoxInTheWalksOrder) {
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "t" + std::to_string(100 + i) + ".mp3";
+        if (i % 7 == 3)
+            PutText(files_ / "f" / name, std::string(3000 + i, 'x'));
+        else
+            PutMp3(files_ / "f" / name);
+    }
+    CZEPHDlg& dlg = Open();
+    // At each box: the last row is the unreadable file, and every row before it has had its
+    // cells (nothing was appended ahead of its read).
+    std::vector<int> rowsAtBox;
+    int rowsBehind = 0;
+    std::function<void(QMessageBox*)> answer;
+    answer = [&](QMessageBox* box) {
+        const CReportCtrl& list = List();
+        const int rows = list.GetItemCount();
+        rowsAtBox.push_back(rows);
+        EXPECT_TRUE(list.GetItemText(rows - 1, kColChannel).isEmpty());
+        for (int r = 0; r + 1 < rows; ++r) {
+            const bool bad = static_cast<FileItemInfo*>(list.GetItemUserData(r))->unreadable != 0;
+            if (!bad && list.GetItemText(r, kColChannel).isEmpty()) ++rowsBehind;
+        }
+        AnswerModal<QMessageBox>(answer);  // and the next box
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    };
+    AnswerModal<QMessageBox>(answer);
+    ASSERT_TRUE(dlg.fileTree()->SetSelectedPath(Q(files_ / "f"), false));
+    ASSERT_TRUE(WaitIdle());
+    QTest::qWait(100);
+    ASSERT_EQ(rowsAtBox.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(rowsAtBox.begin(), rowsAtBox.end()));
+    EXPECT_EQ(rowsBehind, 0);
+    EXPECT_EQ(List().GetItemCount(), 24);
+    ExpectTotalsMatchRows();
+    ExpectIdleState();
+}
