@@ -499,7 +499,7 @@ TEST_F(FileLoaderTest, ReadingAheadKeepsEachRowsCellsAndBoxInTheWalksOrder) {
             const bool bad = static_cast<FileItemInfo*>(list.GetItemUserData(r))->unreadable != 0;
             if (!bad && list.GetItemText(r, kColChannel).isEmpty()) ++rowsBehind;
         }
-        AnswerModal<QMessageBox>(answer);  // and the next box
+        if (rowsAtBox.size() < 3) AnswerModal<QMessageBox>(answer);  // and the next box
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     };
     AnswerModal<QMessageBox>(answer);
