@@ -50,6 +50,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/com.example.Velmora.metainfo.xml DES
 install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright DESTINATION ${VELMORA_DOC_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/velmora.lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velmora)
+# Where bash-completion loads completions on demand, by the command's name.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/completion/velmora-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/velmora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 

@@ -91,4 +91,36 @@ env -i PATH=/usr/bin:/bin "$prefix/bin/velmora" --help | grep -q '^usage: velmor
 for page in velmora velmora-cli; do
     [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "missing the $page manual page"
 done
+# The bash completion of velmora-cli: commands, options, option values, files.
+completion=$prefix/share/bash-completion/completions/velmora-cli
+[ -f "$completion" ] || fail "missing the bash completion of velmora-cli"
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+    mkdir -p "$scratch/pick/sub"
+    : >"$scratch/pick/one.mp3"
+    : >"$scratch/pick/notes.txt"
+    # complete WORDS...: what the completion offers for the last word, one per line, sorted.
+    cat >"$scratch/complete.bash" <<'SCRIPT'
+. /usr/share/bash-completion/bash_completion
+. "$1"
+shift
+cd "$1"
+shift
+COMP_WORDS=("$@")
+COMP_CWORD=$(($# - 1))
+COMP_LINE="$*"
+COMP_POINT=${#COMP_LINE}
+_velmora_cli velmora-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort
+SCRIPT
+    complete() { bash "$scratch/complete.bash" "$completion" "$scratch/pick" "$@" | tr '\n' ' ' | sed 's/ $//'; }
+    [ "$(complete velmora-cli j)" = "join" ] || fail "completion of a command: '$(complete velmora-cli j)'"
+    [ "$(complete velmora-cli join --ch)" = "--channels --chapters" ] || fail "completion of options"
+    [ "$(complete velmora-cli join --bitrate 1)" = "112 128 16 160 192" ] || fail "completion of --bitrate"
+    [ "$(complete velmora-cli join --channels "")" = "auto dual joint mono stereo" ] || fail "completion of --channels"
+    [ "$(complete velmora-cli join --frequency 4)" = "44100 48000" ] || fail "completion of --frequency"
+    [ "$(complete velmora-cli join "")" = "one.mp3 sub" ] || fail "completion of files: '$(complete velmora-cli join "")'"
+    [ "$(complete velmora-cli list --threads "")" = "1 2 3 4 5 6 7 8" ] || fail "completion of list --threads"
+else
+    echo "bash-completion is missing: completion check skipped (scripts/install-deps installs it)" >&2
+fi
 echo "installed tree and package OK"
