@@ -187,7 +187,10 @@ void LoaderRun::ScanFolder(const QString& folder, bool includeSubfolders) {
     // Files found are read a few ahead on the read-ahead pool; everything the list sees
     // (captions, rows, cells, boxes) is still carried out here in the walk's order.
     if (!readAhead_) readAhead_ = std::make_unique<MediaReadAhead>(MediaReadAhead::DefaultThreads(), false);
-    const size_t depth = 2 * MediaReadAhead::DefaultThreads();
+    // How far the reads may run ahead of the rows: enough that the readers never wait for
+    // the list (measured: 4 files ahead left the window 1.4x slower than velmora-cli list,
+    // 32 brings it to 1.1x), little enough that a stop drops and waits for only a few.
+    constexpr size_t depth = 32;
     struct Pending {
         QString caption;  // a folder's caption, or
         FileRow facts;    // a file found
