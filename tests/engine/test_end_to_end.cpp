@@ -861,3 +861,40 @@ TEST(EvenLoudness, AStopWhileMeasuringEndsTheRunAndWritesNothing) {
     ASSERT_FALSE(r.lines.empty());
     EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
 }
+
+TEST(EvenLoudness, ThreeLevelsOfOneMaterialComeOutEvenBetweenTheirChapters) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    j.engine->settings.loudness = 1;
+    j.engine->settings.loudnessTarget = -16;
+    // Syllable-like: a voiced tone 150 ms on, 100 ms off, at about -30, -20 and -12 LUFS.
+    std::vector<CFileToBeJoin> inputs;
+    for (const double amplitude : {1450.0, 4590.0, 11520.0}) {
+        ToneSpec speech{44100, 2, 4.0, 220.0, 128, true};
+        speech.amplitude = amplitude;
+        speech.burstEvery = 0.25;
+        speech.burstOn = 0.15;
+        const std::string name = "speech" + std::to_string(inputs.size()) + ".mp3";
+        ASSERT_TRUE(MakeToneMp3(j.dir / name, speech));
+        inputs.push_back(Join::Measured((j.dir / name).string()));
+    }
+    const uint64_t total = j.AddTask(inputs).totalSamples;
+    const Reports r = j.Run();
+    ASSERT_TRUE(r.HasLine("Joining status: OK."));
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), total / 2);
+    std::vector<ChapterEntry> chapters;
+    ASSERT_TRUE(ReadChapters(j.output, chapters));
+    ASSERT_EQ(chapters.size(), 3u);
+    std::vector<double> stretches;
+    for (const ChapterEntry& c : chapters) {
+        const size_t from = static_cast<size_t>(c.startMs) * 441 / 10 + 4410;
+        const size_t to = static_cast<size_t>(c.endMs) * 441 / 10 - 4410;
+        stretches.push_back(LoudnessOf(d, from, to - from));
+        EXPECT_NEAR(stretches.back(), -16.0, 1.0);
+    }
+    EXPECT_LE(*std::max_element(stretches.begin(), stretches.end()) - *std::min_element(stretches.begin(), stretches.end()),
+              0.5);
+    for (const int16_t s : d.samples) ASSERT_LT(std::abs(int(s)), 32767) << "a sample clips";
+}

@@ -45,7 +45,7 @@ bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec) {
         const size_t n = std::min(block, frames - done);
         for (size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(done + i) / toneSpec.rate;
-            const double on = toneSpec.burstEvery > 0 && std::fmod(t, toneSpec.burstEvery) >= 0.01 ? 0.0 : 1.0;
+            const double on = toneSpec.burstEvery > 0 && std::fmod(t, toneSpec.burstEvery) >= toneSpec.burstOn ? 0.0 : 1.0;
             left[i] = static_cast<short>(on * toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * t));
             right[i] = static_cast<short>(on * toneSpec.amplitude * std::sin(2 * M_PI * toneSpec.frequency * 1.5 * t));
         }

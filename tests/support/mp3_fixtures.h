@@ -18,7 +18,8 @@ struct ToneSpec {
     bool infoTag = true;       // write the Xing/Info header (gives mpg123 the exact length)
     int vbrQuality = -1;       // 0..9: variable bit rate at that quality instead of kbps
     double amplitude = 12000;  // peak of the tone, of 32767
-    double burstEvery = 0;     // > 0: the tone sounds only 10 ms of every so many seconds
+    double burstEvery = 0;     // > 0: the tone sounds only burstOn seconds of every so many
+    double burstOn = 0.01;
 };
 
 // Encodes a tone to `path`. Returns false (with a message on stderr) when encoding fails.
