@@ -23,6 +23,35 @@ struct LoudnessMeasure {
     double truePeakDb = -200; // dBTP, the highest of the channels
 };
 
+// Integrated loudness of interleaved float samples (mono or stereo) as ITU-R BS.1770-4 and
+// EBU R128 define it, with libebur128's filter design, block timing and gates: K-weighting (the
+// high shelf and the high-pass, designed for the rate), 400 ms blocks every 100 ms, absolute
+// gate -70 LUFS, relative gate -10 LU. libebur128 filters one sample of one channel at a time
+// through memory and cost more than decoding the file; here both channels share a vector
+// register and each biquad's feedback path is one multiply and one add long.
+class LoudnessMeter {
+public:
+    // `dualMono`: a mono input that will play on both sides counts twice.
+    LoudnessMeter(unsigned channels, long rate, bool dualMono = false);
+    void Add(const float* interleaved, size_t frames);
+    // False when no block passes the gates (silence, or less than 400 ms).
+    bool Integrated(double& lufs) const;
+
+private:
+    unsigned channels_;
+    size_t framesPer100ms_;
+    double weight_;
+    // The shelf's b0 b1 b2 a1 a2, the high-pass's a1 a2 (its numerator is 1 -2 1).
+    double coefs_[7];
+    // Two lanes, one per channel, of: the shelf's last two inputs and outputs, the high-pass's
+    // last two outputs, and the sum of squares of this 100 ms piece so far.
+    alignas(16) double state_[7][2] = {};
+    size_t inPiece_ = 0;
+    double pieces_[3] = {};  // the last three 100 ms energies
+    size_t pieceCount_ = 0;
+    std::vector<double> blocks_;  // block energies above the absolute gate
+};
+
 // The true peak of interleaved float samples (full scale 1.0) after 4x oversampling, as
 // ITU-R BS.1770 asks: a 49-tap Hann-windowed sinc whose phase 0 is the sample itself, so only
 // the three in-between phases are filtered. Written for the compiler to vectorise: the

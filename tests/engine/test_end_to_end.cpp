@@ -803,6 +803,61 @@ TEST(EvenLoudness, TruePeakMeterFindsThePeaksBetweenSamples) {
     EXPECT_NEAR(20 * std::log10(ours.Peak()), 20 * std::log10(std::max(left, right)), 0.2);
 }
 
+TEST(EvenLoudness, LoudnessMeterAgreesWithTheLibrary) {
+    // Noise that swells and falls (blocks below both gates), a 30 Hz hum on one side (the
+    // high-pass) and a 6 kHz tone (the shelf), at rates with whole and rounded 100 ms.
+    struct Case {
+        long rate;
+        unsigned channels;
+        bool dualMono;
+        float level;
+    };
+    std::mt19937 random(11);
+    for (const Case c : {Case{44100, 2, false, 0.2f}, Case{11025, 1, true, 0.05f}, Case{48000, 1, false, 0.3f},
+                         Case{22050, 2, false, 0.0004f}}) {
+        SCOPED_TRACE(c.rate);
+        std::normal_distribution<float> noise(0.0f, c.level);
+        const size_t frames = static_cast<size_t>(c.rate) * 7 + 123;
+        std::vector<float> samples(frames * c.channels);
+        for (size_t i = 0; i < frames; ++i) {
+            const double t = static_cast<double>(i) / c.rate;
+            const float swell = static_cast<float>(std::pow(10.0, -1.5 * (1 + std::sin(2 * M_PI * t / 3))));
+            for (unsigned ch = 0; ch < c.channels; ++ch)
+                samples[i * c.channels + ch] =
+                    swell * (noise(random) + c.level * static_cast<float>(ch == 0 ? std::sin(2 * M_PI * 30 * t)
+                                                                                    : std::sin(2 * M_PI * 6000 * t)));
+        }
+        ebur128_state* st = ebur128_init(c.channels, static_cast<unsigned long>(c.rate), EBUR128_MODE_I);
+        if (c.dualMono) ebur128_set_channel(st, 0, EBUR128_DUAL_MONO);
+        ebur128_add_frames_float(st, samples.data(), frames);
+        double expected = 0;
+        ebur128_loudness_global(st, &expected);
+        ebur128_destroy(&st);
+        LoudnessMeter whole(c.channels, c.rate, c.dualMono);
+        whole.Add(samples.data(), frames);
+        LoudnessMeter pieces(c.channels, c.rate, c.dualMono);  // uneven pieces, across 100 ms edges
+        for (size_t at = 0, n = 1; at < frames; at += n, n = n * 7 + 3)
+            pieces.Add(samples.data() + at * c.channels, std::min(n, frames - at));
+        double ours = 0, piecewise = 0;
+        ASSERT_TRUE(whole.Integrated(ours));
+        ASSERT_TRUE(pieces.Integrated(piecewise));
+        EXPECT_NEAR(ours, expected, 0.005);
+        EXPECT_NEAR(piecewise, ours, 1e-9);
+    }
+    // Silence, and less than one 400 ms block, have no integrated loudness.
+    std::vector<float> quiet(2 * 44100, 0.0f);
+    LoudnessMeter silent(2, 44100);
+    silent.Add(quiet.data(), 44100);
+    double lufs = 0;
+    EXPECT_FALSE(silent.Integrated(lufs));
+    for (size_t i = 0; i < quiet.size(); ++i) quiet[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * 1000 * (i / 2) / 44100.0));
+    LoudnessMeter brief(2, 44100);
+    brief.Add(quiet.data(), 17639);
+    EXPECT_FALSE(brief.Integrated(lufs));
+    brief.Add(quiet.data(), 1);
+    EXPECT_TRUE(brief.Integrated(lufs));
+}
+
 TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneStopsAtTheCeiling) {
     REQUIRE_ENCODER_MODULE();
     Join j;
