@@ -19,13 +19,18 @@
 namespace velmora {
 
 namespace {
-// The hot loops are built twice, for any x86-64 and for one with AVX2 and FMA, and the
-// loader picks the one the processor runs.
+// The hot loops are built twice, for any x86-64 and for one with AVX2 and FMA, and the first
+// call picks the one the processor runs. Not the loader's ifunc: its resolver runs before a
+// sanitizer's run-time is set up.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VELMORA_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define VELMORA_VECTOR_CLONES
+#define VELMORA_WIDE_BUILD 1
+#define VELMORA_WIDE __attribute__((target("avx2,fma")))
+bool RunsWide() {
+    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return wide;
+}
 #endif
+#define VELMORA_INLINE inline __attribute__((always_inline))
 
 constexpr size_t kHistory = TruePeakMeter::kTapsPerPhase - 1;
 constexpr size_t kChunkFrames = 4096;
@@ -35,13 +40,13 @@ constexpr size_t kChunkFrames = 4096;
 using Floats = float __attribute__((vector_size(16)));
 using FloatBits = int32_t __attribute__((vector_size(16)));
 
-inline Floats Magnitudes(const float* v) {
+VELMORA_INLINE Floats Magnitudes(const float* v) {
     Floats x;
     std::memcpy(&x, v, sizeof x);
     return reinterpret_cast<Floats>(reinterpret_cast<FloatBits>(x) & 0x7fffffff);
 }
 
-inline float MaxAbs(const float* v, size_t n, float start) {
+VELMORA_INLINE float MaxAbs(const float* v, size_t n, float start) {
     Floats a = {start, start, start, start}, b = a;
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -61,8 +66,7 @@ inline float MaxAbs(const float* v, size_t n, float start) {
 // machine has it).
 using Lanes = double __attribute__((vector_size(16)));
 
-VELMORA_VECTOR_CLONES void KWeight(const float* in, size_t n, bool stereo, const double (&c)[7],
-                                   double (&state)[7][2]) {
+VELMORA_INLINE void KWeightBody(const float* in, size_t n, bool stereo, const double (&c)[7], double (&state)[7][2]) {
     auto lanes = [](double v) { return Lanes{v, v}; };
     auto load = [&](int i) { return Lanes{state[i][0], state[i][1]}; };
     const Lanes b0 = lanes(c[0]), b1 = lanes(c[1]), b2 = lanes(c[2]), a1 = lanes(c[3]), a2 = lanes(c[4]);
@@ -89,9 +93,9 @@ VELMORA_VECTOR_CLONES void KWeight(const float* in, size_t n, bool stereo, const
 
 // The in-between values of one block of a channel's line for the three phases; returns the
 // largest magnitude among them and `peak`.
-VELMORA_VECTOR_CLONES float PhasesPeak(const float* line, size_t m,
-                                       const std::array<std::array<float, TruePeakMeter::kTapsPerPhase>, 3>& phases,
-                                       float* sums, float peak) {
+using Phases = std::array<std::array<float, TruePeakMeter::kTapsPerPhase>, 3>;
+
+VELMORA_INLINE float PhasesPeakBody(const float* line, size_t m, const Phases& phases, float* sums, float peak) {
     const float* at = line + kHistory;
     for (const auto& taps : phases) {
         // All twelve taps of a run of outputs at once, in registers.
@@ -103,6 +107,38 @@ VELMORA_VECTOR_CLONES float PhasesPeak(const float* line, size_t m,
         peak = MaxAbs(sums, m, peak);
     }
     return peak;
+}
+
+void KWeightPlain(const float* in, size_t n, bool stereo, const double (&c)[7], double (&state)[7][2]) {
+    KWeightBody(in, n, stereo, c, state);
+}
+
+float PhasesPeakPlain(const float* line, size_t m, const Phases& phases, float* sums, float peak) {
+    return PhasesPeakBody(line, m, phases, sums, peak);
+}
+
+#ifdef VELMORA_WIDE_BUILD
+VELMORA_WIDE void KWeightWide(const float* in, size_t n, bool stereo, const double (&c)[7], double (&state)[7][2]) {
+    KWeightBody(in, n, stereo, c, state);
+}
+
+VELMORA_WIDE float PhasesPeakWide(const float* line, size_t m, const Phases& phases, float* sums, float peak) {
+    return PhasesPeakBody(line, m, phases, sums, peak);
+}
+#endif
+
+void KWeight(const float* in, size_t n, bool stereo, const double (&c)[7], double (&state)[7][2]) {
+#ifdef VELMORA_WIDE_BUILD
+    if (RunsWide()) return KWeightWide(in, n, stereo, c, state);
+#endif
+    KWeightPlain(in, n, stereo, c, state);
+}
+
+float PhasesPeak(const float* line, size_t m, const Phases& phases, float* sums, float peak) {
+#ifdef VELMORA_WIDE_BUILD
+    if (RunsWide()) return PhasesPeakWide(line, m, phases, sums, peak);
+#endif
+    return PhasesPeakPlain(line, m, phases, sums, peak);
 }
 }  // namespace
 
