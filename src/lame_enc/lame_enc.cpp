@@ -132,11 +132,19 @@ BE_ERR WriteTagFrame(const char* path, const std::vector<uint8_t>& tag) {
 
 
 // CRC-16 as the LAME extension of the Info frame uses it (polynomial 0x8005, reflected).
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+// A byte at a time from a table: every byte of the stream passes here on the caller's thread.
+constexpr std::array<uint16_t, 256> kCrc16Table = [] {
+    std::array<uint16_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned crc = i;
+        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        t[i] = static_cast<uint16_t>(crc);
     }
+    return t;
+}();
+
+uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ kCrc16Table[(crc ^ data[i]) & 0xFF]);
     return crc;
 }
 
