@@ -88,7 +88,9 @@ void SegmentEncoder::Run(Job& job) {
                                        static_cast<int>(chunk.size()));
         if (got > 0) out.insert(out.end(), chunk.begin(), chunk.begin() + got);
     }
-    const int flushed = got >= 0 ? lame_encode_flush(gf, chunk.data(), static_cast<int>(chunk.size())) : -1;
+    // The audio fed after a segment is enough for libmp3lame to have written all of the
+    // segment's frames; only the last segment is flushed, with the stream's end padding.
+    const int flushed = got < 0 ? -1 : job.last ? lame_encode_flush(gf, chunk.data(), static_cast<int>(chunk.size())) : 0;
     lame_close(gf);
     if (got < 0 || flushed < 0) {
         job.failed = true;

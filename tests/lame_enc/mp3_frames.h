@@ -38,6 +38,7 @@ struct Mp3File {
     int encoderDelay = -1;       // from the LAME extension
     int encoderPadding = -1;
     bool lameTagCrcOk = false;   // the LAME extension's own checksum matches its frame
+    bool musicCrcOk = false;     // its checksum of the audio frames after it matches them
     size_t audioBytes() const { return bytes.size() - tagBytes; }
 };
 
@@ -123,6 +124,10 @@ inline Mp3File ReadMp3File(const std::filesystem::path& path) {
                     const uint8_t* crcAt = t + k + 34;
                     const size_t covered = static_cast<size_t>(crcAt - (m.bytes.data() + f.offset));
                     m.lameTagCrcOk = LameCrc16(m.bytes.data() + f.offset, covered) == ((crcAt[0] << 8) | crcAt[1]);
+                    const uint8_t* musicAt = t + k + 32;
+                    const size_t from = f.offset + f.length;
+                    const size_t to = m.frames.back().offset + m.frames.back().length;
+                    m.musicCrcOk = LameCrc16(m.bytes.data() + from, to - from) == ((musicAt[0] << 8) | musicAt[1]);
                 }
             }
         }

@@ -431,6 +431,7 @@ TEST_F(ModuleTest, SegmentsOnSeveralThreadsLeaveNoSeam) {
         EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
         EXPECT_EQ(file.infoBytes, file.audioBytes());
         EXPECT_TRUE(file.lameTagCrcOk);
+        EXPECT_TRUE(file.musicCrcOk) << threads;
         EXPECT_EQ(file.frames[0].kbps, 192);  // the header frame at the stream's own rate
         decoded.push_back(DecodeMp3(path));
         ASSERT_TRUE(decoded.back().ok);
