@@ -37,9 +37,6 @@ const char kLoadErrorText[] = "An Error Occurred While Loading Files!";
 
 QString BoxTitle() { return QString::fromLatin1(kProductName); }
 
-// The media reader's writes for one file, gathered on the loader thread and carried into the
-// list by one UI call.
-
 }  // namespace
 
 // ---------------------------------------------------------------- LoaderRun

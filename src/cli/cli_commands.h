@@ -57,6 +57,8 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args);
 std::optional<int16_t> BitrateIndexForKbps(const std::string& text);
 std::optional<int16_t> FrequencyIndexForText(const std::string& text);  // "auto" or Hz
 std::optional<int16_t> ChannelModeIndexForName(const std::string& name);
+// A whole decimal number from `low` to `high` ("4", not "+4" or "4x"); nothing otherwise.
+std::optional<int> WholeNumberBetween(const std::string& text, int low, int high);
 
 // A log line as the progress dialog numbers and times it: "%03d " counter, "%02d:%02d:%02d"
 // local time, then the text.

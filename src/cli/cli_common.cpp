@@ -25,6 +25,13 @@ std::optional<long> WholeNumber(const std::string& text) {
 
 }  // namespace
 
+std::optional<int> WholeNumberBetween(const std::string& text, int low, int high) {
+    const auto n = WholeNumber(text);
+    if (!n || *n < low || *n > high)
+        return std::nullopt;
+    return static_cast<int>(*n);
+}
+
 std::optional<int16_t> BitrateIndexForKbps(const std::string& text) {
     const auto kbps = WholeNumber(text);
     if (!kbps)

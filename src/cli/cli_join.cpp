@@ -301,13 +301,11 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                 return r;
             }
         } else if (arg == "--threads") {
-            char* end = nullptr;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 16) {
+            o.threads = WholeNumberBetween(value, 1, 16);
+            if (!o.threads) {
                 r.error = "--threads must be a number from 1 to 16, not '" + value + "'";
                 return r;
             }
-            o.threads = static_cast<int>(n);
         } else if (arg == "--copy") {
             o.copy = true;
         } else if (arg == "--no-tags") {

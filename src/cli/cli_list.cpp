@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 
 namespace velmora::cli {
@@ -116,14 +115,13 @@ int RunList(const std::vector<std::string>& args) {
             recursive = true;
         } else if (!optionsDone && arg == "--threads") {
             const std::string value = a + 1 < args.size() ? args[++a] : std::string();
-            char* end = nullptr;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 8) {
+            const std::optional<int> n = WholeNumberBetween(value, 1, 8);
+            if (!n) {
                 std::fprintf(stderr, "velmora-cli list: --threads must be a number from 1 to 8, not '%s'\n%s\n",
                              value.c_str(), kListUsage);
                 return kExitBadArguments;
             }
-            threads = static_cast<unsigned>(n);
+            threads = static_cast<unsigned>(*n);
         } else if (!optionsDone && (arg == "-h" || arg == "--help")) {
             std::printf("%s\n", kListUsage);
             return kExitDone;

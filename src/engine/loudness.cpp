@@ -109,14 +109,6 @@ VELMORA_INLINE float PhasesPeakBody(const float* line, size_t m, const Phases& p
     return peak;
 }
 
-void KWeightPlain(const float* in, size_t n, bool stereo, const double (&c)[7], double (&state)[7][2]) {
-    KWeightBody(in, n, stereo, c, state);
-}
-
-float PhasesPeakPlain(const float* line, size_t m, const Phases& phases, float* sums, float peak) {
-    return PhasesPeakBody(line, m, phases, sums, peak);
-}
-
 #ifdef VELMORA_WIDE_BUILD
 VELMORA_WIDE void KWeightWide(const float* in, size_t n, bool stereo, const double (&c)[7], double (&state)[7][2]) {
     KWeightBody(in, n, stereo, c, state);
@@ -131,14 +123,14 @@ void KWeight(const float* in, size_t n, bool stereo, const double (&c)[7], doubl
 #ifdef VELMORA_WIDE_BUILD
     if (RunsWide()) return KWeightWide(in, n, stereo, c, state);
 #endif
-    KWeightPlain(in, n, stereo, c, state);
+    KWeightBody(in, n, stereo, c, state);
 }
 
 float PhasesPeak(const float* line, size_t m, const Phases& phases, float* sums, float peak) {
 #ifdef VELMORA_WIDE_BUILD
     if (RunsWide()) return PhasesPeakWide(line, m, phases, sums, peak);
 #endif
-    return PhasesPeakPlain(line, m, phases, sums, peak);
+    return PhasesPeakBody(line, m, phases, sums, peak);
 }
 }  // namespace
 
@@ -222,19 +214,17 @@ TruePeakMeter::TruePeakMeter(unsigned channels) : channels_(channels), lines_(ch
             phases_[static_cast<size_t>(p - 1)][static_cast<size_t>(k)] =
                 static_cast<float>(std::sin(kPi * m) / (kPi * m) * window);
         }
+    for (const auto& taps : phases_) {
+        float sum = 0.0f;
+        for (float t : taps) sum += std::fabs(t);
+        overshoot_ = std::max(overshoot_, sum);
+    }
     for (auto& line : lines_) line.assign(kHistory + kChunkFrames, 0.0f);
 }
 
 void TruePeakMeter::Add(const float* interleaved, size_t frames) {
-    // No in-between value can exceed the largest of the twelve samples it is made of times the
-    // sum of its phase's tap magnitudes: where that bound stays under the peak found so far,
-    // the filter is skipped. Most of a programme's blocks are well below its peak.
-    float overshoot = 0.0f;
-    for (const auto& taps : phases_) {
-        float sum = 0.0f;
-        for (float t : taps) sum += std::fabs(t);
-        overshoot = std::max(overshoot, sum);
-    }
+    // Where a block's bound (see overshoot_) stays under the peak found so far, the filter is
+    // skipped. Most of a programme's blocks are well below its peak.
     constexpr size_t kBlock = 256;
     while (frames > 0) {
         const size_t n = std::min(frames, kChunkFrames);
@@ -245,7 +235,7 @@ void TruePeakMeter::Add(const float* interleaved, size_t frames) {
             float* sums = sums_.data();
             for (size_t b = 0; b < n; b += kBlock) {
                 const size_t m = std::min(kBlock, n - b);
-                if (MaxAbs(line + b, m + kHistory, 0.0f) * overshoot <= peak) continue;
+                if (MaxAbs(line + b, m + kHistory, 0.0f) * overshoot_ <= peak) continue;
                 peak = PhasesPeak(line + b, m, phases_, sums, peak);
             }
             peak_ = peak;
@@ -278,9 +268,9 @@ bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1)
+    if (mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1 ||
+        channels > 2)
         return false;
-    if (channels > 2) return false;
     // A mono input joined into stereo plays on both sides: louder by 3 dB than alone.
     LoudnessMeter loudness(static_cast<unsigned>(channels), rate, channels == 1 && outputChannels == 2);
     TruePeakMeter truePeak(static_cast<unsigned>(channels));

@@ -68,6 +68,9 @@ public:
 private:
     unsigned channels_;
     float peak_ = 0.0f;
+    // No in-between value can exceed the largest of the twelve samples it is made of times
+    // the sum of its phase's tap magnitudes; this is the largest such sum.
+    float overshoot_ = 0.0f;
     // Per channel: the last kTapsPerPhase - 1 samples, then the block being filtered.
     std::vector<std::vector<float>> lines_;
     std::vector<float> sums_;

@@ -32,10 +32,10 @@ public:
         output = (dir / "joined.mp3").string();
     }
 
-    CopySource Make(const std::string& name, ToneSpec spec, const std::string& before = {},
+    CopySource Make(const std::string& name, ToneSpec tone, const std::string& before = {},
                     const std::string& after = {}) {
         const auto clean = dir / ("clean-" + name);
-        EXPECT_TRUE(MakeToneMp3(clean, spec)) << name;
+        EXPECT_TRUE(MakeToneMp3(clean, tone)) << name;
         CopySource s{(dir / name).string(), ReadMp3File(clean)};
         EXPECT_TRUE(s.clean.ok && s.clean.hasInfo) << name;
         WriteFile(s.path, before + ReadFile(clean) + after);

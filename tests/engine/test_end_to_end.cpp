@@ -737,8 +737,8 @@ TEST(EvenLoudness, InputsFarApartComeOutAtTheTargetAndSilenceGetsNoGain) {
     loud.amplitude = 30000;
     ToneSpec silent{44100, 2, 1.0, 440.0, 128, true};
     silent.amplitude = 0;
-    for (const auto& [name, spec] : {std::pair{"quiet.mp3", quiet}, std::pair{"loud.mp3", loud}, std::pair{"silent.mp3", silent}})
-        ASSERT_TRUE(MakeToneMp3(j.dir / name, spec));
+    for (const auto& [name, tone] : {std::pair{"quiet.mp3", quiet}, std::pair{"loud.mp3", loud}, std::pair{"silent.mp3", silent}})
+        ASSERT_TRUE(MakeToneMp3(j.dir / name, tone));
     const uint64_t total = j.AddTask({Join::Measured((j.dir / "quiet.mp3").string()),
                                       Join::Measured((j.dir / "loud.mp3").string()),
                                       Join::Measured((j.dir / "silent.mp3").string())})
@@ -870,8 +870,8 @@ TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneStopsAtTheCeiling) {
     ToneSpec peaky{44100, 2, 3.0, 440.0, 128, true};  // short bursts: weighs little, peaks high
     peaky.amplitude = 16000;
     peaky.burstEvery = 0.4;
-    for (const auto& [name, spec] : {std::pair{"stereo.mp3", stereo}, std::pair{"mono.mp3", mono}, std::pair{"peaky.mp3", peaky}})
-        ASSERT_TRUE(MakeToneMp3(j.dir / name, spec));
+    for (const auto& [name, tone] : {std::pair{"stereo.mp3", stereo}, std::pair{"mono.mp3", mono}, std::pair{"peaky.mp3", peaky}})
+        ASSERT_TRUE(MakeToneMp3(j.dir / name, tone));
     const uint64_t total = j.AddTask({Join::Measured((j.dir / "stereo.mp3").string()),
                                       Join::Measured((j.dir / "mono.mp3").string()),
                                       Join::Measured((j.dir / "peaky.mp3").string())})
