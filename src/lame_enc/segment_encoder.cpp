@@ -44,9 +44,9 @@ SegmentEncoder::SegmentEncoder(std::function<lame_global_flags*()> make, uint32_
       // One segment per thread and two more: every core stays busy while the oldest is being
       // handed out, and memory has a bound whatever the length of the stream.
       maxInFlight_(static_cast<size_t>(threads) + 2),
-      // Many threads hold many segments at once: shorter ones keep memory in bounds (the
-      // pre-roll then costs 6 % instead of 3 %).
-      segmentFrames_(threads > 8 ? kSegmentFrames / 2 : kSegmentFrames) {
+      segmentFrames_(SegmentFrames(threads, frameSamples)),
+      prerollFrames_(kPrerollSamples / frameSamples),
+      lanes_(maxInFlight_) {
     for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Worker(); });
 }
 
@@ -58,6 +58,8 @@ SegmentEncoder::~SegmentEncoder() {
     }
     wake_.notify_all();
     for (std::thread& t : workers_) t.join();
+    for (Lane& lane : lanes_)
+        if (lane.gf) lame_close(lane.gf);
 }
 
 uint32_t SegmentEncoder::OutputCapacity() const {
@@ -66,54 +68,60 @@ uint32_t SegmentEncoder::OutputCapacity() const {
     return static_cast<uint32_t>(std::min<uint64_t>(frames * maxFrameBytes_, 0x7FFFFFFF));
 }
 
-void SegmentEncoder::Run(Job& job) {
-    lame_global_flags* gf = make_();
-    if (!gf) {
-        job.failed = true;
-        return;
+bool SegmentEncoder::Split(Lane& lane, Job& job, uint64_t keepFrom, uint64_t keepTo) {
+    size_t at = 0;
+    while (at < lane.bytes.size()) {
+        const size_t left = lane.bytes.size() - at;
+        if (left < 4) break;
+        const uint32_t length = FrameLength(lane.bytes.data() + at, left);
+        if (length == 0) return false;
+        if (length > left) break;  // the rest of this frame comes with the next call
+        if (lane.written >= keepFrom && lane.written < keepTo)
+            job.out.insert(job.out.end(), lane.bytes.begin() + static_cast<long>(at),
+                           lane.bytes.begin() + static_cast<long>(at + length));
+        at += length;
+        ++lane.written;
     }
+    lane.bytes.erase(lane.bytes.begin(), lane.bytes.begin() + static_cast<long>(at));
+    return true;
+}
+
+bool SegmentEncoder::Run(Job& job, Lane& lane) {
+    if (!lane.gf) {
+        lane.gf = make_();
+        if (!lane.gf) return false;
+        lane.fed = lane.written = 0;
+        lane.bytes.clear();
+    }
+    // The frames this segment keeps, counted in the lane's own stream: the ones a single
+    // encoder writes at these places.
+    const uint64_t keepFrom = lane.fed + job.preroll;
+    const uint64_t keepTo = job.last ? UINT64_MAX : keepFrom + job.keep;
     const size_t n = job.left.size();
     const float* right = channels_ == 2 ? job.right.data() : job.left.data();
     // Fed a few frames at a time: libmp3lame allocates and clears input buffers the size of
     // each call, and a whole segment at once made that (with the page faults and the returns
     // of the memory to the system) a fifth of the work of two threads.
     const size_t piece = static_cast<size_t>(frameSamples_) * 8;
-    std::vector<uint8_t> out;
-    out.reserve(n * 5 / 4 + 7200 + 2 * maxFrameBytes_);
-    std::vector<uint8_t> chunk(piece * 5 / 4 + 7200 + 2 * maxFrameBytes_);
-    int got = 0;
-    for (size_t at = 0; at < n && got >= 0; at += piece) {
+    lane.chunk.resize(piece * 5 / 4 + 7200 + 2 * maxFrameBytes_);
+    for (size_t at = 0; at < n; at += piece) {
         const size_t m = std::min(piece, n - at);
-        got = lame_encode_buffer_float(gf, job.left.data() + at, right + at, static_cast<int>(m), chunk.data(),
-                                       static_cast<int>(chunk.size()));
-        if (got > 0) out.insert(out.end(), chunk.begin(), chunk.begin() + got);
+        const int got = lame_encode_buffer_float(lane.gf, job.left.data() + at, right + at, static_cast<int>(m),
+                                                 lane.chunk.data(), static_cast<int>(lane.chunk.size()));
+        if (got < 0) return false;
+        lane.bytes.insert(lane.bytes.end(), lane.chunk.begin(), lane.chunk.begin() + got);
+        if (!Split(lane, job, keepFrom, keepTo)) return false;
     }
-    // The audio fed after a segment is enough for libmp3lame to have written all of the
-    // segment's frames; only the last segment is flushed, with the stream's end padding.
-    const int flushed = got < 0 ? -1 : job.last ? lame_encode_flush(gf, chunk.data(), static_cast<int>(chunk.size())) : 0;
-    lame_close(gf);
-    if (got < 0 || flushed < 0) {
-        job.failed = true;
-        return;
+    lane.fed += n / frameSamples_;  // whole frames but for the last segment
+    if (job.last) {
+        // Only the last segment is flushed, with the stream's end padding.
+        const int got = lame_encode_flush(lane.gf, lane.chunk.data(), static_cast<int>(lane.chunk.size()));
+        if (got < 0) return false;
+        lane.bytes.insert(lane.bytes.end(), lane.chunk.begin(), lane.chunk.begin() + got);
+        return Split(lane, job, keepFrom, keepTo) && lane.bytes.empty();
     }
-    out.insert(out.end(), chunk.begin(), chunk.begin() + flushed);
-    // Keeps the frames after the pre-roll: the ones a single encoder writes at these places.
-    size_t at = 0;
-    uint32_t index = 0;
-    while (at < out.size()) {
-        const uint32_t length = FrameLength(out.data() + at, out.size() - at);
-        if (length == 0 || at + length > out.size()) {
-            job.failed = true;
-            return;
-        }
-        if (index >= job.preroll && (job.keep == 0 || index < job.preroll + job.keep))
-            job.out.insert(job.out.end(), out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(at + length));
-        at += length;
-        ++index;
-    }
-    if (job.keep != 0 && index < job.preroll + job.keep) job.failed = true;
-    job.left = {};
-    job.right = {};
+    // The audio fed after the segment is enough for libmp3lame to have written all its frames.
+    return lane.written >= keepTo;
 }
 
 void SegmentEncoder::Worker() {
@@ -123,38 +131,61 @@ void SegmentEncoder::Worker() {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
             if (stopping_) return;
-            job = pending_.front();
+            job = std::move(pending_.front());
             pending_.pop_front();
         }
-        Run(*job);
+        // A lane's encoder goes on from one of its segments to the next: the pre-roll settles
+        // it after the jump in the audio as it settles a new one after silence, and a new
+        // encoder per segment (tables computed, buffers allocated and cleared) cost a tenth of
+        // the work.
+        Lane& lane = lanes_[job->lane];
+        const bool ok = Run(*job, lane);
+        if (!ok || job->last) {
+            lame_close(lane.gf);
+            lane.gf = nullptr;
+        }
         {
             std::lock_guard lock(mutex_);
+            job->failed = !ok;
             job->done = true;
         }
         doneSignal_.notify_all();
     }
 }
 
+std::shared_ptr<SegmentEncoder::Job> SegmentEncoder::NewJob(uint64_t first, uint32_t preroll) {
+    std::shared_ptr<Job> job;
+    {
+        std::lock_guard lock(mutex_);
+        if (!spare_.empty()) {
+            job = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    if (!job) job = std::make_shared<Job>();
+    job->preroll = preroll;
+    job->keep = segmentFrames_;
+    job->last = false;
+    const size_t full = static_cast<size_t>(preroll + segmentFrames_ + kLookaheadFrames) * frameSamples_;
+    job->left.clear();
+    job->left.reserve(full);
+    job->right.clear();
+    if (channels_ == 2) job->right.reserve(full);
+    nextFrame_ = first;
+    return job;
+}
+
 void SegmentEncoder::Dispatch(bool last) {
-    auto job = std::make_shared<Job>();
-    const uint64_t first = nextFrame_;
-    job->preroll = static_cast<uint32_t>(std::min<uint64_t>(first, kPrerollFrames));
+    std::shared_ptr<Job> job = std::move(filling_);
     job->last = last;
     job->keep = last ? 0 : segmentFrames_;
-    const uint64_t from = (first - job->preroll) * frameSamples_;
-    const uint64_t end = bufferStart_ + left_.size();
-    const uint64_t to = last ? end : std::min(end, (first + segmentFrames_ + kLookaheadFrames) * frameSamples_);
-    const auto b = static_cast<long>(from - bufferStart_), e = static_cast<long>(to - bufferStart_);
-    job->left.assign(left_.begin() + b, left_.begin() + e);
-    if (channels_ == 2) job->right.assign(right_.begin() + b, right_.begin() + e);
-    nextFrame_ += segmentFrames_;
-    // What the next segment's pre-roll needs stays; the rest goes.
-    const uint64_t keepFrom = std::min(end, (nextFrame_ - std::min<uint64_t>(nextFrame_, kPrerollFrames)) * frameSamples_);
-    if (keepFrom > bufferStart_) {
-        const auto drop = static_cast<long>(keepFrom - bufferStart_);
-        left_.erase(left_.begin(), left_.begin() + drop);
-        if (channels_ == 2) right_.erase(right_.begin(), right_.begin() + drop);
-        bufferStart_ = keepFrom;
+    job->lane = dispatched_++ % lanes_.size();
+    if (!last) {
+        // The next segment's pre-roll and its first frames, which this one was fed after its own.
+        filling_ = NewJob(nextFrame_ + segmentFrames_, prerollFrames_);
+        const size_t from = static_cast<size_t>(job->preroll + segmentFrames_ - prerollFrames_) * frameSamples_;
+        filling_->left.assign(job->left.begin() + static_cast<long>(from), job->left.end());
+        if (channels_ == 2) filling_->right.assign(job->right.begin() + static_cast<long>(from), job->right.end());
     }
     {
         std::lock_guard lock(mutex_);
@@ -183,6 +214,11 @@ bool SegmentEncoder::Collect(bool waitOldest) {
             at += length;
             ++framesOut_;
         }
+        // Its buffers serve a later segment: no memory allocated, faulted in and handed back
+        // for every segment.
+        job->out.clear();
+        job->done = job->failed = false;
+        spare_.push_back(std::move(job));
     }
     return !failed_;
 }
@@ -198,23 +234,33 @@ uint32_t SegmentEncoder::Take(uint8_t* out, uint32_t cap) {
     return static_cast<uint32_t>(n);
 }
 
+bool SegmentEncoder::MakeRoom() {
+    // Memory stays bounded, and a segment's lane is free: at most maxInFlight_ segments; the
+    // oldest is waited for.
+    bool full;
+    {
+        std::lock_guard lock(mutex_);
+        full = inFlight_.size() >= maxInFlight_;
+    }
+    return !full || Collect(true);
+}
+
 bool SegmentEncoder::Encode(const float* left, const float* right, uint32_t n, uint8_t* out, uint32_t cap,
                             uint32_t& bytes) {
     bytes = 0;
-    left_.insert(left_.end(), left, left + n);
-    if (channels_ == 2) right_.insert(right_.end(), right, right + n);
     samplesIn_ += n;
-    const uint64_t end = bufferStart_ + left_.size();
+    if (!filling_) filling_ = NewJob(0, 0);
     // A segment goes out once the audio after it (the encoder's look-ahead) is there too.
-    while (end >= (nextFrame_ + segmentFrames_ + kLookaheadFrames) * frameSamples_) {
-        // Memory stays bounded: at most maxInFlight_ segments; the oldest is waited for.
-        bool full;
-        {
-            std::lock_guard lock(mutex_);
-            full = inFlight_.size() >= maxInFlight_;
+    const size_t full = static_cast<size_t>(filling_->preroll + segmentFrames_ + kLookaheadFrames) * frameSamples_;
+    for (uint32_t at = 0; at < n;) {
+        const size_t m = std::min<size_t>(n - at, full - filling_->left.size());
+        filling_->left.insert(filling_->left.end(), left + at, left + at + m);
+        if (channels_ == 2) filling_->right.insert(filling_->right.end(), right + at, right + at + m);
+        at += static_cast<uint32_t>(m);
+        if (filling_->left.size() == full) {
+            if (!MakeRoom()) return false;
+            Dispatch(false);
         }
-        if (full && !Collect(true)) return false;
-        Dispatch(false);
     }
     if (!Collect(false)) return false;
     bytes = Take(out, cap);
@@ -223,6 +269,8 @@ bool SegmentEncoder::Encode(const float* left, const float* right, uint32_t n, u
 
 bool SegmentEncoder::Flush(uint8_t* out, uint32_t cap, uint32_t& bytes) {
     bytes = 0;
+    if (!filling_) filling_ = NewJob(0, 0);
+    if (!MakeRoom()) return false;
     Dispatch(true);
     while (true) {
         bool empty;

@@ -1,6 +1,7 @@
 // The encoder module through its entry points, loaded with dlopen as the engine loads it:
 // encodes tones, decodes the files with libmpg123 and checks lengths, content and headers.
 #include "lame_enc/mp3_frames.h"
+#include "lame_enc/segment_encoder.h"
 #include "lame_enc/module_loader.h"
 #include "support/mp3_fixtures.h"
 
@@ -380,8 +381,10 @@ public:
 };
 
 // Segment boundaries in the source: the first sample of frame k * 128 (frames start 576
-// samples early: the encoder delay).
+// samples early: the encoder delay). Five threads cut segments of 128 frames, two of 256.
 constexpr size_t kSegmentSamples = 128 * 1152;
+static_assert(velmora::lame_module::SegmentEncoder::SegmentFrames(5, 1152) * 1152 == kSegmentSamples);
+static_assert(velmora::lame_module::SegmentEncoder::SegmentFrames(2, 1152) * 1152 == 2 * kSegmentSamples);
 
 // A slow sine sweep with noise bursts placed across every segment boundary: nothing a seam
 // could hide behind.
@@ -421,9 +424,9 @@ TEST_F(ModuleTest, SegmentsOnSeveralThreadsLeaveNoSeam) {
     std::vector<float> left, right;
     SweepWithBursts(frames, left, right);
     std::vector<DecodedMp3> decoded;
-    for (const int threads : {1, 2, 5}) {
+    for (const int threads : {1, 2, 5, 5}) {
         ThreadsFor use(threads);
-        const auto path = dir / ("t" + std::to_string(threads) + ".mp3");
+        const auto path = dir / ("t" + std::to_string(decoded.size()) + ".mp3");
         const EncodeResult r = EncodeSignal(m, path, MakeConfig(44100, BE_MP3_MODE_JSTEREO, 192), left, right);
         ASSERT_TRUE(r.allCallsOk) << threads;
         const Mp3File file = ReadMp3File(path);
@@ -437,6 +440,8 @@ TEST_F(ModuleTest, SegmentsOnSeveralThreadsLeaveNoSeam) {
         ASSERT_TRUE(decoded.back().ok);
         EXPECT_EQ(decoded.back().frames(), frames) << threads;
     }
+    // Whichever worker was free first, a segment's bytes are the same.
+    EXPECT_TRUE(ReadFile(dir / "t2.mp3") == ReadFile(dir / "t3.mp3"));
     const double whole = SnrDb(left, decoded[0], 0, frames);
     for (size_t k = 1; k < decoded.size(); ++k) {
         EXPECT_NEAR(SnrDb(left, decoded[k], 0, frames), whole, 0.3) << k;
@@ -492,13 +497,13 @@ TEST_F(ModuleTest, OneThreadIsTheSingleLibraryStreamByteForByte) {
 
 TEST_F(ModuleTest, AStreamStoppedAtAnyPointOnManyThreadsIsAValidShorterFile) {
     std::vector<float> left, right;
-    SweepWithBursts(2 * kSegmentSamples, left, right);
+    SweepWithBursts(4 * kSegmentSamples, left, right);
     uint32_t seed = 7;
     for (const int threads : {2, 8}) {
         ThreadsFor use(threads);
         for (int attempt = 0; attempt < 4; ++attempt) {
             seed = seed * 1103515245u + 12345u;
-            const size_t calls = 1 + (seed >> 8) % (2 * kSegmentSamples / 1152);
+            const size_t calls = 1 + (seed >> 8) % (4 * kSegmentSamples / 1152);
             const auto path = dir / ("cut" + std::to_string(threads) + "_" + std::to_string(attempt) + ".mp3");
             const EncodeResult r =
                 EncodeSignal(m, path, MakeConfig(44100, BE_MP3_MODE_JSTEREO, 128), left, right, calls);
