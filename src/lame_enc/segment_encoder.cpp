@@ -51,6 +51,7 @@ SegmentEncoder::SegmentEncoder(std::function<lame_global_flags*()> make, uint32_
 }
 
 SegmentEncoder::~SegmentEncoder() {
+    abandon_.store(true, std::memory_order_release);
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -105,6 +106,7 @@ bool SegmentEncoder::Run(Job& job, Lane& lane) {
     const size_t piece = static_cast<size_t>(frameSamples_) * 8;
     lane.chunk.resize(piece * 5 / 4 + 7200 + 2 * maxFrameBytes_);
     for (size_t at = 0; at < n; at += piece) {
+        if (abandon_.load(std::memory_order_acquire)) return false;
         const size_t m = std::min(piece, n - at);
         const int got = lame_encode_buffer_float(lane.gf, job.left.data() + at, right + at, static_cast<int>(m),
                                                  lane.chunk.data(), static_cast<int>(lane.chunk.size()));

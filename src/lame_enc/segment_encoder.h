@@ -7,6 +7,7 @@
 
 #include <lame/lame.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -125,6 +126,8 @@ private:
     std::deque<std::shared_ptr<Job>> inFlight_;  // in stream order, started or not
     std::vector<std::shared_ptr<Job>> spare_;    // collected, their buffers kept
     bool stopping_ = false;
+    // Set when the encoder goes away: a segment being encoded stops at its next few frames.
+    std::atomic<bool> abandon_{false};
     std::vector<std::thread> workers_;
 };
 

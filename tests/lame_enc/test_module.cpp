@@ -516,5 +516,18 @@ TEST_F(ModuleTest, AStreamStoppedAtAnyPointOnManyThreadsIsAValidShorterFile) {
             EXPECT_EQ(DecodeMp3(path).frames(), fed) << threads << " threads, " << calls << " calls";
         }
     }
+    // Closed without its flush (the engine's way out after an exception): the workers leave
+    // their segments half done and the stream is gone.
+    ThreadsFor use(8);
+    BE_CONFIG config = MakeConfig(44100, BE_MP3_MODE_JSTEREO, 128);
+    uint32_t samples = 0, size = 0;
+    HBE_STREAM stream = 0;
+    ASSERT_EQ(m.Init(&config, &samples, &size, &stream), BE_ERR_SUCCESSFUL);
+    std::vector<uint8_t> out(size);
+    uint32_t bytes = 0;
+    for (size_t done = 0; done + samples / 2 <= left.size(); done += samples / 2)
+        ASSERT_EQ(m.encode(stream, samples / 2, &left[done], &right[done], out.data(), &bytes), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(m.close(stream), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(m.deinit(stream, out.data(), &bytes), BE_ERR_INVALID_HANDLE);
 }
 }  // namespace
