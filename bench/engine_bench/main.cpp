@@ -4,6 +4,9 @@
 //  - the decoder stage on 60 s of 44.1 kHz stereo (goal: 100x real time: on two cores the
 //    join must be bound by the encoder, which runs at a few tens of times real time);
 //  - the conversion chain, 22.05 kHz mono to 44.1 kHz stereo (goal: 50x real time);
+//  - the encoder module alone on 2 minutes of 44.1 kHz stereo at 128 kbit/s, with 1, 2, 4 ...
+//    encoder threads up to the machine's: its speed-up apart from the decoder, which shares
+//    the cores in a whole join;
 //  - the output tag step of a 1-hour join of 100 inputs, the last with a 1 MB cover: gather,
 //    reserve, then fill 100 chapters (goal: under 50 ms, and only the tag's bytes written).
 // Each prints its ratio to the goal (above 1 meets it).
@@ -21,9 +24,11 @@
 
 #include "engine/converter.h"
 #include "engine/decoder.h"
+#include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
+#include "lame_enc/module_loader.h"
 #include "support/mp3_fixtures.h"
 
 using namespace velmora;
@@ -234,8 +239,67 @@ void BM_OutputTagStep(benchmark::State& state) {
     state.counters["ratio_to_goal"] = kTagStepGoalMs / perStep;
 }
 
+// Encodes through lame_enc.so as the encoder stage does, VELMORA_ENCODER_THREADS = range(0).
+void BM_EncoderModule(benchmark::State& state) {
+    static double oneThread = 0;
+    const testing::EncoderModule module;
+    if (!module.handle) {
+        state.SkipWithError("lame_enc.so is missing beside the benchmark");
+        return;
+    }
+    constexpr uint32_t kRate = 44100;
+    constexpr double kSeconds = 120;
+    std::vector<float> left(static_cast<size_t>(kRate * kSeconds)), right(left.size());
+    uint32_t noise = 1;
+    for (size_t i = 0; i < left.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const double tone = 8000 * std::sin(2 * M_PI * 330 * i / kRate) + 4000 * std::sin(2 * M_PI * 495 * i / kRate);
+        left[i] = static_cast<float>(tone + ((noise >> 16) & 1023) - 512);
+        right[i] = static_cast<float>(0.8 * tone - ((noise >> 8) & 511) + 256);
+    }
+    CConversionTask task;
+    task.outputRate = kRate;
+    task.outputChannels = 2;
+    const AppSettings settings;  // 128 kbit/s, joint stereo, the program's record
+    ::setenv("VELMORA_ENCODER_THREADS", std::to_string(state.range(0)).c_str(), 1);
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        bladeenc::BE_CONFIG config = MakeEncoderConfig(task, settings);
+        uint32_t samples = 0, size = 0;
+        bladeenc::HBE_STREAM stream = 0;
+        if (module.Init(&config, &samples, &size, &stream) != bladeenc::BE_ERR_SUCCESSFUL) {
+            state.SkipWithError("beInitStream failed");
+            break;
+        }
+        std::vector<uint8_t> out(size);
+        uint64_t total = 0;
+        uint32_t bytes = 0;
+        for (size_t at = 0; at < left.size(); at += samples / 2) {
+            const auto n = static_cast<uint32_t>(std::min<size_t>(samples / 2, left.size() - at));
+            module.encode(stream, n, &left[at], &right[at], out.data(), &bytes);
+            total += bytes;
+        }
+        module.deinit(stream, out.data(), &bytes);
+        module.close(stream);
+        benchmark::DoNotOptimize(total + bytes);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    ::unsetenv("VELMORA_ENCODER_THREADS");
+    const double each = seconds / static_cast<double>(state.iterations());
+    if (state.range(0) == 1) oneThread = each;
+    state.counters["realtime"] = kSeconds / each;
+    if (oneThread > 0) state.counters["speedup"] = oneThread / each;
+}
+
+void EncoderThreadCounts(benchmark::internal::Benchmark* b) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned t = 1; t <= std::min(cores, 16u); t *= 2) b->Arg(t);
+}
+
 }  // namespace
 
+BENCHMARK(BM_EncoderModule)->Apply(EncoderThreadCounts)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_RingBufferTwoThreads)->Arg(2304)->Arg(8192)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_DecodeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_ConvertMonoHalfRateToStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
