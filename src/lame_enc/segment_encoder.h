@@ -1,8 +1,9 @@
 // Segment-parallel encoding inside the encoder module. With the bit reservoir off every frame
 // stands alone; only the filter bank's overlap and the psychoacoustic model's memory tie it to
-// the audio before it. So the stream is cut into segments of whole frames, each encoded by an
-// encoder of its own that first runs over a few frames of the audio before the segment (thrown
-// away) and is fed a little audio after it, and the segments' frames are put back in order.
+// the audio before it. So the stream is cut into segments of whole frames, encoded side by side
+// on a few encoders (lanes): before each segment a lane runs over a few frames of the audio
+// just before it (thrown away), after it a little of the audio after it, and the segments'
+// frames are put back in order.
 #pragma once
 
 #include <lame/lame.h>
@@ -32,14 +33,14 @@ public:
     // audio after it. One is enough at every rate; a segment short of its frames fails loudly.
     static constexpr uint32_t kLookaheadFrames = 2;
 
-    // Frames per segment: 256 of 1152 samples (6.7 s at 44.1 kHz) keep the pre-roll at 1 % of
-    // the work; with many threads (many segments in flight) shorter ones keep memory in bounds.
+    // Frames per segment: 256 of 1152 samples (6.7 s at 44.1 kHz) keep the pre-roll and the
+    // look-ahead at 2 % of the work; with many threads (many segments in flight) shorter ones keep memory in bounds.
     static constexpr uint32_t SegmentFrames(uint32_t threads, uint32_t frameSamples) {
         const uint32_t samples = threads > 8 ? 64 * 1152 : threads > 4 ? 128 * 1152 : 256 * 1152;
         return samples / frameSamples;
     }
 
-    // `make` returns a configured encoder for one segment (no Info frame, reservoir off).
+    // `make` returns a configured encoder for a lane (no Info frame, reservoir off).
     // `frameSamples` is the sample frames per MPEG frame, `maxFrameBytes` the largest frame.
     SegmentEncoder(std::function<lame_global_flags*()> make, uint32_t channels, uint32_t threads,
                    uint32_t frameSamples, uint32_t maxFrameBytes);
