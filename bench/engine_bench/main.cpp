@@ -4,7 +4,8 @@
 //  - the decoder stage on 60 s of 44.1 kHz stereo (goal: 100x real time: on two cores the
 //    join must be bound by the encoder, which runs at a few tens of times real time);
 //  - the conversion chain, 22.05 kHz mono to 44.1 kHz stereo (goal: 50x real time);
-//  - the encoder module alone on 2 minutes of 44.1 kHz stereo at 128 kbit/s, with 1, 2, 4 ...
+//  - the encoder module alone on 8 minutes of 44.1 kHz stereo at 128 kbit/s (join_bench's
+//    inputs together), with 1, 2, 4 ...
 //    encoder threads up to the machine's: its speed-up apart from the decoder, which shares
 //    the cores in a whole join;
 //  - the output tag step of a 1-hour join of 100 inputs, the last with a 1 MB cover: gather,
@@ -248,7 +249,7 @@ void BM_EncoderModule(benchmark::State& state) {
         return;
     }
     constexpr uint32_t kRate = 44100;
-    constexpr double kSeconds = 120;
+    constexpr double kSeconds = 480;
     std::vector<float> left(static_cast<size_t>(kRate * kSeconds)), right(left.size());
     uint32_t noise = 1;
     for (size_t i = 0; i < left.size(); ++i) {
