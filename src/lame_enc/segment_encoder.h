@@ -34,7 +34,8 @@ public:
     static constexpr uint32_t kLookaheadFrames = 2;
 
     // Frames per segment: 256 of 1152 samples (6.7 s at 44.1 kHz) keep the pre-roll and the
-    // look-ahead at 2 % of the work; with many threads (many segments in flight) shorter ones keep memory in bounds.
+    // look-ahead at 2 % of the work; with many threads (many segments in flight) shorter ones
+    // keep memory in bounds.
     static constexpr uint32_t SegmentFrames(uint32_t threads, uint32_t frameSamples) {
         const uint32_t samples = threads > 8 ? 64 * 1152 : threads > 4 ? 128 * 1152 : 256 * 1152;
         return samples / frameSamples;
