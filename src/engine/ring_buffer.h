@@ -20,7 +20,8 @@ public:
     // The elements are left uninitialised: nothing is read before it is written, and clearing
     // the engine's two 4 MB rings held up the start of every join by tens of milliseconds.
     explicit RingBuffer(uint32_t capacity)
-        : data_(std::make_unique_for_overwrite<T[]>(capacity < 1 ? 1 : capacity)), capacity_(capacity < 1 ? 1 : capacity) {
+        : data_(std::make_unique_for_overwrite<T[]>(capacity < 1 ? 1 : capacity)),
+          capacity_(capacity < 1 ? 1 : capacity) {
         Reset();
     }
     virtual ~RingBuffer() = default;
