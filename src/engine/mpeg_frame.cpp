@@ -1,6 +1,5 @@
 #include "engine/mpeg_frame.h"
 
-#include <array>
 #include <cstring>
 
 namespace velmora {
@@ -129,30 +128,6 @@ XingHeader ParseXingFrame(const uint8_t* frame, size_t n, const MpegFrameHeader&
         x.padding = ((d[1] & 0x0F) << 8) | d[2];
     }
     return x;
-}
-
-uint16_t LameCrc16(uint16_t crc, const uint8_t* data, size_t n) {
-    // Eight bytes a step from eight tables ("slicing by 8"): the copy runs this over every byte
-    // it writes, and a byte at a time it was most of the copy's time.
-    static const auto t = [] {
-        std::array<std::array<uint16_t, 256>, 8> s{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint16_t c = static_cast<uint16_t>(i);
-            for (int b = 0; b < 8; ++b) c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
-            s[0][i] = c;
-        }
-        for (size_t k = 1; k < 8; ++k)
-            for (uint32_t i = 0; i < 256; ++i)
-                s[k][i] = static_cast<uint16_t>((s[k - 1][i] >> 8) ^ s[0][s[k - 1][i] & 0xFF]);
-        return s;
-    }();
-    for (; n >= 8; n -= 8, data += 8) {
-        crc = static_cast<uint16_t>(crc ^ (data[0] | (data[1] << 8)));
-        crc = static_cast<uint16_t>(t[7][crc & 0xFF] ^ t[6][crc >> 8] ^ t[5][data[2]] ^ t[4][data[3]] ^
-                                    t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]]);
-    }
-    for (; n > 0; --n, ++data) crc = static_cast<uint16_t>((crc >> 8) ^ t[0][(crc ^ *data) & 0xFF]);
-    return crc;
 }
 
 }  // namespace velmora

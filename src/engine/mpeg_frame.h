@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "lame_enc/lame_crc16.h"  // LameCrc16, for the Info frames the copy writes
+
 namespace velmora {
 
 struct MpegFrameHeader {
@@ -60,8 +62,5 @@ struct XingHeader {
     int padding = 0;        // padding at the end, sample frames
 };
 XingHeader ParseXingFrame(const uint8_t* frame, size_t n, const MpegFrameHeader& h);
-
-// CRC-16 as the LAME extension uses it (polynomial 0x8005, reflected).
-uint16_t LameCrc16(uint16_t crc, const uint8_t* data, size_t n);
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 // libmp3lame context, so a caller that never asks for the header loses only a few bytes.
 
 #include "lame_enc/bladeenc.h"
+#include "lame_enc/lame_crc16.h"
 #include "lame_enc/segment_encoder.h"
 
 #include <lame/lame.h>
@@ -130,36 +131,6 @@ BE_ERR WriteTagFrame(const char* path, const std::vector<uint8_t>& tag) {
     return result;
 }
 
-
-// CRC-16 as the LAME extension of the Info frame uses it (polynomial 0x8005, reflected).
-// Every byte of the stream passes here on the caller's thread, beside the encoder threads:
-// eight bytes a step from eight tables (table k: a byte followed by k zero bytes).
-constexpr std::array<std::array<uint16_t, 256>, 8> kCrc16Tables = [] {
-    std::array<std::array<uint16_t, 256>, 8> t{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned crc = i;
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-        t[0][i] = static_cast<uint16_t>(crc);
-    }
-    for (size_t k = 1; k < 8; ++k)
-        for (unsigned i = 0; i < 256; ++i)
-            t[k][i] = static_cast<uint16_t>((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
-    return t;
-}();
-
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t n) {
-    const auto& t = kCrc16Tables;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const uint8_t* d = data + i;
-        const unsigned c = crc ^ (d[0] | d[1] << 8);
-        crc = static_cast<uint16_t>(t[7][c & 0xFF] ^ t[6][c >> 8] ^ t[5][d[2]] ^ t[4][d[3]] ^ t[3][d[4]] ^
-                                    t[2][d[5]] ^ t[1][d[6]] ^ t[0][d[7]]);
-    }
-    for (; i < n; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ t[0][(crc ^ data[i]) & 0xFF]);
-    return crc;
-}
-
 void PutBigEndian32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 24);
     p[1] = static_cast<uint8_t>(v >> 16);
@@ -243,14 +214,14 @@ void NoteOutput(Stream& s, uint8_t* output, uint32_t& bytes) {
             std::memset(output, 0, s.ownFrameSize);
             std::memcpy(output, s.ownHeader, 4);
             s.audioBytes += bytes;
-            s.audioCrc = Crc16(s.audioCrc, output + s.ownFrameSize, bytes);
+            s.audioCrc = velmora::LameCrc16(s.audioCrc, output + s.ownFrameSize, bytes);
             bytes += s.ownFrameSize;
             return;
         }
     }
     if (s.ownTag) {
         s.audioBytes += bytes;
-        s.audioCrc = Crc16(s.audioCrc, output, bytes);
+        s.audioCrc = velmora::LameCrc16(s.audioCrc, output, bytes);
     }
 }
 
@@ -291,7 +262,7 @@ std::vector<uint8_t> MakeOwnTag(const Stream& s) {
     x[32] = static_cast<uint8_t>(s.audioCrc >> 8);
     x[33] = static_cast<uint8_t>(s.audioCrc & 0xFF);
     const size_t covered = static_cast<size_t>(x + 34 - frame.data());
-    const uint16_t crc = Crc16(0, frame.data(), covered);
+    const uint16_t crc = velmora::LameCrc16(0, frame.data(), covered);
     x[34] = static_cast<uint8_t>(crc >> 8);
     x[35] = static_cast<uint8_t>(crc & 0xFF);
     return frame;
