@@ -47,14 +47,14 @@ SegmentEncoder::SegmentEncoder(std::function<lame_global_flags*()> make, uint32_
       segmentFrames_(SegmentFrames(threads, frameSamples)),
       prerollFrames_(kPrerollSamples / frameSamples),
       lanes_(maxInFlight_) {
+    filling_ = NewJob(0);
     for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Worker(); });
 }
 
 SegmentEncoder::~SegmentEncoder() {
-    abandon_.store(true, std::memory_order_release);
     {
         std::lock_guard lock(mutex_);
-        stopping_ = true;
+        stopping_.store(true, std::memory_order_release);
         pending_.clear();
     }
     wake_.notify_all();
@@ -77,9 +77,11 @@ bool SegmentEncoder::Split(Lane& lane, Job& job, uint64_t keepFrom, uint64_t kee
         const uint32_t length = FrameLength(lane.bytes.data() + at, left);
         if (length == 0) return false;
         if (length > left) break;  // the rest of this frame comes with the next call
-        if (lane.written >= keepFrom && lane.written < keepTo)
+        if (lane.written >= keepFrom && lane.written < keepTo) {
             job.out.insert(job.out.end(), lane.bytes.begin() + static_cast<long>(at),
                            lane.bytes.begin() + static_cast<long>(at + length));
+            ++job.frames;
+        }
         at += length;
         ++lane.written;
     }
@@ -106,7 +108,7 @@ bool SegmentEncoder::Run(Job& job, Lane& lane) {
     const size_t piece = static_cast<size_t>(frameSamples_) * 8;
     lane.chunk.resize(piece * 5 / 4 + 7200 + 2 * maxFrameBytes_);
     for (size_t at = 0; at < n; at += piece) {
-        if (abandon_.load(std::memory_order_acquire)) return false;
+        if (stopping_.load(std::memory_order_acquire)) return false;
         const size_t m = std::min(piece, n - at);
         const int got = lame_encode_buffer_float(lane.gf, job.left.data() + at, right + at, static_cast<int>(m),
                                                  lane.chunk.data(), static_cast<int>(lane.chunk.size()));
@@ -131,8 +133,8 @@ void SegmentEncoder::Worker() {
         std::shared_ptr<Job> job;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-            if (stopping_) return;
+            wake_.wait(lock, [this] { return stopping_.load(std::memory_order_acquire) || !pending_.empty(); });
+            if (stopping_.load(std::memory_order_acquire)) return;
             job = std::move(pending_.front());
             pending_.pop_front();
         }
@@ -155,7 +157,7 @@ void SegmentEncoder::Worker() {
     }
 }
 
-std::shared_ptr<SegmentEncoder::Job> SegmentEncoder::NewJob(uint64_t first, uint32_t preroll) {
+std::shared_ptr<SegmentEncoder::Job> SegmentEncoder::NewJob(uint32_t preroll) {
     std::shared_ptr<Job> job;
     {
         std::lock_guard lock(mutex_);
@@ -166,14 +168,14 @@ std::shared_ptr<SegmentEncoder::Job> SegmentEncoder::NewJob(uint64_t first, uint
     }
     if (!job) job = std::make_shared<Job>();
     job->preroll = preroll;
-    job->keep = segmentFrames_;
-    job->last = false;
+    job->frames = 0;
+    job->done = job->failed = false;
     const size_t full = static_cast<size_t>(preroll + segmentFrames_ + kLookaheadFrames) * frameSamples_;
     job->left.clear();
     job->left.reserve(full);
     job->right.clear();
     if (channels_ == 2) job->right.reserve(full);
-    nextFrame_ = first;
+    job->out.clear();
     return job;
 }
 
@@ -184,7 +186,7 @@ void SegmentEncoder::Dispatch(bool last) {
     job->lane = dispatched_++ % lanes_.size();
     if (!last) {
         // The next segment's pre-roll and its first frames, which this one was fed after its own.
-        filling_ = NewJob(nextFrame_ + segmentFrames_, prerollFrames_);
+        filling_ = NewJob(prerollFrames_);
         const size_t from = static_cast<size_t>(job->preroll + segmentFrames_ - prerollFrames_) * frameSamples_;
         filling_->left.assign(job->left.begin() + static_cast<long>(from), job->left.end());
         if (channels_ == 2) filling_->right.assign(job->right.begin() + static_cast<long>(from), job->right.end());
@@ -210,16 +212,9 @@ bool SegmentEncoder::Collect(bool waitOldest) {
             readyAt_ = 0;
         }
         ready_.insert(ready_.end(), job->out.begin(), job->out.end());
-        for (size_t at = 0; at < job->out.size();) {
-            const uint32_t length = FrameLength(job->out.data() + at, job->out.size() - at);
-            if (length == 0) break;
-            at += length;
-            ++framesOut_;
-        }
+        framesOut_ += job->frames;
         // Its buffers serve a later segment: no memory allocated, faulted in and handed back
         // for every segment.
-        job->out.clear();
-        job->done = job->failed = false;
         spare_.push_back(std::move(job));
     }
     return !failed_;
@@ -251,7 +246,6 @@ bool SegmentEncoder::Encode(const float* left, const float* right, uint32_t n, u
                             uint32_t& bytes) {
     bytes = 0;
     samplesIn_ += n;
-    if (!filling_) filling_ = NewJob(0, 0);
     // A segment goes out once the audio after it (the encoder's look-ahead) is there too.
     const size_t full = static_cast<size_t>(filling_->preroll + segmentFrames_ + kLookaheadFrames) * frameSamples_;
     for (uint32_t at = 0; at < n;) {
@@ -271,7 +265,6 @@ bool SegmentEncoder::Encode(const float* left, const float* right, uint32_t n, u
 
 bool SegmentEncoder::Flush(uint8_t* out, uint32_t cap, uint32_t& bytes) {
     bytes = 0;
-    if (!filling_) filling_ = NewJob(0, 0);
     if (!MakeRoom()) return false;
     Dispatch(true);
     while (true) {

@@ -66,6 +66,7 @@ private:
         uint32_t preroll = 0;
         uint32_t keep = 0;  // frames kept after the pre-roll; 0 keeps all (the last segment)
         bool last = false;
+        uint32_t frames = 0;  // frames in `out`
         std::vector<float> left;
         std::vector<float> right;
         std::vector<uint8_t> out;
@@ -88,8 +89,8 @@ private:
     void Worker();
     // Moves the lane's whole frames out, the ones in [keepFrom, keepTo) to the segment.
     static bool Split(Lane& lane, Job& job, uint64_t keepFrom, uint64_t keepTo);
-    // A job for the segment that starts at frame `first`, with `preroll` frames before it.
-    std::shared_ptr<Job> NewJob(uint64_t first, uint32_t preroll);
+    // An empty job for a segment with `preroll` frames before it, buffers from a spare one.
+    std::shared_ptr<Job> NewJob(uint32_t preroll);
     // Hands filling_ to the workers and starts its successor.
     void Dispatch(bool last);
     // Waits for the oldest segment when as many as there are lanes are in flight.
@@ -109,7 +110,6 @@ private:
     // The segment being filled: the caller's audio goes straight into it, and the frames its
     // successor shares with it (pre-roll and look-ahead) are copied over when it goes out.
     std::shared_ptr<Job> filling_;
-    uint64_t nextFrame_ = 0;  // the first frame filling_ keeps
     uint64_t samplesIn_ = 0;
     uint64_t framesOut_ = 0;
     std::vector<uint8_t> ready_;
@@ -127,9 +127,9 @@ private:
     uint64_t dispatched_ = 0;
     std::deque<std::shared_ptr<Job>> inFlight_;  // in stream order, started or not
     std::vector<std::shared_ptr<Job>> spare_;    // collected, their buffers kept
-    bool stopping_ = false;
-    // Set when the encoder goes away: a segment being encoded stops at its next few frames.
-    std::atomic<bool> abandon_{false};
+    // Set (under the mutex, so no worker misses the wake-up) when the encoder goes away; a
+    // segment being encoded stops at its next few frames.
+    std::atomic<bool> stopping_{false};
     std::vector<std::thread> workers_;
 };
 
