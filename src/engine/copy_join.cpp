@@ -1,8 +1,5 @@
 #include "engine/copy_join.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,32 +9,33 @@
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
+#include "engine/media_file.h"
 #include "engine/output_tag.h"
+#include "lame_enc/info_frame.h"
 
 namespace velmora {
 
 namespace {
 
-// A window over a file (read with pread, so the walk never seeks) or over bytes in memory.
-// Peek returns n bytes at pos, or null past the end; n never exceeds a frame and a header.
+// A window over a file of the engine's file layer or over bytes in memory. Peek returns n
+// bytes at pos, or null past the end or when the file could not be read; n never exceeds a
+// frame and a header.
 class WindowReader {
 public:
     WindowReader(const uint8_t* data, size_t size) : mem_(data), size_(size) {}
-    WindowReader(int fd, uint64_t size, size_t window = kWindow)
-        : fd_(fd), size_(size), buf_(new uint8_t[window]), cap_(window) {}
+    explicit WindowReader(MediaFile& file, size_t window = kWindow)
+        : file_(&file), size_(static_cast<uint64_t>(file.size())), buf_(new uint8_t[window]), cap_(window) {}
 
     uint64_t size() const { return size_; }
+    // A read failed or the file shrank: nothing after it can be trusted.
+    bool failed() const { return file_ && file_->failed(); }
     const uint8_t* Peek(uint64_t pos, size_t n) {
         if (pos > size_ || n > size_ - pos) return nullptr;
         if (mem_) return mem_ + pos;
         if (pos < start_ || pos + n > start_ + len_) {
+            if (failed()) return nullptr;
             start_ = pos;
-            len_ = 0;
-            while (len_ < cap_) {
-                const ssize_t got = ::pread(fd_, buf_.get() + len_, cap_ - len_, static_cast<off_t>(pos + len_));
-                if (got <= 0) break;
-                len_ += static_cast<size_t>(got);
-            }
+            len_ = file_->Read(static_cast<int64_t>(pos), buf_.get(), static_cast<size_t>(std::min<uint64_t>(cap_, size_ - pos)));
             if (len_ < n) return nullptr;
         }
         return buf_.get() + (pos - start_);
@@ -46,7 +44,7 @@ public:
 private:
     static constexpr size_t kWindow = 1 << 20;
     const uint8_t* mem_ = nullptr;
-    int fd_ = -1;
+    MediaFile* file_ = nullptr;
     uint64_t size_ = 0;
     std::unique_ptr<uint8_t[]> buf_;  // not zeroed: only what was read is ever looked at
     size_t cap_ = 0;
@@ -101,18 +99,25 @@ uint64_t AudioEnd(WindowReader& r) {
     }
 }
 
+// A frame of the stream `like` starts (MPEG version, layer and rate, and the channel count
+// when `channels` is set).
+bool Matches(const MpegFrameHeader& h, const MpegFrameHeader& like, bool channels) {
+    return h.SameStream(like) && (!channels || h.channels() == like.channels());
+}
+
 // A frame header at pos that the next frame confirms (or that ends the audio exactly). With
-// `like`, only a frame of the same stream counts.
-bool ConfirmedFrame(WindowReader& r, uint64_t pos, uint64_t end, const MpegFrameHeader* like, MpegFrameHeader& h) {
+// `like`, only a frame of that stream counts.
+bool ConfirmedFrame(WindowReader& r, uint64_t pos, uint64_t end, const MpegFrameHeader* like, bool channels,
+                    MpegFrameHeader& h) {
     const uint8_t* p = r.Peek(pos, 4);
     if (!p || !ParseMpegHeader(p, 4, h)) return false;
-    if (like && !h.SameStream(*like)) return false;
+    if (like && !Matches(h, *like, channels)) return false;
     if (h.length == 0) return false;  // free format: its frames cannot be measured, so never copied
     if (pos + h.length > end) return false;
     if (pos + h.length == end) return true;
     MpegFrameHeader next;
     const uint8_t* q = r.Peek(pos + h.length, 4);
-    return q && ParseMpegHeader(q, 4, next) && next.SameStream(h);
+    return q && ParseMpegHeader(q, 4, next) && Matches(next, h, channels);
 }
 
 struct WalkState {
@@ -122,21 +127,26 @@ struct WalkState {
 };
 
 // The walk both passes share: every audio frame of the file in order, the header frame and
-// everything that is no frame left out.
+// everything that is no frame left out. With `plan`, only frames of the planned format
+// (version, layer, rate and channel count) are audio: a file replaced since it was planned
+// gives none of another format, and those it gives are left out as damaged data.
 template <typename OnFrame>
-WalkState Walk(WindowReader& r, OnFrame&& onFrame, uint64_t maxFrames = UINT64_MAX) {
+WalkState Walk(WindowReader& r, OnFrame&& onFrame, uint64_t maxFrames = UINT64_MAX,
+               const MpegFrameHeader* plan = nullptr) {
     WalkState s;
     const uint64_t end = AudioEnd(r);
     uint64_t pos = 0;
     while (const uint64_t tag = Id3v2At(r, pos)) pos += tag;
-    bool haveFirst = false;
+    bool haveFirst = plan != nullptr;
     bool firstFrame = true;
-    MpegFrameHeader first;
-    while (pos < end && s.info.frames < maxFrames) {
+    MpegFrameHeader first = plan ? *plan : MpegFrameHeader{};
+    bool seenFrame = false;
+    while (pos < end && s.info.frames < maxFrames && !r.failed()) {
         MpegFrameHeader h;
-        if (haveFirst) {
+        if (haveFirst && (seenFrame || !plan)) {
             const uint8_t* p = r.Peek(pos, 4);
-            if (p && ParseMpegHeader(p, 4, h) && h.SameStream(first) && h.length > 0 && pos + h.length <= end) {
+            if (p && ParseMpegHeader(p, 4, h) && Matches(h, first, plan != nullptr) && h.length > 0 &&
+                pos + h.length <= end) {
                 const uint8_t* frame = r.Peek(pos, h.length);
                 if (!frame) break;
                 if (firstFrame) {
@@ -171,13 +181,15 @@ WalkState Walk(WindowReader& r, OnFrame&& onFrame, uint64_t maxFrames = UINT64_M
             ++pos;
         }
         // Resynchronise: the next confirmed frame (of the first frame's stream, once known).
-        while (pos < end && !ConfirmedFrame(r, pos, end, haveFirst ? &first : nullptr, h)) ++pos;
-        if (pos >= end) break;
+        while (pos < end && !r.failed() && !ConfirmedFrame(r, pos, end, haveFirst ? &first : nullptr, plan != nullptr, h))
+            ++pos;
+        if (pos >= end || r.failed()) break;
         if (!haveFirst) {
             haveFirst = true;
             first = h;
-            s.readable = true;
         }
+        seenFrame = true;
+        s.readable = true;
     }
     if (s.info.frames == 0) s.info.first = first;
     return s;
@@ -191,48 +203,22 @@ const char* VersionName(int v) { return v == 1 ? "MPEG-1" : v == 2 ? "MPEG-2" : 
 WalkState WalkHead(const std::string& path, uint64_t& fileBytes) {
     WalkState s;
     fileBytes = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return s;
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    if (size > 0) {
-        fileBytes = static_cast<uint64_t>(size);
-        WindowReader r(fd, fileBytes, 64 * 1024);  // a head and a tail, not the whole file
+    MediaFile file(path);
+    if (file.isOpen() && file.size() > 0) {
+        fileBytes = static_cast<uint64_t>(file.size());
+        WindowReader r(file, 64 * 1024);  // a head and a tail, not the whole file
         s = Walk(r, [](const uint8_t*, const MpegFrameHeader&) {}, 1);
     }
-    ::close(fd);
     s.info.path = path;
     return s;
 }
 
-// Byte offsets of every `stride`-th frame, the stride doubling whenever the list is full, so
-// the table of contents of any length comes from a few kilobytes.
-class OffsetSamples {
-public:
-    void Add(uint64_t frame, uint64_t offset) {
-        if (frame % stride_ != 0) return;
-        if (offsets_.size() == kMax) {
-            for (size_t i = 0; i < kMax / 2; ++i) offsets_[i] = offsets_[2 * i];
-            offsets_.resize(kMax / 2);
-            stride_ *= 2;
-            if (frame % stride_ != 0) return;
-        }
-        offsets_.push_back(offset);
-    }
-    uint64_t At(uint64_t frame) const {
-        const size_t i = std::min<size_t>(static_cast<size_t>(frame / stride_), offsets_.size() - 1);
-        return offsets_.empty() ? 0 : offsets_[i];
-    }
-
-private:
-    static constexpr size_t kMax = 4096;
-    uint64_t stride_ = 1;
-    std::vector<uint64_t> offsets_;
-};
+}  // namespace
 
 // The header frame of the whole stream: Info when every frame has one bit rate, Xing
 // otherwise, with frame and byte counts, a table of contents and a LAME extension.
 std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant, uint64_t frames,
-                                      uint64_t streamBytes, const OffsetSamples* offsets, int delay, int padding,
+                                      uint64_t streamBytes, const FrameOffsets* offsets, int delay, int padding,
                                       uint64_t musicBytes, uint16_t musicCrc) {
     MpegFrameHeader h = like;
     h.crc = false;
@@ -279,15 +265,20 @@ std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant
     f[lame + 32] = uint8_t(musicCrc >> 8), f[lame + 33] = uint8_t(musicCrc);
     const uint16_t tagCrc = LameCrc16(0, f.data(), lame + 34);
     f[lame + 34] = uint8_t(tagCrc >> 8), f[lame + 35] = uint8_t(tagCrc);
+    if (streamBytes > kXingByteCountMax) DropXingByteCount(f.data(), f.size(), 4 + h.sideInfoSize());
     return f;
 }
-
-}  // namespace
 
 CopyInput WalkMp3Frames(const uint8_t* data, size_t size,
                         const std::function<void(const uint8_t*, const MpegFrameHeader&)>& frame) {
     WindowReader r(data, size);
     return Walk(r, frame).info;
+}
+
+bool HasDamagedData(MediaFile& file) {
+    if (!file.isOpen()) return false;
+    WindowReader r(file);
+    return Walk(r, [](const uint8_t*, const MpegFrameHeader&) {}).info.damaged;
 }
 
 bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyNot) {
@@ -368,29 +359,29 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
     const std::vector<uint8_t> placeholder = BuildHeaderFrame(like, constant, 0, 0, nullptr, 0, 0, 0, 0);
     ok = ok && std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size();
 
-    OffsetSamples offsets;
+    FrameOffsets offsets;
     uint64_t frames = 0;
     uint64_t bytes = 0;
     uint16_t musicCrc = 0;
     uint32_t last = TickCount();
     bool completed = true;
-    size_t lastInput = 0;
+    // Each input's own delay and padding, as its copied header frame gave them.
+    std::vector<int> delays(plan.inputs.size(), 0), paddings(plan.inputs.size(), 0);
+    std::vector<uint64_t> givenOf(plan.inputs.size(), 0);  // samples copied, over all channels
     for (size_t i = 0; i < plan.inputs.size() && ok; ++i) {
         const CopyInput& in = plan.inputs[i];
         if (const std::shared_ptr<JoinSink> sink = engine.sink) sink->SetSource(in.path);
         task.currentFile = in.path;
-        lastInput = i;
-        const int fd = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
-        const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : -1;
-        if (fd < 0 || size <= 0) {
-            if (fd >= 0) ::close(fd);
+        MediaFile file(in.path);
+        if (!file.isOpen() || file.size() <= 0) {
             PostJoinMessage(engine, FormatText("No audio could be decoded from %s.", in.path.c_str()), kMessageError);
             task.inputsMissing = 1;
             continue;
         }
-        WindowReader reader(fd, static_cast<uint64_t>(size));
+        WindowReader reader(file);
         uint64_t given = 0;
         const uint32_t perFrame = in.first.samples * channels;
+        // Every frame is checked against the plan, whatever the file holds by now.
         WalkState walked = Walk(reader, [&](const uint8_t* frame, const MpegFrameHeader& h) {
             if (!ok || !run.running) return;
             while (run.paused && run.running) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -413,25 +404,45 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
                 PostJoinProgress(engine, static_cast<float>(TaskPercent(run, task)),
                                  static_cast<float>(OverallPercent(run)), false);
             }
-        });
-        ::close(fd);
-        if (walked.info.damaged)
-            PostJoinMessage(engine, FormatText("Trouble with %s: damaged data left out.", in.path.c_str()), kMessageError);
-        if (i < task.inputSamples.size()) task.inputSamples[i] = given;
+        }, UINT64_MAX, &like);
+        givenOf[i] = given;
+        delays[i] = walked.info.delay;
+        paddings[i] = walked.info.padding;
+        if (file.failed()) {
+            PostJoinMessage(engine, FormatText("Error reading %s: %s.", in.path.c_str(), file.errorText().c_str()),
+                            kMessageError);
+            run.running = 0;
+            completed = false;
+            break;
+        }
         if (!run.running || !ok) {
             completed = false;
             break;
         }
+        if (walked.info.frames == 0) {
+            // Readable when it was planned, but no frame of the plan's format now (replaced,
+            // emptied): the join goes on with the rest and ends as failed.
+            PostJoinMessage(engine, FormatText("No audio could be decoded from %s.", in.path.c_str()), kMessageError);
+            task.inputsMissing = 1;
+            continue;
+        }
+        if (walked.info.damaged)
+            PostJoinMessage(engine, FormatText("Trouble with %s: damaged data left out.", in.path.c_str()), kMessageError);
     }
     if (!ok) {
         PostJoinMessage(engine, "Output file write error", kMessageError);
         run.running = 0;
         completed = false;
     }
+    // The inputs that gave frames: the stream starts with the first one's and, when it ran to
+    // its end, ends with the last one's.
+    std::vector<size_t> gave;
+    for (size_t i = 0; i < givenOf.size(); ++i)
+        if (givenOf[i] > 0) gave.push_back(i);
     // The two ends are trimmed by the first input's delay and, when the stream ran to its end,
     // the last input's padding; every interior seam keeps its own.
-    const int delay = plan.inputs.front().delay;
-    const int padding = completed && lastInput + 1 == plan.inputs.size() ? plan.inputs.back().padding : 0;
+    const int delay = gave.empty() ? 0 : delays[gave.front()];
+    const int padding = completed && !gave.empty() ? paddings[gave.back()] : 0;
     const uint64_t streamBytes = placeholder.size() + bytes;
     const std::vector<uint8_t> header =
         BuildHeaderFrame(like, constant, frames, streamBytes, &offsets, delay, padding, streamBytes, musicCrc);
@@ -446,14 +457,20 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
         ok = false;
         run.running = 0;
     }
-    // What the output decodes to, gapless: the chapters' positions and its length.
+    // What the output decodes to, gapless: the chapters' positions and its length. An input's
+    // chapter starts at its first sample of music: the silence of its encoder delay at an
+    // interior seam counts to the input before it.
     const uint64_t trimmed = uint64_t(std::max(delay, 0) + padding) * channels;
-    if (!task.inputSamples.empty()) {
-        const uint64_t firstGiven = task.inputSamples.front().load();
-        task.inputSamples.front() = firstGiven - std::min<uint64_t>(firstGiven, uint64_t(delay) * channels);
-        const uint64_t lastGiven = task.inputSamples[lastInput].load();
-        task.inputSamples[lastInput] = lastGiven - std::min<uint64_t>(lastGiven, uint64_t(padding) * channels);
+    if (!gave.empty()) {
+        givenOf[gave.front()] -= std::min<uint64_t>(givenOf[gave.front()], uint64_t(delay) * channels);
+        givenOf[gave.back()] -= std::min<uint64_t>(givenOf[gave.back()], uint64_t(padding) * channels);
+        for (size_t k = 1; k < gave.size(); ++k) {
+            const uint64_t lead = std::min<uint64_t>(givenOf[gave[k]], uint64_t(std::max(delays[gave[k]], 0)) * channels);
+            givenOf[gave[k]] -= lead;
+            givenOf[gave[k - 1]] += lead;
+        }
     }
+    for (size_t i = 0; i < givenOf.size() && i < task.inputSamples.size(); ++i) task.inputSamples[i] = givenOf[i];
     // The counts become exact: the output's length, and a task that ran to its end at 100 %.
     const uint64_t raw = frames * like.samples * channels;
     const uint64_t length = raw - std::min(raw, trimmed);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@ namespace velmora {
 
 struct CConversionTask;
 struct JoinEngine;
+class MediaFile;
 
 // What the first pass learnt of one input.
 struct CopyInput {
@@ -34,6 +36,39 @@ struct CopyPlan {
     uint64_t bytes = 0;
 };
 
+// Byte offsets of every `stride`-th frame, the stride doubling whenever the list is full, so
+// the table of contents of any length comes from a few kilobytes.
+class FrameOffsets {
+public:
+    void Add(uint64_t frame, uint64_t offset) {
+        if (frame % stride_ != 0) return;
+        if (offsets_.size() == kMax) {
+            for (size_t i = 0; i < kMax / 2; ++i) offsets_[i] = offsets_[2 * i];
+            offsets_.resize(kMax / 2);
+            stride_ *= 2;
+            if (frame % stride_ != 0) return;
+        }
+        offsets_.push_back(offset);
+    }
+    uint64_t At(uint64_t frame) const {
+        const size_t i = std::min<size_t>(static_cast<size_t>(frame / stride_), offsets_.size() - 1);
+        return offsets_.empty() ? 0 : offsets_[i];
+    }
+
+private:
+    static constexpr size_t kMax = 4096;
+    uint64_t stride_ = 1;
+    std::vector<uint64_t> offsets_;
+};
+
+// The header frame of the whole stream: Info when every frame has one bit rate, Xing
+// otherwise, with frame and byte counts (no byte count past 4 GiB), a table of contents from
+// `offsets` (byte offsets of the audio frames, the header frame not counted) and a LAME
+// extension with the delay, padding, music length and CRC.
+std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant, uint64_t frames,
+                                      uint64_t streamBytes, const FrameOffsets* offsets, int delay, int padding,
+                                      uint64_t musicBytes, uint16_t musicCrc);
+
 // Reads every input of the task. True with the plan when their frames can be copied; false
 // with the log line that says why the join re-encodes instead.
 bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyNot);
@@ -43,6 +78,10 @@ bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyN
 // output is then a valid, shorter file). Keeps the run's progress and the task's per-input
 // sample counts as an encoder would.
 int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan);
+
+// Whether a walk of the file's frames finds data that is no frame between them (what a
+// decoder resyncs past). A read that fails meanwhile leaves file.failed() set.
+bool HasDamagedData(MediaFile& file);
 
 // The frames of one file as the copy sees them, for tests and the fuzz target: calls `frame`
 // with each audio frame's bytes. Returns what the first pass returns for it.

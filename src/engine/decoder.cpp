@@ -7,6 +7,9 @@
 #include <memory>
 #include <thread>
 
+#include "engine/copy_join.h"
+#include "engine/media_file.h"
+
 namespace velmora {
 
 int DecodeFile(JoinEngine& engine, CConversionTask& task) {
@@ -32,7 +35,16 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
         PostJoinMessage(engine, "Invalid Format!", kMessageError);
         return 0;
     }
-    if (mpg123_open(handle, task.currentFile.c_str()) != MPG123_OK) {
+    // Through the engine's file layer: a pipe or device is never opened for reading, and a
+    // read that fails or finds the file shrunk is told apart from its end.
+    MediaFile file(task.currentFile);
+    DecoderSource source{&file};
+    if (!file.isOpen()) {
+        PostJoinMessage(engine, FormatText("Trouble with mpg123: %s", mpg123_plain_strerror(MPG123_BAD_FILE)),
+                        kMessageError);
+        return kDecodeNoAudio;
+    }
+    if (!OpenOnDecoder(handle, source)) {
         PostJoinMessage(engine, FormatText("Trouble with mpg123: %s", mpg123_strerror(handle)), kMessageError);
         mpg123_close(handle);
         return kDecodeNoAudio;
@@ -57,6 +69,7 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     // conversion is linear, so the gain is the same there); the true-peak cap keeps it in range.
     const float gain = input < task.inputGain.size() ? task.inputGain[input] : 1.0f;
 
+    int r = MPG123_OK;
     while (run.running) {
         // Back pressure: never read more than the buffer can take now. When less than a whole
         // block is free, take just what fits (the library keeps the rest of its frame), so a
@@ -68,7 +81,7 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
         }
         const uint32_t want = free < blockSamples ? free : blockSamples;
         size_t done = 0;
-        const int r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
+        r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
                                   static_cast<size_t>(want) * sizeof(int32_t), &done);
         if (gain != 1.0f) {
             int32_t* s = block.get();
@@ -80,12 +93,34 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
         const uint32_t n = out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
         written += n;
         if (given) given->Add(n);
-        // End of stream, a format change or a damaged stream all end this input quietly.
+        // The decoder resyncs past damaged data by itself (no resync limit); anything else
+        // it returns ends this input, and the checks below say why.
         if (r != MPG123_OK) break;
     }
-
+    const std::string decoderText = r == MPG123_ERR ? mpg123_strerror(handle) : "";
     mpg123_close(handle);
-    return written == 0 && run.running ? kDecodeNoAudio : 1;
+    if (!run.running) return 1;
+
+    const char* path = task.currentFile.c_str();
+    // Whatever was joined of it, an input that could not be read to its end has lost audio.
+    if (file.failed()) {
+        PostJoinMessage(engine, FormatText("Error reading %s: %s.", path, file.errorText().c_str()), kMessageError);
+        return kDecodeFailed;
+    }
+    if (written == 0) return kDecodeNoAudio;
+    if (r == MPG123_ERR) {
+        PostJoinMessage(engine, FormatText("Trouble with %s: %s.", path, decoderText.c_str()), kMessageError);
+        return kDecodeFailed;
+    }
+    // The decoder says nothing of what it skipped; the frame walk the copy join uses does.
+    if (HasDamagedData(file)) {
+        if (file.failed()) {
+            PostJoinMessage(engine, FormatText("Error reading %s: %s.", path, file.errorText().c_str()), kMessageError);
+            return kDecodeFailed;
+        }
+        PostJoinMessage(engine, FormatText("Trouble with %s: damaged data left out.", path), kMessageError);
+    }
+    return 1;
 }
 
 }  // namespace velmora

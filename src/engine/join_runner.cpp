@@ -2,8 +2,13 @@
 
 #include <mpg123.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -50,6 +55,58 @@ void AwaitTaskWorker(JoinRunState& run, const WorkerSlot& slot, uint32_t waitMs)
     WaitForWorker(slot, waitMs);
 }
 
+// An existing output is replaced only by a join that ends OK: until then the join writes a
+// temporary file beside it (a rename within one folder is atomic), so a join that fails
+// half-way, on a full disk say, never costs the old file. A link is followed: the file it
+// points to is the one replaced, as writing through it would have done.
+struct Replacement {
+    std::string target;  // the file replaced at the end; empty: nothing is replaced
+    std::string temporary;
+};
+
+Replacement PlanReplacement(const std::string& output) {
+    Replacement r;
+    std::error_code ec;
+    namespace fs = std::filesystem;
+    if (!fs::exists(fs::symlink_status(output, ec))) return r;
+    const fs::path target = fs::is_symlink(fs::symlink_status(output, ec)) ? fs::canonical(output, ec) : fs::path(output);
+    if (ec || !fs::is_regular_file(target, ec)) return r;
+    r.target = target.string();
+    const std::string stem = (target.parent_path() / ("." + target.filename().string() + ".velmora-")).string();
+    for (unsigned long n = static_cast<unsigned long>(::getpid());; ++n) {
+        r.temporary = stem + std::to_string(n) + ".part";
+        if (!fs::exists(fs::symlink_status(r.temporary, ec))) return r;
+    }
+}
+
+// After the task: an OK join takes the old file's place (and its permissions); a cancelled one
+// is kept under the next free name; a failed one is removed. The old file is untouched
+// unless the join ended OK.
+void SettleReplacement(JoinEngine& engine, JoinRunState& run, const Replacement& r) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (run.running) {
+        const fs::perms mode = fs::status(r.target, ec).permissions();
+        if (!ec) fs::permissions(r.temporary, mode, ec);
+        if (::rename(r.temporary.c_str(), r.target.c_str()) == 0) return;
+        const int error = errno;
+        run.running = 0;
+        PostJoinMessage(engine, FormatText("Could not replace %s: %s. The joined file is %s.", r.target.c_str(),
+                                           std::strerror(error), r.temporary.c_str()),
+                        kMessageError);
+        return;
+    }
+    if (run.stopped && fs::exists(r.temporary, ec)) {
+        const std::string kept = UniqueOutputPath(r.target);
+        if (::rename(r.temporary.c_str(), kept.c_str()) == 0) {
+            PostJoinMessage(engine, FormatText("The old file was kept; what was joined is in %s.", kept.c_str()),
+                            kMessageInfo);
+            return;
+        }
+    }
+    fs::remove(r.temporary, ec);
+}
+
 }  // namespace
 
 JoinEngine::JoinEngine() {
@@ -57,8 +114,12 @@ JoinEngine::JoinEngine() {
     std::call_once(once, [] { mpg123_init(); });
     mpg123Handle = mpg123_new(nullptr, nullptr);
     // The library's own warnings about damaged frames would only clutter a terminal; the
-    // engine reports what matters through its log lines.
-    if (mpg123Handle) mpg123_param(mpg123Handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    // engine reports what matters through its log lines. No resync limit: damaged data of
+    // any length is skipped and the rest of the input still decodes.
+    if (mpg123Handle) {
+        mpg123_param(mpg123Handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+        mpg123_param(mpg123Handle, MPG123_RESYNC_LIMIT, -1, 0);
+    }
 }
 
 JoinEngine::~JoinEngine() {
@@ -128,6 +189,10 @@ int DecodeAllFiles(const std::shared_ptr<JoinEngine>& engine,
             }
             result = DecodeFile(*engine, *task);
             task->fileDecoding = 0;
+            if (result == kDecodeFailed) {  // reported: audio was lost, the run ends here
+                result = 0;
+                break;
+            }
             if (result == kDecodeNoAudio && input.totalSamples == 0) {
                 result = 1;  // empty when it was listed, and still empty: nothing is lost
             } else if (result == kDecodeNoAudio) {
@@ -206,6 +271,9 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 copy->inputSamples.assign(copy->files->size(), AtomicValue<uint64_t>(0));
             }
             PrepareOutputTag(*copy);
+            // After the tag is planned: the tag's title comes from the output's own name.
+            const Replacement replacement = PlanReplacement(copy->outputPath);
+            if (!replacement.target.empty()) copy->outputPath = replacement.temporary;
 
             // A run stopped while measuring writes nothing.
             const int r = !run.running ? 0 : copying ? CopyAllFiles(*engine, *copy, plan) : DecodeAllFiles(engine, copy);
@@ -219,6 +287,10 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 FinishOutputTag(*engine, run, *copy);
             // The output keeps what was joined, but a join that left an input out has failed.
             if (copy->inputsMissing) run.running = 0;
+            // A worker still writing the temporary file keeps it.
+            if (!replacement.target.empty() && WaitForWorker(run.encoderThread, 0) &&
+                WaitForWorker(run.conversionThread, 0))
+                SettleReplacement(*engine, run, replacement);
 
             if (run.running) {
                 const float elapsed = static_cast<float>(TickCount() - taskStart) / 1000.0f;

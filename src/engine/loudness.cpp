@@ -15,6 +15,7 @@
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
+#include "engine/media_file.h"
 
 namespace velmora {
 
@@ -247,8 +248,12 @@ void TruePeakMeter::Add(const float* interleaved, size_t frames) {
 }
 
 bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
-                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels) {
+                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels,
+                     std::string* readError) {
     m = {};
+    if (readError) readError->clear();
+    MediaFile file;
+    DecoderSource source{&file};
     std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(mpg123_new(nullptr, nullptr), [](mpg123_handle* h) {
         if (h) {
             mpg123_close(h);
@@ -257,6 +262,8 @@ bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
     });
     if (!handle) return false;
     mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    // As the join's decoder: past damaged data of any length, so the whole input is measured.
+    mpg123_param(handle.get(), MPG123_RESYNC_LIMIT, -1, 0);
     // The conversion averages the channels of a stereo input for a mono output; so does this.
     if (outputChannels == 1) mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_MONO_MIX, 0);
     // Float at whatever rate and channel count the file has: the measure is the file's own,
@@ -264,7 +271,8 @@ bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
     mpg123_format_none(handle.get());
     static const long kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
     for (long r : kRates) mpg123_format(handle.get(), r, MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    if (mpg123_open(handle.get(), path.c_str()) != MPG123_OK) return false;
+    // The file is declared before the handle, which reads it until it is closed.
+    if (!file.Open(path) || !OpenOnDecoder(handle.get(), source)) return false;
     long rate = 0;
     int channels = 0;
     int encoding = 0;
@@ -286,6 +294,10 @@ bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
         frames += n;
         if (progress && !progress(frames)) return false;
         if (r != MPG123_OK) break;
+    }
+    if (file.failed()) {
+        if (readError) *readError = file.errorText();
+        return false;
     }
     if (frames == 0) return false;
     double lufs = 0;
@@ -323,6 +335,7 @@ bool EvenOutLoudness(JoinEngine& engine, JoinRunState& run, CConversionTask& tas
     struct Slot {
         LoudnessMeasure measure;
         bool ok = false;
+        std::string readError;
         AtomicValue<uint64_t> framesDone{0};
         AtomicValue<int32_t> done{0};
     };
@@ -340,7 +353,7 @@ bool EvenOutLoudness(JoinEngine& engine, JoinRunState& run, CConversionTask& tas
                     slot.framesDone = frames;
                     return run.running != 0;
                 },
-                task.outputChannels);
+                task.outputChannels, &slot.readError);
             slot.done = 1;
         }
     };
@@ -354,6 +367,13 @@ bool EvenOutLoudness(JoinEngine& engine, JoinRunState& run, CConversionTask& tas
         while (reported < files.size() && slots[reported].done) {
             const CFileToBeJoin& f = files[reported];
             const Slot& slot = slots[reported];
+            if (!slot.readError.empty()) {
+                // Measured on part of the input, the gain would be wrong: the join ends here.
+                PostJoinMessage(engine, FormatText("Error reading %s: %s.", f.path.c_str(), slot.readError.c_str()),
+                                kMessageError);
+                run.running = 0;
+                break;
+            }
             if (!slot.ok || slot.measure.silent) {
                 PostJoinMessage(engine, FormatText("%s: silence, no gain", f.path.c_str()), kMessageInfo);
             } else {

@@ -81,9 +81,11 @@ private:
 // `outputChannels` (0: the file's own count): a mono input joined into stereo counts twice
 // (dual mono), a stereo input joined into mono is measured on the mix of its channels.
 // `progress` gets the sample frames done so far and returns false to stop (then the result is
-// false too). False when nothing could be decoded or the measurement could not be set up.
+// false too). False when nothing could be decoded or the measurement could not be set up; a
+// read that failed (or found the file shrunk) also leaves its message in `readError`.
 bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
-                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels = 0);
+                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels = 0,
+                     std::string* readError = nullptr);
 
 // The gain in dB for `target` LUFS, lowered so that the true peak stays at or below -1 dBTP;
 // 0 for a silent input.

@@ -7,10 +7,31 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace velmora {
+
+namespace {
+
+// Not an errno value: the file ended before the size it had when it was opened.
+constexpr int kShrunk = -1;
+
+std::atomic<InputReadHook*> g_readHook{nullptr};
+
+}  // namespace
+
+void SetInputReadHook(InputReadHook hook) {
+    InputReadHook* next = hook ? new InputReadHook(std::move(hook)) : nullptr;
+    delete g_readHook.exchange(next, std::memory_order_acq_rel);
+}
+
+std::string MediaFile::errorText() const {
+    if (error_ == 0) return {};
+    if (error_ == kShrunk) return "the file became shorter while it was read";
+    return std::strerror(error_);
+}
 
 MediaFile::~MediaFile() { Close(); }
 
@@ -21,6 +42,9 @@ void MediaFile::Close() {
     head_.clear();
     tail_.clear();
     tailStart_ = 0;
+    window_.clear();
+    windowStart_ = 0;
+    error_ = 0;
 }
 
 bool MediaFile::Open(const std::string& path) {
@@ -64,15 +88,25 @@ bool MediaFile::Open(const std::string& path) {
 }
 
 size_t MediaFile::ReadAt(int64_t offset, void* into, size_t count) {
+    const InputReadHook* hook = g_readHook.load(std::memory_order_acquire);
     size_t done = 0;
     while (done < count) {
         ++reads_;
-        const ssize_t n = ::pread(fd_, static_cast<char*>(into) + done, count - done, offset + static_cast<int64_t>(done));
+        char* at = static_cast<char*>(into) + done;
+        const int64_t from = offset + static_cast<int64_t>(done);
+        const ssize_t n = hook ? (*hook)(path_, fd_, at, count - done, from) : ::pread(fd_, at, count - done, from);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && error_ == 0) error_ = errno != 0 ? errno : EIO;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
     return done;
+}
+
+size_t MediaFile::ReadExpecting(int64_t offset, void* into, size_t count) {
+    const size_t got = ReadAt(offset, into, count);
+    if (got < count && error_ == 0) error_ = kShrunk;
+    return got;
 }
 
 size_t MediaFile::Read(int64_t offset, void* into, size_t count) {
@@ -87,7 +121,21 @@ size_t MediaFile::Read(int64_t offset, void* into, size_t count) {
         std::memcpy(into, tail_.data() + (offset - tailStart_), count);
         return count;
     }
-    return ReadAt(offset, into, count);
+    // The head and tail were read at open and may hold less than the size promised; reads
+    // here are measured against the size the file had then, so a file that shrinks shows.
+    if (count > kWindowBytes / 2) return ReadExpecting(offset, into, count);
+    if (window_.empty() || offset < windowStart_ || end > windowStart_ + static_cast<int64_t>(window_.size())) {
+        window_.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindowBytes), size_ - offset)));
+        windowStart_ = offset;
+        window_.resize(ReadExpecting(offset, window_.data(), window_.size()));
+        if (end > windowStart_ + static_cast<int64_t>(window_.size())) {
+            const size_t got = window_.size();
+            std::memcpy(into, window_.data(), got);
+            return got;
+        }
+    }
+    std::memcpy(into, window_.data() + (offset - windowStart_), count);
+    return count;
 }
 
 namespace {
@@ -96,6 +144,8 @@ ssize_t DecoderRead(void* handle, void* into, size_t count) {
     auto* r = static_cast<DecoderSource*>(handle);
     const size_t n = r->file->Read(r->position, into, count);
     r->position += static_cast<int64_t>(n);
+    // A failed read is the decoder's reader error, not a quiet end of the stream.
+    if (n == 0 && r->file->failed()) return -1;
     return static_cast<ssize_t>(n);
 }
 

@@ -5,8 +5,11 @@
 // descriptor.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,9 +32,15 @@ public:
     const std::string& path() const { return path_; }
     int64_t size() const { return size_; }
 
-    // Copies up to `count` bytes from `offset`; fewer at the end of the file, 0 past it or on
-    // a read error.
+    // Copies up to `count` bytes from `offset`; fewer at the end of the file (its size when it
+    // was opened), 0 past it. A read that fails, or finds the file shorter than it was when it
+    // was opened, gives what it got and leaves failed() set.
     size_t Read(int64_t offset, void* into, size_t count);
+
+    // A read failed or the file shrank after it was opened: what was read can no longer be
+    // trusted to be the whole file. errorText() is the system's message for it.
+    bool failed() const { return error_ != 0; }
+    std::string errorText() const;
 
     // Reads done on the descriptor so far (the head and tail included): for the benchmark.
     int reads() const { return reads_; }
@@ -42,9 +51,14 @@ public:
     static constexpr size_t kHeadBytes = 64 * 1024;
     static constexpr size_t kFramesBytes = 16 * 1024;
     static constexpr size_t kTailBytes = 8 * 1024;
+    // Reads between the head and the tail are served from a window of this size, so a decoder
+    // asking for a frame at a time costs one system call per window, not per frame.
+    static constexpr size_t kWindowBytes = 256 * 1024;
 
 private:
     size_t ReadAt(int64_t offset, void* into, size_t count);
+    // ReadAt where fewer than `count` bytes is a fault: the file shrank, or a read failed.
+    size_t ReadExpecting(int64_t offset, void* into, size_t count);
     void Close();
 
     std::string path_;
@@ -53,8 +67,18 @@ private:
     std::vector<unsigned char> head_;
     int64_t tailStart_ = 0;
     std::vector<unsigned char> tail_;
+    int64_t windowStart_ = 0;
+    std::vector<unsigned char> window_;
     int reads_ = 0;
+    int error_ = 0;  // errno of the first failed read, kShrunk, or 0
 };
+
+// The file layer's test seam: when set, every read of an input file goes through it instead
+// of pread, so a test can fail a read, or shrink or rewrite the file, at a chosen offset of a
+// chosen file, without racing the engine's threads. Set it before the files are opened and
+// clear it (an empty function) after the threads that read them have ended.
+using InputReadHook = std::function<ssize_t(const std::string& path, int fd, void* into, size_t count, int64_t offset)>;
+void SetInputReadHook(InputReadHook hook);
 
 // The decoder's view of a MediaFile, with a position of its own. It must outlive the decoder's
 // use of it (until mpg123_close).

@@ -99,10 +99,15 @@ XingHeader ParseXingFrame(const uint8_t* frame, size_t n, const MpegFrameHeader&
         x.delay = (int(frame[36 + 6]) << 8) | frame[36 + 7];
         return x;
     }
-    const size_t at = 4 + (h.crc ? 2 : 0) + h.sideInfoSize();
-    if (n < at + 8) return x;
+    auto tagAt = [&](size_t at) {
+        return n >= at + 8 && (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0);
+    };
+    // After the CRC where the frame has one; but LAME writes it where it would be without the
+    // CRC, over the side information's last two bytes, so that place counts too.
+    size_t at = 4 + (h.crc ? 2 : 0) + h.sideInfoSize();
+    if (!tagAt(at) && h.crc) at -= 2;
+    if (!tagAt(at)) return x;
     const uint8_t* t = frame + at;
-    if (std::memcmp(t, "Xing", 4) != 0 && std::memcmp(t, "Info", 4) != 0) return x;
     x.present = true;
     x.id.assign(reinterpret_cast<const char*>(t), 4);
     const uint32_t flags = Be32(t + 4);

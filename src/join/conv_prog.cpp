@@ -261,6 +261,8 @@ CConvProg::~CConvProg() {
         if (!run_->stopped) {
             // The dialog is going away: the run goes with it. Clearing `running` first ends the
             // workers at their next poll and releases an encoder waiting on its final report.
+            // Closed by the user, it counts as cancelled: what was joined is kept.
+            run_->stopped = 1;
             run_->running = 0;
             StopWorkers();
         }

@@ -7,6 +7,7 @@
 // libmp3lame context, so a caller that never asks for the header loses only a few bytes.
 
 #include "lame_enc/bladeenc.h"
+#include "lame_enc/info_frame.h"
 #include "lame_enc/lame_crc16.h"
 #include "lame_enc/segment_encoder.h"
 
@@ -46,6 +47,7 @@ struct Stream {
     uint32_t ownFrameSize = 0;
     uint64_t audioBytes = 0;       // bytes after the Info frame
     uint16_t audioCrc = 0;
+    uint64_t streamBytes = 0;      // every byte of the stream, the Info frame included
 
     // Several encoder threads (constant bit rate, reservoir off): segments encoded side by
     // side. Null: the single libmp3lame stream.
@@ -216,6 +218,7 @@ void NoteOutput(Stream& s, uint8_t* output, uint32_t& bytes) {
             s.audioBytes += bytes;
             s.audioCrc = velmora::LameCrc16(s.audioCrc, output + s.ownFrameSize, bytes);
             bytes += s.ownFrameSize;
+            s.streamBytes += bytes;
             return;
         }
     }
@@ -223,6 +226,7 @@ void NoteOutput(Stream& s, uint8_t* output, uint32_t& bytes) {
         s.audioBytes += bytes;
         s.audioCrc = velmora::LameCrc16(s.audioCrc, output, bytes);
     }
+    s.streamBytes += bytes;
 }
 
 // The module's own Info frame, filled in once the stream has been flushed.
@@ -268,8 +272,16 @@ std::vector<uint8_t> MakeOwnTag(const Stream& s) {
     return frame;
 }
 
+// Past 4 GiB the frame's byte count cannot be written (see info_frame.h).
+std::vector<uint8_t> FitByteCount(const Stream& s, std::vector<uint8_t> tag) {
+    FrameShape f;
+    if (s.streamBytes > velmora::kXingByteCountMax && tag.size() >= 4 && ShapeOf(tag.data(), f))
+        velmora::DropXingByteCount(tag.data(), tag.size(), 4 + f.sideInfo);
+    return tag;
+}
+
 std::vector<uint8_t> TakeTag(const Stream& s) {
-    if (s.ownTag) return MakeOwnTag(s);
+    if (s.ownTag) return FitByteCount(s, MakeOwnTag(s));
     lame_global_flags* gf = s.gf;
     std::vector<uint8_t> tag(2880);  // larger than any MPEG audio frame
     size_t n = lame_get_lametag_frame(gf, tag.data(), tag.size());
@@ -279,7 +291,7 @@ std::vector<uint8_t> TakeTag(const Stream& s) {
         if (n > tag.size()) n = 0;
     }
     tag.resize(n);
-    return tag;
+    return FitByteCount(s, std::move(tag));
 }
 
 // Maps the record onto libmp3lame. Returns 0 or an error code; on success gf is ready.
