@@ -3,6 +3,7 @@
 #include "test_encoder_support.h"
 
 #include "engine/copy_join.h"
+#include "engine/output_tag.h"
 #include "engine/stream_info.h"
 #include "lame_enc/mp3_frames.h"
 
@@ -135,6 +136,18 @@ TEST(CopyJoinTest, FramesAreCopiedByteForByteBehindOneFreshHeader) {
     TagLib::MPEG::File tagReader(j.output.c_str());
     ASSERT_TRUE(tagReader.audioProperties());
     EXPECT_NEAR(tagReader.audioProperties()->lengthInMilliseconds(), length * 1000.0 / 44100, 60.0);
+
+    // Each chapter starts at its input's first sample of music: the encoder delay at a seam
+    // belongs to the chapter before.
+    std::vector<ChapterEntry> chapters;
+    ASSERT_TRUE(ReadChapters(j.output, chapters));
+    ASSERT_EQ(chapters.size(), in.size());
+    uint64_t before = 0;  // the frames of the inputs before, as sample frames
+    for (size_t k = 0; k < in.size(); ++k) {
+        const uint64_t start = k == 0 ? 0 : before - in[0].clean.encoderDelay + in[k].clean.encoderDelay;
+        EXPECT_NEAR(chapters[k].startMs, start * 1000.0 / 44100, 1.0) << k;
+        before += (in[k].clean.frames.size() - 1) * 1152;
+    }
 }
 
 TEST(CopyJoinTest, InputsThatCannotBeCopiedMakeTheJoinReEncodeWithALineNamingThem) {
