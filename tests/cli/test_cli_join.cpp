@@ -185,6 +185,28 @@ TEST_F(CliJoin, ExistingOutputIsRefusedWithoutOverwrite) {
     EXPECT_EQ(Frames(out), 44100u);
 }
 
+// The disk fills up half-way (a file size limit stands in for it): the join fails, and the
+// file it was to replace is still there, with no temporary file left beside it.
+TEST_F(CliJoin, AFailedOverwriteLeavesTheOldFile) {
+    const auto a = Tone("a.mp3", {44100, 2, 3.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 3.0, 660.0, 128, true});
+    const fs::path out = tmp_.path() / "book.mp3";
+    const std::string old(2000, 'p');
+    std::ofstream(out, std::ios::binary) << old;
+    const auto before = std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator());
+    // Writes past 32 KiB fail with EFBIG (the signal that would end the program is ignored).
+    CliRun run({"-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"", velmora::testing::CliExecutable().string(),
+                "join", "--overwrite", "-o", out.string(), a.string(), b.string()},
+               home_, tmp_.path());
+    run.executable = "/bin/sh";
+    const CliResult r = RunCliProcess(run);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Output file write error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Joining status: ERROR."), std::string::npos) << r.err;
+    EXPECT_EQ(ReadWholeFile(out), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator()), before);
+}
+
 TEST_F(CliJoin, OutputOntoAnInputIsAlwaysRefused) {
     const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
     const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
