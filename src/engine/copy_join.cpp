@@ -270,9 +270,10 @@ std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant
 }
 
 CopyInput WalkMp3Frames(const uint8_t* data, size_t size,
-                        const std::function<void(const uint8_t*, const MpegFrameHeader&)>& frame) {
+                        const std::function<void(const uint8_t*, const MpegFrameHeader&)>& frame,
+                        const MpegFrameHeader* plan) {
     WindowReader r(data, size);
-    return Walk(r, frame).info;
+    return Walk(r, frame, UINT64_MAX, plan).info;
 }
 
 bool HasDamagedData(MediaFile& file) {

@@ -85,7 +85,9 @@ bool HasDamagedData(MediaFile& file);
 
 // The frames of one file as the copy sees them, for tests and the fuzz target: calls `frame`
 // with each audio frame's bytes. Returns what the first pass returns for it.
+// With `plan`, only frames of its version, layer, rate and channel count, as the copy takes them.
 CopyInput WalkMp3Frames(const uint8_t* data, size_t size,
-                        const std::function<void(const uint8_t*, const MpegFrameHeader&)>& frame);
+                        const std::function<void(const uint8_t*, const MpegFrameHeader&)>& frame,
+                        const MpegFrameHeader* plan = nullptr);
 
 }  // namespace velmora

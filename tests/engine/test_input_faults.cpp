@@ -206,6 +206,8 @@ TEST(InputFaults, ACrcProtectedInfoFrameIsNeverCopiedAsAudio) {
     EXPECT_TRUE(x.hasLame);
     EXPECT_GT(x.delay, 0);
 
+    EXPECT_EQ(ReadStreamInfo(crc).totalSamples, DecodeMp3(crc).samples.size());
+
     const Reports r = f.Run({plain, crc});
     ASSERT_TRUE(r.HasLine("Copying the audio frames (no re-encoding)."));
     EXPECT_TRUE(r.HasLine("Joining status: OK."));
@@ -291,10 +293,12 @@ TEST(InputFaults, AnExistingOutputIsReplacedOnlyByAJoinThatEndsOk) {
     const std::string kept = (f.dir / "joined (2).mp3").string();
     EXPECT_EQ(ReadFile(f.output), old);
     EXPECT_TRUE(r.HasLine("The old file was kept; what was joined is in " + kept + "."));
-    const DecodedMp3 shorter = DecodeMp3(kept);
+    // A valid, shorter file: how much of it the encoder had done when the cancel came is the
+    // threads' business.
+    const Mp3File shorter = ReadMp3File(kept);
     ASSERT_TRUE(shorter.ok);
-    EXPECT_GE(shorter.frames(), 44100u);
-    EXPECT_LT(shorter.frames(), 44100u * 7);
+    EXPECT_TRUE(shorter.hasInfo);
+    EXPECT_LT(DecodeMp3(kept).frames(), 44100u * 7);
     fs::remove(kept);
     EXPECT_EQ(listing(), before);
 
@@ -303,4 +307,23 @@ TEST(InputFaults, AnExistingOutputIsReplacedOnlyByAJoinThatEndsOk) {
     EXPECT_EQ(DecodeMp3(f.output).frames(), 44100u * 7);
     EXPECT_EQ(fs::status(f.output).permissions() & fs::perms::all, fs::perms(0640));
     EXPECT_EQ(listing(), before);
+}
+
+// An input that became a named pipe after it was listed is never opened for reading (that
+// would wait for a writer for ever), in either kind of join or the loudness pass.
+TEST(InputFaults, AnInputThatIsNoLongerARegularFileIsNotRead) {
+    for (const int kind : {0, 1, 2}) {
+        SCOPED_TRACE(kind);
+        Faults f;
+        f.engine->settings.copyFrames = kind == 1 ? 1 : 0;
+        f.engine->settings.loudness = kind == 2 ? 1 : 0;
+        const std::string a = f.Tone("a.mp3", 1.0);
+        const std::string b = f.Tone("b.mp3", 1.0);
+        const Reports r = f.Run({a, b}, [&] {
+            fs::remove(b);
+            ASSERT_EQ(::mkfifo(b.c_str(), 0600), 0);
+        });
+        EXPECT_TRUE(r.HasLine("No audio could be decoded from " + b + ".")) << ::testing::PrintToString(r.lines);
+        EXPECT_TRUE(r.HasLine("Joining status: ERROR."));
+    }
 }

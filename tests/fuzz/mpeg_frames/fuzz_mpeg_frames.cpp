@@ -37,5 +37,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         });
     Check(info.frames == frames && info.bytes == bytes);
     Check(info.delay >= 0 && info.delay <= 4095 && info.padding >= 0 && info.padding <= 4095);
+
+    // The copy's walk against a plan (the first bytes' header, when they hold one): every
+    // frame it hands out is of the plan's version, layer, rate and channel count.
+    velmora::MpegFrameHeader plan;
+    if (size >= 4 && velmora::ParseMpegHeader(data, 4, plan)) {
+        uint64_t planned = 0;
+        const velmora::CopyInput again = velmora::WalkMp3Frames(
+            data, size,
+            [&](const uint8_t* frame, const velmora::MpegFrameHeader& h) {
+                Check(frame >= data && frame + h.length <= data + size && h.length > 0);
+                Check(h.SameStream(plan) && h.channels() == plan.channels());
+                ++planned;
+            },
+            &plan);
+        Check(again.frames == planned);
+    }
     return 0;
 }
