@@ -153,9 +153,11 @@ uint64_t LargestPictureFrame(const std::string& path) {
 enum class CoverFound { None, Carried, TooLarge };
 
 // The picture to carry from one input's ID3v2 tag: the front cover, else the first one. A
-// tag holding a picture over the limit is not loaded at all.
+// tag holding a picture frame over the limit (with room for its type, MIME type and
+// description) is not loaded at all; the picture's own size is checked exactly after.
 CoverFound ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
-    if (LargestPictureFrame(path) > kMaxCoverBytes) return CoverFound::TooLarge;
+    constexpr uint64_t kPictureFieldsRoom = 64 * 1024;
+    if (LargestPictureFrame(path) > kMaxCoverBytes + kPictureFieldsRoom) return CoverFound::TooLarge;
     TagLib::MPEG::File file(path.c_str(), false);
     if (!file.isValid() || !file.hasID3v2Tag()) return CoverFound::None;
     const TagLib::ID3v2::FrameList& pictures = file.ID3v2Tag()->frameListMap()["APIC"];
@@ -170,8 +172,6 @@ CoverFound ReadCover(const std::string& path, std::vector<uint8_t>& data, std::s
         }
     }
     if (!chosen) return CoverFound::None;
-    // Frame headers the walk above could not follow (a tag placed after leading junk): the
-    // picture is in memory already, but it is still never copied.
     if (chosen->picture().size() > kMaxCoverBytes) return CoverFound::TooLarge;
     const TagLib::ByteVector bytes = chosen->picture();
     data.assign(bytes.begin(), bytes.end());
