@@ -152,11 +152,17 @@ private:
     std::string bar_text_;
 };
 
-// The cover given on the command line: JPEG or PNG by its first bytes, read whole.
+// The cover given on the command line: JPEG or PNG by its first bytes, read whole; one over
+// the limit is refused by its size, before a byte of it is read.
 bool ReadCoverImage(const std::string& path, TagOverrides& overrides, std::string& error) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
         error = "--cover " + path + ": is a folder, not an image file";
+        return false;
+    }
+    const std::string tooLarge = "--cover: " + path + " is larger than 16 MiB";
+    if (const uintmax_t size = fs::file_size(path, ec); !ec && size > kMaxCoverBytes) {
+        error = tooLarge;
         return false;
     }
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -167,9 +173,15 @@ bool ReadCoverImage(const std::string& path, TagOverrides& overrides, std::strin
     std::vector<uint8_t> bytes;
     uint8_t block[1 << 16];
     size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.insert(bytes.end(), block, block + n);
+    // A file that grows while it is read, or has no size (a device), stops at the limit too.
+    while (bytes.size() <= kMaxCoverBytes && (n = std::fread(block, 1, sizeof block, f)) > 0)
+        bytes.insert(bytes.end(), block, block + n);
     const bool readOk = !std::ferror(f);
     std::fclose(f);
+    if (bytes.size() > kMaxCoverBytes) {
+        error = tooLarge;
+        return false;
+    }
     static const uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
     static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     auto startsWith = [&](const uint8_t* magic, size_t size) {

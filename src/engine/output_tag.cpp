@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <utility>
 
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
@@ -26,7 +28,53 @@ namespace {
 constexpr uint32_t kTagSlack = 1024;
 constexpr uint32_t kNoOffset = 0xFFFFFFFFu;  // CHAP byte offsets: unused, times rule
 
-TagLib::String Utf8(const std::string& text) { return TagLib::String(text, TagLib::String::UTF8); }
+// The most entries one ID3 table of contents (CTOC) holds: its count is a single byte.
+constexpr size_t kMaxTocEntries = 255;
+
+// `text` as valid UTF-8: each maximal ill-formed part becomes U+FFFD. File names are the
+// system's bytes and need not be UTF-8; TagLib turns a string it cannot decode into nothing.
+std::string ValidUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        size_t need = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            need = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            need = 2;
+            if (c == 0xE0) lo = 0xA0;  // no overlong forms
+            if (c == 0xED) hi = 0x9F;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            need = 3;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
+        }
+        size_t len = 1;
+        while (need > 0 && len <= need && i + len < n) {
+            const unsigned char b = s[i + len];
+            if (len == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) break;
+            ++len;
+        }
+        if (need > 0 && len == need + 1) {
+            out.append(text, i, len);
+        } else {
+            out += "\xEF\xBF\xBD";  // U+FFFD for the lead byte and what followed it validly
+        }
+        i += len;
+    }
+    return out;
+}
+
+TagLib::String Utf8(const std::string& text) { return TagLib::String(ValidUtf8(text), TagLib::String::UTF8); }
 
 // Latin-1 where every character fits, else Unicode (UTF-16 in an ID3v2.3 tag).
 TagLib::String::Type EncodingFor(const TagLib::String& text) {
@@ -66,10 +114,52 @@ void PutHeader(uint8_t* header, uint32_t size) {
     PutSynchsafe(header + 6, size - 10);
 }
 
-// The picture to carry from one input's ID3v2 tag: the front cover, else the first one.
-bool ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
+// The size of the largest picture frame in the ID3v2 tag at the start of `path`, from the
+// frame headers alone: a huge picture is measured without being read. 0 when there is none.
+uint64_t LargestPictureFrame(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return 0;
+    uint64_t largest = 0;
+    uint8_t h[10];
+    if (std::fread(h, 1, 10, file) == 10 && std::memcmp(h, "ID3", 3) == 0 && h[3] >= 2 && h[3] <= 4) {
+        const unsigned version = h[3];
+        auto synchsafe = [](const uint8_t* b) {
+            return (uint64_t(b[0] & 0x7F) << 21) | (uint64_t(b[1] & 0x7F) << 14) | (uint64_t(b[2] & 0x7F) << 7) |
+                   uint64_t(b[3] & 0x7F);
+        };
+        auto plain = [](const uint8_t* b, int bytes) {
+            uint64_t v = 0;
+            for (int k = 0; k < bytes; ++k) v = (v << 8) | b[k];
+            return v;
+        };
+        const uint64_t end = 10 + synchsafe(h + 6);
+        uint64_t at = 10;
+        uint8_t f[10];
+        if (version >= 3 && (h[5] & 0x40) && std::fread(f, 1, 4, file) == 4)  // extended header
+            at += version == 3 ? 4 + plain(f, 4) : synchsafe(f);
+        const size_t headLength = version == 2 ? 6 : 10;
+        while (at + headLength <= end && std::fseek(file, static_cast<long>(at), SEEK_SET) == 0 &&
+               std::fread(f, 1, headLength, file) == headLength && f[0] != 0) {
+            const uint64_t size = version == 2 ? plain(f + 3, 3) : version == 4 ? synchsafe(f + 4) : plain(f + 4, 4);
+            const bool picture = version == 2 ? std::memcmp(f, "PIC", 3) == 0 : std::memcmp(f, "APIC", 4) == 0;
+            if (picture) largest = std::max(largest, size);
+            at += headLength + size;
+        }
+    }
+    std::fclose(file);
+    return largest;
+}
+
+enum class CoverFound { None, Carried, TooLarge };
+
+// The picture to carry from one input's ID3v2 tag: the front cover, else the first one. A
+// tag holding a picture frame over the limit (with room for its type, MIME type and
+// description) is not loaded at all; the picture's own size is checked exactly after.
+CoverFound ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
+    constexpr uint64_t kPictureFieldsRoom = 64 * 1024;
+    if (LargestPictureFrame(path) > kMaxCoverBytes + kPictureFieldsRoom) return CoverFound::TooLarge;
     TagLib::MPEG::File file(path.c_str(), false);
-    if (!file.isValid() || !file.hasID3v2Tag()) return false;
+    if (!file.isValid() || !file.hasID3v2Tag()) return CoverFound::None;
     const TagLib::ID3v2::FrameList& pictures = file.ID3v2Tag()->frameListMap()["APIC"];
     const TagLib::ID3v2::AttachedPictureFrame* chosen = nullptr;
     for (TagLib::ID3v2::Frame* f : pictures) {
@@ -81,18 +171,18 @@ bool ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string&
             break;
         }
     }
-    if (!chosen) return false;
+    if (!chosen) return CoverFound::None;
+    if (chosen->picture().size() > kMaxCoverBytes) return CoverFound::TooLarge;
     const TagLib::ByteVector bytes = chosen->picture();
     data.assign(bytes.begin(), bytes.end());
     mime = chosen->mimeType().to8Bit(true);
-    return true;
+    return CoverFound::Carried;
 }
 
 }  // namespace
 
 std::string ChapterTitleOf(const CFileToBeJoin& file) {
-    if (!file.tags.title.empty()) return file.tags.title;
-    return StemOf(file.path);
+    return ValidUtf8(file.tags.title.empty() ? StemOf(file.path) : file.tags.title);
 }
 
 std::vector<Chapter> PlanChapters(const std::vector<CFileToBeJoin>& files, const std::vector<uint64_t>& inputFrames,
@@ -143,8 +233,13 @@ OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const 
         c.cover = o->cover;
         c.coverMime = o->coverMime;
     } else {
-        for (const CFileToBeJoin& f : files)
-            if (ReadCover(f.path, c.cover, c.coverMime)) break;
+        // The first input with a picture decides; a picture too large is left out, not
+        // replaced by a later input's.
+        for (const CFileToBeJoin& f : files) {
+            const CoverFound found = ReadCover(f.path, c.cover, c.coverMime);
+            if (found == CoverFound::TooLarge) c.coverLeftOut = f.path;
+            if (found != CoverFound::None) break;
+        }
     }
     return c;
 }
@@ -189,10 +284,31 @@ std::vector<uint8_t> RenderTagFrames(const OutputTagContent& content) {
                                                          embedded));
             children.append(id);
         }
-        auto* toc = new TagLib::ID3v2::TableOfContentsFrame("toc", children);
-        toc->setIsTopLevel(true);
-        toc->setIsOrdered(true);
-        tag.addFrame(toc);
+        // A table lists at most 255 entries (TagLib writes the count as one byte and would
+        // wrap it): longer lists go into ordered tables of 255, listed by the level above.
+        auto table = [&](const TagLib::ByteVector& id, const TagLib::ByteVectorList& entries, bool topLevel) {
+            auto* toc = new TagLib::ID3v2::TableOfContentsFrame(id, entries);
+            toc->setIsTopLevel(topLevel);
+            toc->setIsOrdered(true);
+            tag.addFrame(toc);
+        };
+        int tables = 0;
+        while (children.size() > kMaxTocEntries) {
+            TagLib::ByteVectorList level, part;
+            size_t placed = 0;
+            for (const TagLib::ByteVector& child : children) {
+                part.append(child);
+                ++placed;
+                if (part.size() == kMaxTocEntries || placed == children.size()) {
+                    const TagLib::ByteVector id(("toc" + std::to_string(++tables)).c_str());
+                    table(id, part, false);
+                    level.append(id);
+                    part.clear();
+                }
+            }
+            children = level;
+        }
+        table("toc", children, true);
     }
     const TagLib::ByteVector rendered = tag.render(TagLib::ID3v2::v3);
     // Walk the frames to where the padding TagLib adds begins (ID3v2.3 frame sizes are plain
@@ -274,6 +390,9 @@ void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTas
         PostJoinMessage(engine, FormatText("Could not write the tags of %s.", task.outputPath.c_str()), kMessageError);
         return;
     }
+    if (content.tags && !content.coverLeftOut.empty())
+        PostJoinMessage(engine, FormatText("Cover of %s is larger than 16 MiB: left out.", content.coverLeftOut.c_str()),
+                        kMessageInfo);
     const int count = static_cast<int>(content.chapters.size());
     if (content.tags && task.tagRequest->chapters != kChaptersNone)
         PostJoinMessage(engine, FormatText("Wrote tags and %d chapters.", count), kMessageInfo);
@@ -300,21 +419,45 @@ bool ReadChapters(const std::string& path, std::vector<ChapterEntry>& chapters) 
         const std::string id(chap->elementID().data(), chap->elementID().size());
         if (byId.emplace(id, e).second) startOrder.push_back(id);
     }
-    // The top-level table of contents gives the order; chapters it does not list follow by time.
-    std::vector<std::string> order;
+    // The top-level table of contents gives the order, depth first through the tables it
+    // lists; each table is followed once, so a table that lists itself ends the walk there.
+    std::map<std::string, const TagLib::ID3v2::TableOfContentsFrame*> tables;
+    const TagLib::ID3v2::TableOfContentsFrame* top = nullptr;
     for (TagLib::ID3v2::Frame* f : tag->frameListMap()["CTOC"]) {
         auto* toc = dynamic_cast<TagLib::ID3v2::TableOfContentsFrame*>(f);
-        if (!toc || !toc->isTopLevel()) continue;
-        for (const TagLib::ByteVector& child : toc->childElements()) {
-            const std::string id(child.data(), child.size());
-            if (byId.count(id) && std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+        if (!toc) continue;
+        tables.emplace(std::string(toc->elementID().data(), toc->elementID().size()), toc);
+        if (!top && toc->isTopLevel()) top = toc;
+    }
+    auto entriesOf = [](const TagLib::ID3v2::TableOfContentsFrame* toc) {
+        std::vector<std::string> ids;
+        for (const TagLib::ByteVector& child : toc->childElements()) ids.emplace_back(child.data(), child.size());
+        return ids;
+    };
+    std::vector<std::string> order;
+    std::set<std::string> listed, followed;
+    std::vector<std::pair<std::vector<std::string>, size_t>> stack;  // a table's entries, the next one
+    if (top) {
+        followed.insert(std::string(top->elementID().data(), top->elementID().size()));
+        stack.emplace_back(entriesOf(top), 0);
+    }
+    while (!stack.empty()) {
+        auto& [entries, next] = stack.back();
+        if (next >= entries.size()) {
+            stack.pop_back();
+            continue;
         }
-        break;
+        const std::string id = entries[next++];
+        if (byId.count(id)) {
+            if (listed.insert(id).second) order.push_back(id);
+        } else if (const auto t = tables.find(id); t != tables.end() && followed.insert(id).second) {
+            stack.emplace_back(entriesOf(t->second), 0);
+        }
     }
     std::stable_sort(startOrder.begin(), startOrder.end(),
                      [&](const std::string& a, const std::string& b) { return byId[a].startMs < byId[b].startMs; });
     for (const std::string& id : startOrder)
-        if (std::find(order.begin(), order.end(), id) == order.end()) order.push_back(id);
+        if (listed.insert(id).second) order.push_back(id);
     for (const std::string& id : order) chapters.push_back(byId[id]);
     return true;
 }

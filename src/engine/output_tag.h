@@ -13,6 +13,10 @@
 
 namespace velmora {
 
+// The largest cover written into an output: a bigger one, given or carried, is refused
+// before it is read.
+constexpr uint64_t kMaxCoverBytes = uint64_t(16) << 20;
+
 struct CConversionTask;
 struct CFileToBeJoin;
 struct JoinEngine;
@@ -64,7 +68,8 @@ struct Chapter {
 std::vector<Chapter> PlanChapters(const std::vector<CFileToBeJoin>& files, const std::vector<uint64_t>& inputFrames,
                                   uint64_t outputFrames, int32_t mode);
 
-// A chapter's title: the input's Title, else its file name without the extension.
+// A chapter's title: the input's Title, else its file name without the extension; always
+// valid UTF-8 (bytes that are not become U+FFFD).
 std::string ChapterTitleOf(const CFileToBeJoin& file);
 
 // Everything that goes into the tag.
@@ -79,6 +84,7 @@ struct OutputTagContent {
     std::string comment;
     std::vector<uint8_t> cover;
     std::string coverMime;
+    std::string coverLeftOut;  // the input whose cover was too large to carry, empty: none
     uint64_t lengthMs = 0;
     uint32_t rate = 0;
     std::vector<Chapter> chapters;
@@ -86,11 +92,14 @@ struct OutputTagContent {
 
 // The carried values: each from the first input that has one (the title from the first
 // Album, else the output's base name), the front cover (else the first picture) of the first
-// input that has one, read from the inputs' ID3v2 tags; the overrides win.
+// input that has one, read from the inputs' ID3v2 tags; the overrides win. A carried picture
+// over kMaxCoverBytes is left out (coverLeftOut names its input).
 OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const std::string& outputPath,
                                  const OutputTagRequest& request);
 
-// The frames of an ID3v2.3 tag for the content: no header, no padding.
+// The frames of an ID3v2.3 tag for the content: no header, no padding. The chapters go under
+// one top-level ordered table of contents; past 255 chapters (the most one table lists) it
+// lists ordered tables of up to 255 chapters each.
 std::vector<uint8_t> RenderTagFrames(const OutputTagContent& content);
 
 // Writes a tag of exactly `size` bytes (at least 11) holding only padding, at the file's
@@ -108,7 +117,8 @@ void PrepareOutputTag(CConversionTask& task);
 // written into the reserved room, and the log line that says so.
 void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTask& task);
 
-// A file's chapters, in table-of-contents order (else by start time).
+// A file's chapters, in table-of-contents order, nested tables followed (chapters no table
+// lists come after, by start time).
 struct ChapterEntry {
     uint32_t startMs = 0;
     uint32_t endMs = 0;

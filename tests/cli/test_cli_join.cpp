@@ -403,6 +403,19 @@ TEST_F(CliJoin, ChaptersTagsAndCoverFromTheCommandLineAndTheChaptersCommand) {
     EXPECT_EQ(chapters.status, 1);
 }
 
+TEST_F(CliJoin, ACoverOver16MiBIsRefusedBeforeAnythingIsWritten) {
+    const auto a = Tone("a.mp3", {44100, 2, 0.25, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 0.25, 660.0, 128, true});
+    const fs::path big = tmp_.path() / "big.jpg";
+    std::ofstream(big, std::ios::binary) << "\xFF\xD8\xFF";
+    fs::resize_file(big, (uint64_t(16) << 20) + 1);  // sparse: no 16 MiB written
+    const fs::path out = tmp_.path() / "out.mp3";
+    auto r = Run({"-o", out.string(), "--cover", big.string(), a.string(), b.string()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("--cover: " + big.string() + " is larger than 16 MiB\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(CliJoin, CopyJoinsFramesWithoutReEncodingWhenTheInputsAllowIt) {
     const auto a = Tone("a.mp3", {44100, 2, 1.0, 440.0, 128, true});
     const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 192, true});

@@ -623,6 +623,24 @@ TEST(OutputTag, TagsAndCoverComeFromTheFirstInputsThatHaveThemAndOverridesWin) {
     }
 }
 
+TEST(OutputTag, ACarriedCoverOver16MiBIsLeftOutWithALogLine) {
+    REQUIRE_ENCODER_MODULE();
+    Join j;
+    const auto first = Join::Measured(j.Tone("first.mp3", 44100, 2, 0.3, 440.0));
+    const auto second = Join::Measured(j.Tone("second.mp3", 44100, 2, 0.3, 550.0));
+    PutCover(first.path, PseudoJpeg(kMaxCoverBytes + 1), "image/jpeg");
+    j.AddTask({first, second});
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
+    EXPECT_EQ(r.lines.back(), "Joining status: OK.");
+    EXPECT_TRUE(r.HasLine("Cover of " + first.path + " is larger than 16 MiB: left out."));
+    EXPECT_TRUE(r.HasLine("Wrote tags and 2 chapters."));
+    TagLib::MPEG::File out(j.output.c_str(), false);
+    ASSERT_TRUE(out.hasID3v2Tag());
+    EXPECT_TRUE(out.ID3v2Tag()->frameListMap()["APIC"].isEmpty());
+    EXPECT_LT(std::filesystem::file_size(j.output), 1u << 20);
+}
+
 TEST(OutputTag, AnInputThatGaveNothingGetsNoChapterAndEqualTitlesAroundItMerge) {
     std::vector<CFileToBeJoin> files(4);
     files[0].path = "/m/a.mp3";
