@@ -160,6 +160,11 @@ bool ReadCoverImage(const std::string& path, TagOverrides& overrides, std::strin
         error = "--cover " + path + ": is a folder, not an image file";
         return false;
     }
+    // A pipe or device would be waited on, or read without end.
+    if (!fs::is_regular_file(path, ec)) {
+        error = "--cover " + path + ": cannot be read";
+        return false;
+    }
     const std::string tooLarge = "--cover: " + path + " is larger than 16 MiB";
     if (const uintmax_t size = fs::file_size(path, ec); !ec && size > kMaxCoverBytes) {
         error = tooLarge;

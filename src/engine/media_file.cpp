@@ -27,6 +27,11 @@ void SetInputReadHook(InputReadHook hook) {
     delete g_readHook.exchange(next, std::memory_order_acq_rel);
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string MediaFile::errorText() const {
     if (error_ == 0) return {};
     if (error_ == kShrunk) return "the file became shorter while it was read";

@@ -73,6 +73,10 @@ private:
     int error_ = 0;  // errno of the first failed read, kShrunk, or 0
 };
 
+// The path names a regular file (after links): pipes, devices and sockets are never opened
+// for reading, since opening or reading one can wait for ever.
+bool IsRegularFile(const std::string& path);
+
 // The file layer's test seam: when set, every read of an input file goes through it instead
 // of pread, so a test can fail a read, or shrink or rewrite the file, at a chosen offset of a
 // chosen file, without racing the engine's threads. Set it before the files are opened and

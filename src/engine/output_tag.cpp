@@ -17,6 +17,7 @@
 
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
+#include "engine/media_file.h"
 #include "engine/join_task.h"
 
 namespace velmora {
@@ -157,6 +158,7 @@ enum class CoverFound { None, Carried, TooLarge };
 // description) is not loaded at all; the picture's own size is checked exactly after.
 CoverFound ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
     constexpr uint64_t kPictureFieldsRoom = 64 * 1024;
+    if (!IsRegularFile(path)) return CoverFound::None;
     if (LargestPictureFrame(path) > kMaxCoverBytes + kPictureFieldsRoom) return CoverFound::TooLarge;
     TagLib::MPEG::File file(path.c_str(), false);
     if (!file.isValid() || !file.hasID3v2Tag()) return CoverFound::None;
@@ -404,6 +406,7 @@ void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTas
 
 bool ReadChapters(const std::string& path, std::vector<ChapterEntry>& chapters) {
     chapters.clear();
+    if (!IsRegularFile(path)) return false;
     TagLib::MPEG::File file(path.c_str(), false);
     if (!file.isValid()) return false;
     if (!file.hasID3v2Tag()) return true;
