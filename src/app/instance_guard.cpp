@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
+#include <utility>
 
 #include <QDir>
 #include <QFile>
@@ -16,8 +18,13 @@ namespace velmora {
 
 namespace {
 constexpr char kRequest[] = "come-forward\n";
-// "open" and the paths, each percent-encoded (so any byte of a name fits on the line).
+// Paths to open go in lines of "open-more" and the paths, then one last line of "open" and
+// the rest, each path percent-encoded (so any byte of a name fits on a line). The running
+// instance gathers a connection's lines and takes the paths as one request at the last:
+// any number of paths goes over in lines of a bounded size.
 constexpr char kOpenRequest[] = "open";
+constexpr char kOpenMoreRequest[] = "open-more";
+constexpr qint64 kOpenLineBytes = 256 * 1024;
 constexpr char kAnswer[] = "ok\n";
 // A request line larger than this is not one of ours.
 constexpr qint64 kMaxRequestBytes = 4 << 20;
@@ -87,28 +94,36 @@ bool CInstanceGuard::Listen() {
 void CInstanceGuard::OnNewConnection() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > kMaxRequestBytes) {
-                    socket->abort();  // not one of ours
-                }
-                return;
-            }
-            const QByteArray line = socket->readLine(kMaxRequestBytes + 1);
-            if (line == kRequest) {
-                emit comeForward();
+        auto gathered = std::make_shared<QStringList>();
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, gathered] {
+            auto answer = [socket] {
                 socket->write(kAnswer);
                 socket->flush();
-            } else if (line.startsWith(kOpenRequest) && line.endsWith('\n')) {
-                QStringList paths;
-                for (const QByteArray& word : line.chopped(1).split(' ').mid(1))
-                    if (!word.isEmpty()) paths << QFile::decodeName(QByteArray::fromPercentEncoding(word));
+                socket->disconnectFromServer();
+            };
+            while (socket->canReadLine()) {
+                const QByteArray line = socket->readLine(kMaxRequestBytes + 1);
+                if (line == kRequest) {
+                    emit comeForward();
+                    answer();
+                    return;
+                }
+                const QList<QByteArray> words = line.endsWith('\n') ? line.chopped(1).split(' ') : QList<QByteArray>{};
+                const bool more = !words.isEmpty() && words.front() == kOpenMoreRequest;
+                if (!more && (words.isEmpty() || words.front() != kOpenRequest)) {
+                    socket->abort();  // not one of ours
+                    return;
+                }
+                for (const QByteArray& word : words.mid(1))
+                    if (!word.isEmpty()) *gathered << QFile::decodeName(QByteArray::fromPercentEncoding(word));
+                if (more) continue;
+                const QStringList paths = std::exchange(*gathered, {});
                 emit comeForward();
                 emit openPaths(paths);
-                socket->write(kAnswer);
-                socket->flush();
+                answer();
+                return;
             }
-            socket->disconnectFromServer();
+            if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();  // not one of ours
         });
     }
 }
@@ -117,9 +132,17 @@ bool CInstanceGuard::AskRunningToComeForward(int timeoutMs) const { return Ask(k
 
 bool CInstanceGuard::AskRunningToOpen(const QStringList& paths, int timeoutMs) const {
     if (paths.isEmpty()) return AskRunningToComeForward(timeoutMs);
-    QByteArray line = kOpenRequest;
-    for (const QString& p : paths) line += ' ' + QFile::encodeName(p).toPercentEncoding();
-    return Ask(line + '\n', timeoutMs);
+    QByteArray request;
+    QByteArray line;
+    for (const QString& p : paths) {
+        const QByteArray word = QFile::encodeName(p).toPercentEncoding();
+        if (!line.isEmpty() && line.size() + 1 + word.size() > kOpenLineBytes) {
+            request += kOpenMoreRequest + line + '\n';
+            line.clear();
+        }
+        line += ' ' + word;
+    }
+    return Ask(request + kOpenRequest + line + '\n', timeoutMs);
 }
 
 bool CInstanceGuard::Ask(const QByteArray& request, int timeoutMs) const {
@@ -128,9 +151,12 @@ bool CInstanceGuard::Ask(const QByteArray& request, int timeoutMs) const {
     if (!socket.waitForConnected(timeoutMs)) {
         return false;
     }
+    // A long request goes out over many waits; each may take up to the timeout.
     socket.write(request);
-    if (!socket.waitForBytesWritten(timeoutMs)) {
-        return false;
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(timeoutMs)) {
+            return false;
+        }
     }
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(timeoutMs)) {

@@ -33,7 +33,8 @@ public:
     // Second instance: asks the running one to come to the front and waits up to timeoutMs
     // for its answer. False when nobody answered (it is still building its window, say).
     bool AskRunningToComeForward(int timeoutMs) const;
-    // Second instance: the same, handing over files and folders to load (absolute paths).
+    // Second instance: the same, handing over files and folders to load (absolute paths),
+    // any number of them: they go over in lines of a bounded size, taken as one request.
     bool AskRunningToOpen(const QStringList& paths, int timeoutMs) const;
 
     QString LockPath() const;

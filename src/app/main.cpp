@@ -22,6 +22,5 @@ int main(int argc, char** argv) {
         }
     }
     velmora::CZEPHApp app(argc, argv);
-    app.InitInstance();
-    return 0;
+    return app.InitInstance();
 }

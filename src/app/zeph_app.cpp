@@ -1,5 +1,8 @@
 #include "app/zeph_app.h"
 
+#include <cstdio>
+
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
@@ -32,7 +35,7 @@ QString CZEPHApp::InstanceName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
-bool CZEPHApp::InitInstance() {
+int CZEPHApp::InitInstance() {
     // Files and folders to load, as a drop loads them (Qt has taken its own options out);
     // made absolute here, since a running instance may have another working folder.
     QStringList paths;
@@ -40,9 +43,15 @@ bool CZEPHApp::InitInstance() {
     guard_ = new CInstanceGuard(InstanceName(), this);
     if (!guard_->TryBecomeFirst()) {
         // Another instance runs: it comes to the front (with its open dialog) and loads what
-        // we were given, and we end without showing anything, whether or not it answered.
-        guard_->AskRunningToOpen(paths, kComeForwardTimeoutMs);
-        return false;
+        // we were given, and we end without showing anything. Files it did not take would be
+        // lost without a word, so that is said; a plain start that goes unanswered loses
+        // nothing.
+        if (!guard_->AskRunningToOpen(paths, kComeForwardTimeoutMs) && !paths.isEmpty()) {
+            std::fprintf(stderr, "%s: the running instance did not confirm that it took the %lld file(s) and folder(s) given\n",
+                         QFile::encodeName(InstanceName()).constData(), static_cast<long long>(paths.size()));
+            return 1;
+        }
+        return 0;
     }
     // Requests that arrive while the window is still being built wait in the socket's
     // backlog and are answered once the modal loop runs.
@@ -54,7 +63,7 @@ bool CZEPHApp::InitInstance() {
     // Queued once the window's loop runs; they load after the start-up load.
     if (!paths.isEmpty()) QTimer::singleShot(0, &dlg, [&dlg, paths] { FileLoaderOf(dlg).QueueOpen(paths); });
     dlg.DoModal();
-    return false;
+    return 0;
 }
 
 }  // namespace velmora

@@ -25,8 +25,10 @@ public:
     CZEPHApp(int& argc, char** argv);
     ~CZEPHApp() override;
 
-    // The start-up. False in every path: the caller then ends the program.
-    bool InitInstance();
+    // The start-up and the window's run; the process's exit status when it comes back (the
+    // main window's close sequence ends the process itself): 1 when a later start could not
+    // hand its files over to the running instance, else 0.
+    int InitInstance();
 
     // The executable's file name without its extension.
     static QString InstanceName();

@@ -5,6 +5,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_list.h"
 #include "engine/output_tag.h"
+#include "engine/stream_info.h"
 
 #include <QString>
 
@@ -29,7 +30,8 @@ int RunChapters(const std::vector<std::string>& args) {
     }
     const std::string& path = args[0];
     std::vector<ChapterEntry> chapters;
-    if (!ReadChapters(path, chapters)) {
+    // Only a regular file is opened: a pipe's name would hang the reader.
+    if (!IsRegularFile(path) || !ReadChapters(path, chapters)) {
         std::fprintf(stderr, "velmora-cli chapters: %s: cannot be read as an MP3 file\n", path.c_str());
         return kExitFailed;
     }

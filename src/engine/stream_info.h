@@ -35,9 +35,23 @@ StreamInfo ReadStreamInfo(const std::string& path);
 // "Trouble with mpg123: %s" with the decoder's text.
 std::string StreamTroubleMessage(const char* decoderText);
 
+// The decoder's text for a failed open, format query or read that returned `result` on
+// `handle`. A handle keeps its last error code until the next one is set, so a stream that
+// merely ends before its first frame (MPG123_DONE) would otherwise show whatever the handle's
+// previous file left there; it gets the code a fresh handle gives for it instead. Every reader
+// of a file (this probe and the join's decoder) reports through here, so one file gets one
+// message.
+std::string DecoderFailureText(mpg123_handle* handle, int result);
+
+// True when `path` (UTF-8; links followed) names a regular file. Readers ask before they open
+// a path: a named pipe, device or socket is never opened (a pipe would wait for a writer, a
+// device may act on being opened) and counts as a file that cannot be opened.
+bool IsRegularFile(const std::string& path);
+
 // Makes a decoder handle the way the file list makes its own: the library started once per
-// process, then a handle with the default decoder. Null on failure. `quiet` keeps the
-// library's own notes off stderr. Free it with mpg123_delete.
+// process, then a handle with the default decoder that resyncs past damaged data of any
+// length. Null on failure. `quiet` keeps the library's own notes off stderr. Free it with
+// mpg123_delete.
 mpg123_handle* NewStreamInfoHandle(bool quiet);
 
 }  // namespace velmora

@@ -146,8 +146,10 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
     FileItemInfo& info = row.info;
 
     // One open for both steps (and the bit rate): the stream probe and the tag reader work
-    // from the same head and tail in memory.
-    MediaFile media(nativePath.toStdString());
+    // from the same head and tail in memory. Only a regular file is opened: anything else
+    // reads as a file that cannot be opened.
+    MediaFile media;
+    if (IsRegularFile(nativePath.toStdString())) media.Open(nativePath.toStdString());
 
     // Stream step: format and length from the decoder's queries, nothing decoded.
     const StreamInfo stream = ReadStreamInfo(decoder_, media);
@@ -299,15 +301,25 @@ void MediaInfoReader::ReadBitrate(const QString& path, FileRow& row, RowWriter& 
     // of another kind (or another file) is opened for it.
     int kbps = path == constantPath_ ? tagKbps_ : -1;
     if (kbps < 0) {
-        const QByteArray nativePath = NativePath(path);
-        TagLib::FileRef ref(nativePath.constData(), true, TagLib::AudioProperties::Fast);
-        kbps = !ref.isNull() && ref.audioProperties() ? ref.audioProperties()->bitrate() : 0;
+        // Through a file of our own, never by path: only a regular file is opened, and
+        // without blocking (a pipe's name must not hang the load).
+        const std::string nativePath = NativePath(path).toStdString();
+        MediaFile media;
+        if (IsRegularFile(nativePath)) media.Open(nativePath);
+        kbps = 0;
+        if (media.isOpen()) {
+            MediaFileStream stream(media);
+            TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Fast);
+            kbps = !ref.isNull() && ref.audioProperties() ? ref.audioProperties()->bitrate() : 0;
+        }
     }
+    // A constant-bit-rate stream shows the rate its frames carry ("320 kbps", not the 321
+    // that the library's estimate from the file's size gives; a free-format stream, which
+    // TagLib gives no rate for, its frames' rate too); VBR keeps the average.
+    const int frames = path == constantPath_ ? constantKbps_ : 0;
+    if (frames > 0) kbps = frames;
     if (kbps != 0) {
-        // A constant-bit-rate stream shows the rate its frames carry ("320 kbps", not the 321
-        // that the library's estimate from the file's size gives); VBR keeps the average.
-        const int frames = path == constantPath_ ? constantKbps_ : 0;
-        row.info.bitrate = frames > 0 ? frames : kbps;
+        row.info.bitrate = kbps;
         SetCell(row, writer, kColBitrate, Number(row.info.bitrate) + QStringLiteral(" kbps"));
     }
     writer.StoreRecord(row.info);

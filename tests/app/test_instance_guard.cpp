@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QFile>
 #include <QSignalSpy>
 #include <QLocalSocket>
@@ -169,4 +172,51 @@ TEST_F(InstanceGuardTest, ForeignBytesOnTheSocketAreIgnored) {
     while (t.elapsed() < 500) QTest::qWait(10);
     writer.join();
     EXPECT_EQ(spy.count(), 0);
+}
+
+TEST_F(InstanceGuardTest, AnyNumberOfLongPathsIsHandedOverInPieces) {
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    ASSERT_TRUE(first.Listen());
+    QSignalSpy open(&first, &CInstanceGuard::openPaths);
+    // 19,500 paths of some 200 non-ASCII characters: far more than 4 MiB once encoded.
+    QStringList paths;
+    const QString folder = QStringLiteral("/H\u00f6rb\u00fccher/") + QString(60, QChar(0x65E5)) + QLatin1Char('/');
+    for (int i = 0; i < 19500; ++i)
+        paths << folder + QString(120, QChar(0x00E9)) + QStringLiteral(" %1 Kapitel.mp3").arg(i);
+    CInstanceGuard second(QStringLiteral("velmora"));
+    ASSERT_FALSE(second.TryBecomeFirst());
+    std::atomic<int> answered{-1};
+    std::thread asker([&] { answered = second.AskRunningToOpen(paths, 3000) ? 1 : 0; });
+    QElapsedTimer t;
+    t.start();
+    while (answered.load() < 0 && t.elapsed() < 20000) QTest::qWait(10);
+    asker.join();
+    EXPECT_EQ(answered.load(), 1);
+    ASSERT_EQ(open.count(), 1);  // one request, in the order given
+    EXPECT_EQ(open.front().front().toStringList(), paths);
+}
+
+TEST_F(InstanceGuardTest, ASecondStartThatCannotHandItsFilesOverSaysSoAndFails) {
+    // The lock is held, but nobody answers on the socket. The runtime folder is private, as
+    // a real one is (Qt warns of any other).
+    std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
+    CInstanceGuard first(QStringLiteral("velmora"));
+    ASSERT_TRUE(first.TryBecomeFirst());
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir_.path().string()));
+    env.insert(QStringLiteral("HOME"), QString::fromStdString(dir_.path().string()));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((dir_.path() / "config").string()));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(env);
+    second.start(qEnvironmentVariable("VELMORA_BIN_DIR") + QStringLiteral("/velmora"),
+                 {QStringLiteral("/music/a.mp3"), QStringLiteral("/music/b")});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(second.readAllStandardError());
+    EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("did not confirm that it took the 2 file(s) and folder(s) given")))
+        << err.toStdString();
 }

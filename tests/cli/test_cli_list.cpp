@@ -9,6 +9,9 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -215,4 +218,42 @@ TEST(CliList, SeveralReadingThreadsKeepRowsAndMessagesInLoadOrder) {
     EXPECT_NE(errors[3].find("missing.mp3': no such file or folder"), std::string::npos);
     for (const char* bad : {"0", "9", "x"})
         EXPECT_EQ(RunCliProcess(CliRun{{"list", "--threads", bad, music.string()}, tmp.path()}).status, 2) << bad;
+}
+
+TEST(CliList, PipesAreRefusedLikeUnreadableFilesWithoutWaiting) {
+    TempDir tmp;
+    for (const char* name : {"pipe.ogg", "pipe.mp3"}) ASSERT_EQ(::mkfifo((tmp.path() / name).c_str(), 0600), 0);
+    // No writer ever comes: a reader that opens either pipe waits for good.
+    CliRun list{{"list", (tmp.path() / "pipe.ogg").string(), (tmp.path() / "pipe.mp3").string()}, tmp.path()};
+    list.timeoutSeconds = 15;
+    const auto r = RunCliProcess(list);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;  // both keep their rows
+    for (const char* name : {"pipe.ogg", "pipe.mp3"})
+        EXPECT_NE(r.err.find((tmp.path() / name).string() + ": Trouble with mpg123: File access error. (code 22)"),
+                  std::string::npos)
+            << r.err;
+
+    CliRun chapters{{"chapters", (tmp.path() / "pipe.mp3").string()}, tmp.path()};
+    chapters.timeoutSeconds = 15;
+    const auto c = RunCliProcess(chapters);
+    ASSERT_FALSE(c.timedOut);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_NE(c.err.find("pipe.mp3: cannot be read as an MP3 file"), std::string::npos) << c.err;
+}
+
+TEST(CliList, FreeFormatFileShowsItsBitRate) {
+    TempDir tmp;
+    const fs::path wav = tmp.path() / "tone.wav";
+    const fs::path mp3 = tmp.path() / "free.mp3";
+    const std::string make = "sox -n -r 44100 -c 2 -b 16 '" + wav.string() + "' synth 2 sine 440 && lame --quiet --freeformat -b 320 '" +
+                             wav.string() + "' '" + mp3.string() + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const auto r = RunCliProcess(CliRun{{"list", mp3.string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto cells = Cells(Lines(r.out).at(0));
+    ASSERT_EQ(cells.size(), 18u);
+    EXPECT_EQ(cells[14], "00:00:02");
+    EXPECT_EQ(cells[17], "320 kbps");
 }

@@ -2,10 +2,13 @@
 
 #include <mpg123.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -263,4 +266,79 @@ TEST(MediaFile, FoldersPipesAndMissingFilesDoNotOpen) {
     MediaFile empty((tmp / "empty.mp3").string());
     EXPECT_TRUE(empty.isOpen());
     EXPECT_EQ(empty.size(), 0);
+}
+
+TEST(StreamInfo, CutShortFileShowsTheLengthOfTheAudioItHolds) {
+    TempDir tmp;
+    const auto path = tmp / "cut.mp3";
+    // The Info header says 10 s; three quarters of the frames are then cut away.
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{44100, 2, 10.0, 440.0, 128, true}));
+    std::vector<char> bytes = ReadBytes(path);
+    bytes.resize(bytes.size() / 4);
+    WriteBytes(path, bytes);
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable) << info.message;
+    EXPECT_NEAR(info.duration, 2.5, 0.1);
+}
+
+TEST(StreamInfo, FreeFormatStreamGivesItsFramesRate) {
+    TempDir tmp;
+    const auto wav = tmp / "tone.wav";
+    const auto mp3 = tmp / "free.mp3";
+    const std::string make = "sox -n -r 44100 -c 2 -b 16 '" + wav.string() + "' synth 2 sine 440 && lame --quiet --freeformat -b 320 '" +
+                             wav.string() + "' '" + mp3.string() + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const StreamInfo info = ReadStreamInfo(mp3.string());
+    ASSERT_TRUE(info.readable) << info.message;
+    EXPECT_EQ(info.constantKbps, 320);
+}
+
+TEST(StreamInfo, TagOnlyFileGetsTheSameMessageWhateverTheHandleDidBefore) {
+    TempDir tmp;
+    // An ID3v2.3 tag (a title, then padding) and no audio at all.
+    std::vector<char> tag{'I', 'D', '3', 3, 0, 0, 0, 0, 0x08, 0};
+    const std::string title = std::string("TIT2") + std::string("\0\0\0\x06\0\0\0", 7) + "Alone";
+    tag.insert(tag.end(), title.begin(), title.end());
+    tag.resize(10 + 0x400, '\0');
+    WriteBytes(tmp / "tag.mp3", tag);
+    Handle fresh(NewStreamInfoHandle(true));
+    const StreamInfo first = ReadStreamInfo(fresh.get(), (tmp / "tag.mp3").string());
+    EXPECT_FALSE(first.readable);
+    EXPECT_EQ(first.message, "Trouble with mpg123: Error reading the stream. (code 18)");
+    // A handle keeps the code of its last failure (here a refused parameter); the message
+    // must not depend on it.
+    Handle used(NewStreamInfoHandle(true));
+    EXPECT_NE(mpg123_param(used.get(), static_cast<mpg123_parms>(9999), 0, 0.0), MPG123_OK);
+    EXPECT_EQ(ReadStreamInfo(used.get(), (tmp / "tag.mp3").string()).message, first.message);
+}
+
+TEST(StreamInfo, AudioAfterALongDamagedStretchIsFound) {
+    TempDir tmp;
+    const auto path = tmp / "late.mp3";
+    ASSERT_TRUE(MakeToneMp3(path, ToneSpec{32000, 1, 1.0, 440.0, 64, true}));
+    std::vector<char> bytes(100000, '\0');  // far beyond the library's default resync window
+    const std::vector<char> audio = ReadBytes(path);
+    bytes.insert(bytes.end(), audio.begin(), audio.end());
+    WriteBytes(path, bytes);
+    const StreamInfo info = ReadStreamInfo(path.string());
+    ASSERT_TRUE(info.readable) << info.message;
+    EXPECT_EQ(info.sampleRate, 32000u);
+}
+
+TEST(StreamInfo, PipesAndDevicesAreNeverOpened) {
+    TempDir tmp;
+    const auto pipe = tmp / "pipe.mp3";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/null", tmp / "device.mp3");
+    EXPECT_FALSE(IsRegularFile(pipe.string()));
+    EXPECT_FALSE(IsRegularFile((tmp / "device.mp3").string()));
+    // Every open of the pipe shows as an event on it, even one that does not block.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, pipe.c_str(), IN_OPEN), 0);
+    const StreamInfo info = ReadStreamInfo(pipe.string());
+    EXPECT_EQ(info.message, "Trouble with mpg123: File access error. (code 22)");  // as for a file that cannot be opened
+    char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the pipe was opened";
+    ::close(watch);
 }
