@@ -31,7 +31,7 @@ int RunChapters(const std::vector<std::string>& args) {
     const std::string& path = args[0];
     std::vector<ChapterEntry> chapters;
     // Only a regular file is opened: a pipe's name would hang the reader.
-    if (!IsRegularFile(path) || !ReadChapters(path, chapters)) {
+    if (!ReadChapters(path, chapters)) {
         std::fprintf(stderr, "velmora-cli chapters: %s: cannot be read as an MP3 file\n", path.c_str());
         return kExitFailed;
     }

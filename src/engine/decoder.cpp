@@ -9,6 +9,7 @@
 
 #include "engine/copy_join.h"
 #include "engine/media_file.h"
+#include "engine/stream_info.h"
 
 namespace velmora {
 
@@ -44,17 +45,18 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
                         kMessageError);
         return kDecodeNoAudio;
     }
-    if (!OpenOnDecoder(handle, source)) {
-        PostJoinMessage(engine, FormatText("Trouble with mpg123: %s", mpg123_strerror(handle)), kMessageError);
-        mpg123_close(handle);
-        return kDecodeNoAudio;
-    }
-
-    // Reads the first frame and takes the new-format notice, so the first read returns OK.
+    // Reads the first frame and takes the new-format notice, so the first read returns OK. A
+    // file with no frame gets the message the file list gives it.
     long gotRate = 0;
     int gotChannels = 0;
     int gotEncoding = 0;
-    mpg123_getformat(handle, &gotRate, &gotChannels, &gotEncoding);
+    const int opened = OpenOnDecoder(handle, source) ? mpg123_getformat(handle, &gotRate, &gotChannels, &gotEncoding)
+                                                     : MPG123_ERR;
+    if (opened != MPG123_OK) {
+        PostJoinMessage(engine, DecoderFailureText(handle, opened), kMessageError);
+        mpg123_close(handle);
+        return kDecodeNoAudio;
+    }
 
     const size_t blockBytes = mpg123_outblock(handle);
     const uint32_t blockSamples = static_cast<uint32_t>(blockBytes / sizeof(int32_t));

@@ -82,11 +82,6 @@ std::string DecoderFailureText(mpg123_handle* handle, int result) {
     return StreamTroubleMessage(handle ? mpg123_strerror(handle) : "no decoder handle");
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 mpg123_handle* NewStreamInfoHandle(bool quiet) {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });  // a no-op on current libraries

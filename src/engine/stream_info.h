@@ -43,11 +43,6 @@ std::string StreamTroubleMessage(const char* decoderText);
 // message.
 std::string DecoderFailureText(mpg123_handle* handle, int result);
 
-// True when `path` (UTF-8; links followed) names a regular file. Readers ask before they open
-// a path: a named pipe, device or socket is never opened (a pipe would wait for a writer, a
-// device may act on being opened) and counts as a file that cannot be opened.
-bool IsRegularFile(const std::string& path);
-
 // Makes a decoder handle the way the file list makes its own: the library started once per
 // process, then a handle with the default decoder that resyncs past damaged data of any
 // length. Null on failure. `quiet` keeps the library's own notes off stderr. Free it with
