@@ -282,8 +282,12 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             if (copy->needsConversion) AwaitTaskWorker(run, run.conversionThread, engine->workerWaitMs);
             AwaitTaskWorker(run, run.encoderThread, engine->workerWaitMs);
             // The tag goes in once nothing else writes the file or counts its inputs; a
-            // cancelled join's tag covers what was written.
-            if (copy->tagPlaced && WaitForWorker(run.encoderThread, 0) && WaitForWorker(run.conversionThread, 0))
+            // cancelled join's tag covers what was written; a failed join whose output is about to
+            // be removed gets none.
+            const bool discarded =
+                !replacement.target.empty() && (!run.running || copy->inputsMissing) && !run.stopped;
+            if (copy->tagPlaced && !discarded && WaitForWorker(run.encoderThread, 0) &&
+                WaitForWorker(run.conversionThread, 0))
                 FinishOutputTag(*engine, run, *copy);
             // The output keeps what was joined, but a join that left an input out has failed.
             if (copy->inputsMissing) run.running = 0;
