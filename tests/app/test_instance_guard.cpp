@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -33,6 +34,18 @@ protected:
     velmora::testing::TempDir dir_;
     QByteArray old_;
 };
+
+// The asking side blocks, as a second process would, so it asks from a thread of its own while
+// this thread's loop lets the first answer. 1: answered, 0: not, -1: no end within waitMs.
+int AskWhileServing(const std::function<bool()>& ask, int waitMs) {
+    std::atomic<int> answered{-1};
+    std::thread asker([&] { answered = ask() ? 1 : 0; });
+    QElapsedTimer t;
+    t.start();
+    while (answered.load() < 0 && t.elapsed() < waitMs) QTest::qWait(10);
+    asker.join();
+    return answered.load();
+}
 
 }  // namespace
 
@@ -96,14 +109,7 @@ TEST_F(InstanceGuardTest, SecondStartAsksTheFirstToComeForward) {
 
     CInstanceGuard second(QStringLiteral("velmora"));
     ASSERT_FALSE(second.TryBecomeFirst());
-    std::atomic<int> answered{-1};
-    // The asking side blocks, as a second process would; the first answers from its loop.
-    std::thread asker([&] { answered = second.AskRunningToComeForward(3000) ? 1 : 0; });
-    QElapsedTimer t;
-    t.start();
-    while (answered.load() < 0 && t.elapsed() < 5000) QTest::qWait(10);
-    asker.join();
-    EXPECT_EQ(answered.load(), 1);
+    EXPECT_EQ(AskWhileServing([&] { return second.AskRunningToComeForward(3000); }, 5000), 1);
     EXPECT_EQ(spy.count(), 1);
 }
 
@@ -117,13 +123,7 @@ TEST_F(InstanceGuardTest, ASecondStartHandsItsPathsOverWhateverTheirNames) {
                             QStringLiteral("/m\u00fcsik/\u65e5\u672c/")};
     CInstanceGuard second(QStringLiteral("velmora"));
     ASSERT_FALSE(second.TryBecomeFirst());
-    std::atomic<int> answered{-1};
-    std::thread asker([&] { answered = second.AskRunningToOpen(paths, 3000) ? 1 : 0; });
-    QElapsedTimer t;
-    t.start();
-    while (answered.load() < 0 && t.elapsed() < 5000) QTest::qWait(10);
-    asker.join();
-    EXPECT_EQ(answered.load(), 1);
+    EXPECT_EQ(AskWhileServing([&] { return second.AskRunningToOpen(paths, 3000); }, 5000), 1);
     EXPECT_EQ(forward.count(), 1);
     ASSERT_EQ(open.count(), 1);
     EXPECT_EQ(open.front().front().toStringList(), paths);
@@ -186,13 +186,7 @@ TEST_F(InstanceGuardTest, AnyNumberOfLongPathsIsHandedOverInPieces) {
         paths << folder + QString(120, QChar(0x00E9)) + QStringLiteral(" %1 Kapitel.mp3").arg(i);
     CInstanceGuard second(QStringLiteral("velmora"));
     ASSERT_FALSE(second.TryBecomeFirst());
-    std::atomic<int> answered{-1};
-    std::thread asker([&] { answered = second.AskRunningToOpen(paths, 3000) ? 1 : 0; });
-    QElapsedTimer t;
-    t.start();
-    while (answered.load() < 0 && t.elapsed() < 20000) QTest::qWait(10);
-    asker.join();
-    EXPECT_EQ(answered.load(), 1);
+    EXPECT_EQ(AskWhileServing([&] { return second.AskRunningToOpen(paths, 3000); }, 20000), 1);
     ASSERT_EQ(open.count(), 1);  // one request, in the order given
     EXPECT_EQ(open.front().front().toStringList(), paths);
 }

@@ -44,23 +44,7 @@ public:
     }
 
     Reports Run(const std::vector<std::string>& paths, const std::function<void(JoinRunState&)>& during = {}) {
-        CConversionTask task;
-        for (const std::string& p : paths) {
-            const StreamInfo info = ReadStreamInfo(p);
-            task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
-        }
-        task.outputKind = kOutputKindMp3;
-        task.outputPath = output;
-        PrepareTask(task, engine->settings);
-        engine->activeRun->overallSamplesTotal = task.totalSamples;
-        engine->activeRun->tasks.push_back(task);
-        std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
-        EXPECT_TRUE(job);
-        if (!job) return Reports({});
-        if (during) during(*engine->activeRun);
-        EXPECT_TRUE(job->Wait(60000));
-        EXPECT_TRUE(StopJoinWorkers(*engine->activeRun, 10000));
-        return Reports(sink->TakeAll());
+        return RunJoinOf(engine, *sink, paths, output, {}, during);
     }
 
     TempDir dir;

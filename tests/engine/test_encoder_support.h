@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
+#include "engine/stream_info.h"
 #include "support/mp3_fixtures.h"
 
 // A partial build without the module layer cannot run these tests; say so instead of failing.
@@ -77,6 +79,34 @@ struct Reports {
         return false;
     }
 };
+
+// Joins `paths`, each measured as the file list measures it, into `output` as the only task of
+// the engine's run, and waits for the run to end. `beforeStart` runs just before the join
+// starts, `during` once it has started.
+inline Reports RunJoinOf(const std::shared_ptr<JoinEngine>& engine, JoinEventQueue& sink,
+                         const std::vector<std::string>& paths, const std::string& output,
+                         const std::function<void()>& beforeStart = {},
+                         const std::function<void(JoinRunState&)>& during = {}) {
+    CConversionTask task;
+    for (const std::string& p : paths) {
+        const StreamInfo info = ReadStreamInfo(p);
+        task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
+    }
+    task.outputKind = kOutputKindMp3;
+    task.outputPath = output;
+    PrepareTask(task, engine->settings);
+    engine->activeRun->tasks.clear();
+    engine->activeRun->overallSamplesTotal = task.totalSamples;
+    engine->activeRun->tasks.push_back(task);
+    if (beforeStart) beforeStart();
+    std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
+    EXPECT_TRUE(job);
+    if (!job) return Reports({});
+    if (during) during(*engine->activeRun);
+    EXPECT_TRUE(job->Wait(60000));
+    EXPECT_TRUE(StopJoinWorkers(*engine->activeRun, 10000));
+    return Reports(sink.TakeAll());
+}
 
 // An engine whose reports go to a queue; the run starts at once (no start delay).
 inline std::shared_ptr<JoinEngine> MakeHeadlessEngine(std::shared_ptr<JoinEventQueue>& sink) {

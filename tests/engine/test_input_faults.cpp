@@ -46,25 +46,9 @@ public:
 
     // `beforeStart` runs once the inputs are measured, just before the join starts.
     Reports Run(const std::vector<std::string>& paths, const std::function<void()>& beforeStart = {}) {
-        CConversionTask task;
-        for (const std::string& p : paths) {
-            const StreamInfo info = ReadStreamInfo(p);
-            task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
-        }
-        task.outputKind = kOutputKindMp3;
-        task.outputPath = output;
-        PrepareTask(task, engine->settings);
-        engine->activeRun->tasks.clear();
-        engine->activeRun->overallSamplesTotal = task.totalSamples;
-        engine->activeRun->tasks.push_back(task);
-        if (beforeStart) beforeStart();
-        std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
-        EXPECT_TRUE(job);
-        if (!job) return Reports({});
-        EXPECT_TRUE(job->Wait(60000));
-        EXPECT_TRUE(StopJoinWorkers(*engine->activeRun, 10000));
+        Reports r = RunJoinOf(engine, *sink, paths, output, beforeStart);
         SetInputReadHook({});
-        return Reports(sink->TakeAll());
+        return r;
     }
 
     size_t CountLines(const Reports& r, const std::string& text) const {
