@@ -50,10 +50,14 @@ struct TagOverrides {
 };
 
 // What a task writes: the choices and the overrides. Shared by the copies of a task.
+struct BookPlan;
 struct OutputTagRequest {
     bool tags = true;
     int32_t chapters = kChaptersPerFile;
     std::shared_ptr<const TagOverrides> overrides;  // may be null
+    // The book plan (engine/book_plan.h): when set, the tags, cover and chapters written are
+    // exactly the plan's, and `chapters` and `overrides` are not used.
+    std::shared_ptr<const BookPlan> plan;
 };
 
 struct Chapter {
