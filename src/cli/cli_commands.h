@@ -32,7 +32,10 @@ struct JoinOptions {
     std::optional<int16_t> frequencyIndex;    // --frequency HZ|auto
     std::optional<int16_t> channelModeIndex;  // --channels auto|mono|stereo|joint|dual
     bool quiet = false;                       // --quiet
-    std::optional<int32_t> chapters;          // --chapters file|title|none (ChapterMode)
+    std::optional<int32_t> chapters;          // --chapters file|title|keep|none (ChapterMode)
+    std::string chaptersFrom;                 // --chapters-from FILE (chapters.txt or cue sheet)
+    bool dryRun = false;                      // --dry-run
+    bool nameFromTitle = false;               // --name-from-title
     bool noTags = false;                      // --no-tags
     bool copy = false;                        // --copy
     std::optional<int> threads;               // --threads N

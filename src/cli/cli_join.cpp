@@ -14,10 +14,12 @@
 #include <system_error>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_list.h"
 #include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
+#include "engine/book_plan.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
 #include "filelist/file_item_info.h"
@@ -30,7 +32,8 @@ namespace velmora::cli {
 
 const char* const kJoinUsage =
     "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
-    "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|none]\n"
+    "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|keep|none]\n"
+    "                        [--chapters-from FILE] [--dry-run] [--name-from-title]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
     "                        [--copy] [--threads N] [--loudness [LUFS]]\n"
     "                        [--quiet] FILE...";
@@ -50,7 +53,7 @@ void OnInterrupt(int) {
 bool TakesValue(const std::string& option) {
     return option == "-o" || option == "--output" || option == "--bitrate" || option == "--frequency" ||
            option == "--channels" || option == "--chapters" || option == "--title" || option == "--artist" ||
-           option == "--album" || option == "--cover" || option == "--threads";
+           option == "--album" || option == "--cover" || option == "--threads" || option == "--chapters-from";
 }
 
 const char* kJoinHelp =
@@ -66,7 +69,15 @@ const char* kJoinHelp =
     "  --frequency HZ  8000 11025 12000 16000 22050 24000 32000 44100 48000, or auto\n"
     "  --channels MODE auto, mono, stereo, joint or dual\n"
     "  --chapters MODE a chapter per file (file, the default), per run of equal titles\n"
-    "                  (title), or none\n"
+    "                  (title), the inputs' own chapters (keep; a chapter per file for\n"
+    "                  inputs without), or none\n"
+    "  --chapters-from FILE\n"
+    "                  chapters at times of the joined output, from a chapters.txt\n"
+    "                  (\"HH:MM:SS.mmm Title\" a line) or a cue sheet\n"
+    "  --dry-run       print the output path, tags and chapters the join would write\n"
+    "                  (start, end and title, as 'chapters' prints them); write nothing\n"
+    "  --name-from-title\n"
+    "                  name the output after its title, in the settings' output folder\n"
     "  --no-tags       no tags or cover carried from the inputs (chapters still written)\n"
     "  --title TEXT, --artist TEXT, --album TEXT\n"
     "                  the output's title, artist or album instead of the carried one\n"
@@ -151,6 +162,36 @@ private:
     bool drawn_ = false;
     std::string bar_text_;
 };
+
+// --dry-run: the output's path, the tags and cover it would get, and its chapters as
+// 'chapters' prints them.
+void PrintPlan(const std::string& output, const BookPlan& plan, const std::vector<CFileToBeJoin>& files, bool tags) {
+    std::printf("Output: %s\n", output.c_str());
+    if (tags) {
+        const std::pair<const char*, const std::string*> fields[] = {
+            {"Title", &plan.title}, {"Artist", &plan.artist}, {"Album artist", &plan.albumArtist},
+            {"Album", &plan.album}, {"Year", &plan.year},     {"Genre", &plan.genre},
+            {"Comment", &plan.comment}};
+        for (const auto& [name, value] : fields)
+            if (!value->empty())
+                std::printf("%s: %s\n", name, TabSafeCell(QString::fromStdString(*value)).toUtf8().constData());
+        switch (plan.coverSource) {
+        case CoverSource::Image: std::printf("Cover: the given image, %zu bytes\n", plan.cover.size()); break;
+        case CoverSource::Input:
+            if (plan.coverInput < files.size()) std::printf("Cover: from %s\n", files[plan.coverInput].path.c_str());
+            break;
+        case CoverSource::FirstInput: std::printf("Cover: from the first input that has one\n"); break;
+        case CoverSource::None: break;
+        }
+    }
+    const std::vector<PlannedChapter> chapters = PreviewChapters(plan, files);
+    std::printf("Chapters: %zu\n", chapters.size());
+    for (const PlannedChapter& c : chapters) {
+        const QByteArray title = TabSafeCell(QString::fromStdString(c.chapter.title)).toUtf8();
+        std::printf("%s\t%s\t%s\n", FormatChapterTime(static_cast<uint32_t>(c.chapter.startFrame)).c_str(),
+                    FormatChapterTime(static_cast<uint32_t>(c.chapter.endFrame)).c_str(), title.constData());
+    }
+}
 
 // The cover given on the command line: JPEG or PNG by its first bytes, read whole; one over
 // the limit is refused by its size, before a byte of it is read.
@@ -311,10 +352,12 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                 o.chapters = kChaptersPerFile;
             } else if (value == "title") {
                 o.chapters = kChaptersPerTitle;
+            } else if (value == "keep") {
+                o.chapters = kChaptersKeep;
             } else if (value == "none") {
                 o.chapters = kChaptersNone;
             } else {
-                r.error = "--chapters must be file, title or none, not '" + value + "'";
+                r.error = "--chapters must be file, title, keep or none, not '" + value + "'";
                 return r;
             }
         } else if (arg == "--threads") {
@@ -341,6 +384,16 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
             o.cover = value;
         } else if (arg == "--overwrite") {
             o.overwrite = true;
+        } else if (arg == "--chapters-from") {
+            if (value.empty()) {
+                r.error = "option --chapters-from needs a chapters file";
+                return r;
+            }
+            o.chaptersFrom = value;
+        } else if (arg == "--dry-run") {
+            o.dryRun = true;
+        } else if (arg == "--name-from-title") {
+            o.nameFromTitle = true;
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -352,6 +405,10 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
     }
     if (o.help) {
         r.ok = true;
+        return r;
+    }
+    if (o.nameFromTitle && !o.output.empty()) {
+        r.error = "--name-from-title and -o both name the output; give one";
         return r;
     }
     if (o.overwrite && o.output.empty()) {
@@ -408,6 +465,8 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.channelModeIndex = *opt.channelModeIndex;
     if (opt.chapters)
         settings.chapterMode = *opt.chapters;
+    if (!opt.chaptersFrom.empty())
+        settings.chapterMode = kChaptersFromFile;
     if (opt.noTags)
         settings.outputTags = 0;
     if (opt.copy)
@@ -488,7 +547,7 @@ int RunJoin(const std::vector<std::string>& args) {
         if (!folder.empty() && folder.back() != '/')
             folder += '/';
         std::error_code ec;
-        if (!folder.empty() && !fs::is_directory(folder, ec))
+        if (!opt.dryRun && !folder.empty() && !fs::is_directory(folder, ec))
             CreateFolderPath(folder);  // a failure shows as the encoder's "Error creating file"
         output = folder + settings.defaultFileName + ".mp3";
         // Never overwrite here: the same free name the engine would pick, taken now so that
@@ -498,11 +557,45 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.askOutputPath = 0;
     }
 
+    // The book plan: what the join writes besides the audio, as the window's dialog plans it.
+    auto plan = std::make_shared<BookPlan>();
+    if (std::string planError; !PlanBook(*task.files, output, settings.chapterMode, opt.chaptersFrom, *plan, planError)) {
+        std::fprintf(stderr, "velmora-cli join: %s\n", planError.c_str());
+        return kExitBadArguments;
+    }
+    if (overrides->title)
+        plan->title = *overrides->title;
+    if (overrides->artist)
+        plan->artist = *overrides->artist;
+    if (overrides->album)
+        plan->album = *overrides->album;
+    if (!overrides->cover.empty()) {
+        plan->coverSource = CoverSource::Image;
+        plan->cover = overrides->cover;
+        plan->coverMime = overrides->coverMime;
+    }
+    if (opt.nameFromTitle) {
+        const fs::path named = fs::path(output).parent_path() / (FileNameFromTitle(plan->title, settings.defaultFileName) + ".mp3");
+        output = named.string();
+        std::error_code ec;
+        if (fs::exists(output, ec) || fs::is_symlink(output, ec))
+            output = UniqueOutputPath(output);
+        for (const std::string& input : opt.inputs)
+            if (SameFile(output, input)) {
+                std::fprintf(stderr, "velmora-cli: the output %s is one of the inputs; nothing written\n", output.c_str());
+                return kExitBadArguments;
+            }
+    }
+    if (opt.dryRun) {
+        PrintPlan(output, *plan, *task.files, settings.outputTags != 0);
+        return kExitDone;
+    }
+
     PrepareTask(task, settings);
     task.outputPath = output;
     if (task.tagRequest) {
         auto request = std::make_shared<OutputTagRequest>(*task.tagRequest);
-        request->overrides = overrides;
+        request->plan = plan;
         task.tagRequest = request;
     }
 

@@ -341,11 +341,40 @@ std::vector<PlannedChapter> ResolveChapters(const BookPlan& plan, const std::vec
 }
 
 std::vector<PlannedChapter> PreviewChapters(const BookPlan& plan, const std::vector<CFileToBeJoin>& files) {
-    // Inputs the list could not measure still hold a place (a millisecond) for their chapters.
-    std::vector<uint64_t> lengths = ListedMilliseconds(files);
+    // Inputs of one rate are counted in sample frames, as the join counts them, so that the
+    // times shown are the ones it writes; mixed rates in milliseconds. Inputs the list could
+    // not measure still hold a place for their chapters.
+    const uint32_t rate = files.empty() ? 0 : files.front().sampleRate;
+    const bool oneRate = rate > 0 && std::all_of(files.begin(), files.end(), [&](const CFileToBeJoin& f) {
+                             return f.sampleRate == rate && f.channels > 0;
+                         });
+    std::vector<uint64_t> lengths = oneRate ? std::vector<uint64_t>() : ListedMilliseconds(files);
+    if (oneRate)
+        for (const CFileToBeJoin& f : files) lengths.push_back(f.totalSamples / f.channels);
     uint64_t total = 0;
-    for (uint64_t& m : lengths) total += (m = std::max<uint64_t>(m, 1));
-    return ResolveChapters(plan, lengths, total, 1000);
+    for (uint64_t& n : lengths) total += (n = std::max<uint64_t>(n, 1));
+    const uint32_t unit = oneRate ? rate : 1000;
+    std::vector<PlannedChapter> rows = ResolveChapters(plan, lengths, total, unit);
+    for (PlannedChapter& r : rows) {
+        r.chapter.startFrame = r.chapter.startFrame * 1000 / unit;
+        r.chapter.endFrame = r.chapter.endFrame * 1000 / unit;
+    }
+    return rows;
+}
+
+std::string FileNameFromTitle(const std::string& title, const std::string& fallback) {
+    std::string name;
+    for (const char c : ValidUtf8Text(title)) name += (c == '/' || c == '\0' || c == '\\') ? '_' : c;
+    name = Trim(name);
+    // A name of dots alone is no file's name; a long title is cut at a character's start.
+    if (name.find_first_not_of('.') == std::string::npos) name.clear();
+    constexpr size_t kMaxBytes = 200;
+    if (name.size() > kMaxBytes) {
+        size_t cut = kMaxBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name = Trim(name.substr(0, cut));
+    }
+    return name.empty() ? fallback : name;
 }
 
 int SplitPoint(const BookPlan& plan, const std::vector<CFileToBeJoin>& files, size_t row) {

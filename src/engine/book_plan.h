@@ -92,9 +92,13 @@ struct PlannedChapter {
 // chapter ends where the next begins, the last at the end.
 std::vector<PlannedChapter> ResolveChapters(const BookPlan& plan, const std::vector<uint64_t>& inputFrames,
                                             uint64_t outputFrames, uint32_t rate, size_t* dropped = nullptr);
-// The same before a join, from the lengths the list measured (totalSamples / channels at each
-// input's own rate, in milliseconds): what the dialog and --dry-run show.
+// The same before a join, from the lengths the list measured: what the dialog and --dry-run
+// show. Its chapters' start and end are in milliseconds.
 std::vector<PlannedChapter> PreviewChapters(const BookPlan& plan, const std::vector<CFileToBeJoin>& files);
+
+// A file name (without extension) for an output named after `title`: "/" and "\" become "_",
+// a name of dots alone or an empty one gives `fallback`, a long one is cut to 200 bytes.
+std::string FileNameFromTitle(const std::string& title, const std::string& fallback);
 
 // Edits at file boundaries, by row of the table PreviewChapters gives. MergeWithNext joins a
 // chapter with the one after it (the next one's mark goes, its input goes on with this

@@ -184,6 +184,8 @@ CoverFound ReadCover(const std::string& path, std::vector<uint8_t>& data, std::s
 
 }  // namespace
 
+std::string ValidUtf8Text(const std::string& text) { return ValidUtf8(text); }
+
 std::string ChapterTitleOf(const CFileToBeJoin& file) {
     return ValidUtf8(file.tags.title.empty() ? StemOf(file.path) : file.tags.title);
 }

@@ -72,6 +72,9 @@ struct Chapter {
 std::vector<Chapter> PlanChapters(const std::vector<CFileToBeJoin>& files, const std::vector<uint64_t>& inputFrames,
                                   uint64_t outputFrames, int32_t mode);
 
+// `text` with every byte sequence that is not valid UTF-8 replaced by U+FFFD.
+std::string ValidUtf8Text(const std::string& text);
+
 // A chapter's title: the input's Title, else its file name without the extension; always
 // valid UTF-8 (bytes that are not become U+FFFD).
 std::string ChapterTitleOf(const CFileToBeJoin& file);

@@ -5,6 +5,7 @@
 
 #include "engine/copy_join.h"
 #include "engine/encoder.h"
+#include "engine/loudness.h"
 #include "engine/media_file.h"
 #include "engine/mpeg_frame.h"
 #include "lame_enc/mp3_frames.h"
