@@ -207,6 +207,39 @@ TEST_F(CliJoin, AFailedOverwriteLeavesTheOldFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator()), before);
 }
 
+// --dry-run prints what the join would write and writes nothing; the real join then writes
+// the very chapters it printed. A bad chapters file is refused with its line, nothing written.
+TEST_F(CliJoin, ADryRunPrintsThePlanTheJoinThenWrites) {
+    const auto a = Tone("01 - Opening.mp3", {44100, 2, 0.7, 440.0, 128, true});
+    const auto b = Tone("02 - Middle.mp3", {44100, 2, 0.9, 550.0, 128, true});
+    const auto c = Tone("03 - End.mp3", {44100, 2, 0.6, 660.0, 128, true});
+    const fs::path out = tmp_.path() / "book.mp3";
+    const std::vector<std::string> args{"--title", "The Book", "-o", out.string(), a.string(), b.string(), c.string()};
+    std::vector<std::string> dry = args;
+    dry.insert(dry.begin(), "--dry-run");
+    const CliResult planned = Run(dry);
+    ASSERT_EQ(planned.status, 0) << planned.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_NE(planned.out.find("Output: " + out.string() + "\n"), std::string::npos) << planned.out;
+    EXPECT_NE(planned.out.find("Title: The Book\n"), std::string::npos) << planned.out;
+    const size_t at = planned.out.find("Chapters: 3\n");
+    ASSERT_NE(at, std::string::npos) << planned.out;
+    EXPECT_NE(planned.out.find("\tOpening\n", at), std::string::npos) << "track numbers left out";
+
+    ASSERT_EQ(Run(args).status, 0);
+    const CliResult written = RunCliProcess(CliRun{{"chapters", out.string()}, home_, tmp_.path()});
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(planned.out.substr(at + std::string("Chapters: 3\n").size()), written.out);
+
+    const fs::path chapters = tmp_.path() / "chapters.txt";
+    std::ofstream(chapters) << "00:00:00.000 One\n00:00:01.000 Two\n0:00:00.500 Back\n";
+    const fs::path other = tmp_.path() / "other.mp3";
+    const CliResult refused = Run({"--chapters-from", chapters.string(), "-o", other.string(), a.string(), b.string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("line 3: its time does not come after the one before."), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(other));
+}
+
 TEST_F(CliJoin, OutputOntoAnInputIsAlwaysRefused) {
     const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
     const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
