@@ -42,7 +42,7 @@ constexpr int kWidthDlu = 316;
 // The chapter list's items in order, and the stored mode each stands for.
 constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
 int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
-constexpr int kHeightDlu = 350;  // with the "Output file" and "File list" groups below the encoder's
+constexpr int kHeightDlu = 356;  // with the "Output file" and "File list" groups below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -147,19 +147,19 @@ void COption::BuildTemplate() {
     placeField(loudnessTarget_, IDC_LOUDNESS_TARGET, 209, 280, 90, 12);
 
     auto* listGroup = new QGroupBox(QStringLiteral("File list"), this);
-    place(listGroup, 0, 7, 300, 302, 27);
+    place(listGroup, 0, 7, 300, 302, 30);
     naturalSortCheck_ = new QCheckBox(QStringLiteral("Sort numbers in names by their value"), this);
-    place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 312, 270, 11);
+    place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 315, 270, 11);
 
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 330, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 336, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 330, 50, 14);
+    place(okButton_, IDC_OK, 138, 336, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 330, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 336, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
