@@ -9,6 +9,7 @@
 #include "app/command_ids.h"
 #include "app/option_dlg.h"
 #include "app/zeph_dlg.h"
+#include "controls/report_ctrl.h"
 #include "settings/settings_store.h"
 
 namespace velmora {
@@ -44,11 +45,16 @@ std::function<void(const QString& target)>& HelpOpener() {
 void RegisterOptionsAndHelpCommands(CZEPHDlg& dlg) {
     CZEPHDlg* main = &dlg;
     dlg.SetCommandHandler(ID_OPTIONS, [main] {
+        // Whatever the result (a Reset counts even after Cancel), what shows the settings
+        // follows the record as it is now; the list's next sort uses its order of names.
+        auto refresh = [main] {
+            main->ShowEncoderSummary();
+            if (CReportCtrl* list = main->fileList()) list->SetNaturalTextOrder(main->settings().naturalSort != 0);
+        };
         COption options(main->settings(), main);
-        options.SetResetCallback([main] { main->ShowEncoderSummary(); });
+        options.SetResetCallback(refresh);
         options.exec();
-        // Whatever the result, the summary shows the record as it is now.
-        main->ShowEncoderSummary();
+        refresh();
     });
     const QString exeFolder = QString::fromStdString(ModuleFolder());
     for (int command : {ID_HELP_CONTENT, ID_DOWNLOAD, ID_EMAIL_SUPPORT, ID_ONLINE_SUPPORT}) {

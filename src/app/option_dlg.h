@@ -51,6 +51,7 @@ public:
         IDC_COPY = 1095,
         IDC_LOUDNESS = 1096,
         IDC_LOUDNESS_TARGET = 1097,
+        IDC_NATURAL_SORT = 1098,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -82,6 +83,7 @@ public:
     QCheckBox* copyCheck() const { return copyCheck_; }
     QCheckBox* loudnessCheck() const { return loudnessCheck_; }
     QSpinBox* loudnessTarget() const { return loudnessTarget_; }
+    QCheckBox* naturalSortCheck() const { return naturalSortCheck_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -113,6 +115,7 @@ private:
     QCheckBox* copyCheck_ = nullptr;
     QCheckBox* loudnessCheck_ = nullptr;
     QSpinBox* loudnessTarget_ = nullptr;
+    QCheckBox* naturalSortCheck_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

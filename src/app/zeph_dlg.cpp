@@ -193,6 +193,7 @@ void CZEPHDlg::InitFileList() {
     list->SetHeaderImageList(CReportCtrl::SortMarkIcons());
     // 24. Clickable headings; the marks of the stored primary key.
     list->SetHeaderClickable(true);
+    list->SetNaturalTextOrder(settings_.naturalSort != 0);
     if (!list->GetSortList().empty()) {
         const ColumnSortInfo primary = list->GetSortList().front();
         OnReportSorted(primary.column, primary.ascending != 0);

@@ -45,6 +45,7 @@ struct JoinOptions {
     std::optional<std::string> album;         // --album TEXT
     std::string cover;                        // --cover IMAGE
     bool help = false;                        // -h, --help
+    bool recursive = false;                   // --recursive: folder inputs take their subfolders too
     std::vector<std::string> inputs;
 };
 
@@ -55,6 +56,13 @@ struct JoinParse {
 };
 
 JoinParse ParseJoinArguments(const std::vector<std::string>& args);
+
+// The MP3 files of `folder` as a folder load finds them: natural name order, then (with
+// `recursive`) each subfolder's files after the folder's own. Absolute paths.
+std::vector<std::string> FolderMp3Files(const std::string& folder, bool recursive);
+// Replaces each folder among `inputs` by FolderMp3Files; false (with `error`) when a folder
+// holds no MP3 file.
+bool ExpandFolderInputs(std::vector<std::string>& inputs, bool recursive, std::string& error);
 
 // The table indices for the option values; nothing for a value outside the tables.
 std::optional<int16_t> BitrateIndexForKbps(const std::string& text);

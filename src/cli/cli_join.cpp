@@ -36,7 +36,7 @@ const char* const kJoinUsage =
     "                        [--chapters-from FILE] [--dry-run] [--name-from-title]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
     "                        [--copy] [--threads N] [--loudness [LUFS]]\n"
-    "                        [--quiet] FILE...";
+    "                        [--quiet] [--recursive] FILE|FOLDER...";
 
 namespace {
 
@@ -59,6 +59,7 @@ bool TakesValue(const std::string& option) {
 const char* kJoinHelp =
     "\n"
     "Joins the MP3 files, in argument order, into one constant-bit-rate MP3 file.\n"
+    "A folder stands for its MP3 files in name order, numbers by their value.\n"
     "Defaults come from the settings (see 'velmora-cli settings').\n"
     "\n"
     "  -o FILE         write FILE (an existing file only with --overwrite);\n"
@@ -90,6 +91,7 @@ const char* kJoinHelp =
     "                  even out the inputs' loudness to LUFS (-30 to -10, default -16),\n"
     "                  each true peak kept at or below -1 dBTP\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
+    "  --recursive     a folder's subfolders add their files after the folder's own\n"
     "\n"
     "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
 
@@ -394,6 +396,8 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
             o.dryRun = true;
         } else if (arg == "--name-from-title") {
             o.nameFromTitle = true;
+        } else if (arg == "--recursive" || arg == "-r") {
+            o.recursive = true;
         } else if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -415,6 +419,8 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
         r.error = "--overwrite needs -o";
         return r;
     }
+    if (!ExpandFolderInputs(o.inputs, o.recursive, r.error))
+        return r;
     // As in the window: a join needs at least two files.
     if (o.inputs.size() < 2) {
         r.error = "At Lease 2 Files are Required to Perform a Joining Task!";

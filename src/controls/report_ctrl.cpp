@@ -3,6 +3,7 @@
 #include "filelist/file_item_info.h"
 #include "filelist/file_list_columns.h"
 #include "filelist/list_locked.h"
+#include "filelist/natural_compare.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -21,6 +22,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace velmora {
 
@@ -757,13 +759,11 @@ int CReportCtrl::CompareRows(int a, int b, int column, int depth) const {
     case kColChannel: result = cmp(static_cast<uint32_t>(record(a).channels), static_cast<uint32_t>(record(b).channels)); break;
     case kColBitrate: result = cmp(static_cast<uint32_t>(record(a).bitrate), static_cast<uint32_t>(record(b).bitrate)); break;
     default: {
-        // UTF-8 bytes compared as unsigned values: byte order, case-sensitive.
+        // UTF-8 bytes compared as unsigned values, case-sensitive; digit runs by value when asked.
         const QByteArray x = TextKey(a, column);  // a copy: the second lookup may reuse the scratch key
         const QByteArray& y = TextKey(b, column);
-        const int common = static_cast<int>(std::min(x.size(), y.size()));
-        result = std::memcmp(x.constData(), y.constData(), static_cast<size_t>(common));
-        if (result == 0) result = x.size() < y.size() ? -1 : (x.size() > y.size() ? 1 : 0);
-        result = result < 0 ? -1 : (result > 0 ? 1 : 0);
+        result = CompareNames(std::string_view(x.constData(), static_cast<size_t>(x.size())),
+                              std::string_view(y.constData(), static_cast<size_t>(y.size())), naturalTextOrder_);
         break;
     }
     }

@@ -169,6 +169,10 @@ public:
     void SortRows(int first, int last, bool highlight);
     void RecolorRows(bool highlight);
     virtual int CompareRows(int a, int b, int column, int depth) const;
+    // Text columns compare runs of digits by their value (NaturalCompare) when set, in plain
+    // byte order otherwise (the initial state).
+    void SetNaturalTextOrder(bool natural) { naturalTextOrder_ = natural; }
+    bool NaturalTextOrder() const { return naturalTextOrder_; }
 
     // ---- Stored layout ("FileList": "Column" and "SortEx") ----
     QByteArray ColumnStateBlob() const;
@@ -265,6 +269,7 @@ private:
     std::vector<int> editableColumns_;
     unsigned extendedStyle_ = 0x22;
     bool hints_ = false;
+    bool naturalTextOrder_ = false;
     int lastPaintedHint_ = -1;
 
     QLineEdit* editor_ = nullptr;  // created on first use

@@ -1,11 +1,15 @@
 #include "filelist/file_scan.h"
 
 #include "filelist/file_list_summary.h"
+#include "filelist/natural_compare.h"
 
 #include <QDateTime>
 #include <QDir>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -22,18 +26,23 @@ QString WithSlash(QString folder) {
     return folder;
 }
 
-// Entry names of a folder in the order the file system lists them ("." and ".." left out).
+// Entry names of a folder in natural order of their bytes ("." and ".." left out): the
+// file system's own order means nothing to a user, and "Part 2" belongs before "Part 10".
 QStringList ListEntries(const QString& folder) {
-    QStringList names;
+    std::vector<std::string> raw;
     const QByteArray native = QFile::encodeName(folder);
     DIR* dir = ::opendir(native.constData());
-    if (!dir) return names;
+    if (!dir) return {};
     while (dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        names.append(QFile::decodeName(name));
+        raw.emplace_back(name);
     }
     ::closedir(dir);
+    std::sort(raw.begin(), raw.end(), [](const std::string& a, const std::string& b) { return NaturalCompare(a, b) < 0; });
+    QStringList names;
+    names.reserve(static_cast<qsizetype>(raw.size()));
+    for (const std::string& name : raw) names.append(QFile::decodeName(name.c_str()));
     return names;
 }
 

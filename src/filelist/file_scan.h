@@ -17,8 +17,8 @@ namespace velmora {
 const QStringList& scanExtensions();
 
 // Walks `folder` as a folder load does: for each scan extension, the folder's files whose
-// extension matches (case ignored) in the order the file system lists them; then, with
-// `includeSubfolders`, each subfolder depth first in listing order. Hidden entries are
+// extension matches (case ignored) in natural order of their names (NaturalCompare); then,
+// with `includeSubfolders`, each subfolder depth first in the same order. Hidden entries are
 // included. Symbolic links to folders are not followed into, so a link loop cannot make the
 // walk endless. `keepGoing` (may be null) is polled between files and before each folder;
 // `onFolder` (may be empty) hears each folder as its scan begins.

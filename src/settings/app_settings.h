@@ -22,6 +22,7 @@ struct AppSettings {
     int32_t copyFrames = 0;           // 1: copy the audio frames when the inputs allow it
     int32_t loudness = 0;             // 1: even out the inputs' loudness
     int32_t loudnessTarget = -16;     // LUFS, -30 to -10
+    int32_t naturalSort = 1;          // 1: runs of digits in names sort by their value
 };
 
 // Initial values of the three index fields; a table lookup falls back to them.

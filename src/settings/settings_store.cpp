@@ -124,6 +124,7 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.loudness = cfg.GetInt(ini::kOutputSection, ini::kLoudness, 0) != 0 ? 1 : 0;
     // A target outside the allowed range is brought to its nearest end.
     s.loudnessTarget = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kLoudnessTarget, -16), -30, -10);
+    s.naturalSort = cfg.GetInt(ini::kFileListSection, ini::kNaturalSort, 1) != 0 ? 1 : 0;
     return true;
 }
 
@@ -145,6 +146,7 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kCopy, s.copyFrames);
     cfg->SetInt(ini::kOutputSection, ini::kLoudness, s.loudness);
     cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
+    cfg->SetInt(ini::kFileListSection, ini::kNaturalSort, s.naturalSort);
     return SaveConfigIni(file, *cfg, error);
 }
 

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QAbstractItemView>
+#include <QCheckBox>
+#include <QHeaderView>
 #include <QCompleter>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -22,6 +24,7 @@
 
 #include "app/command_ids.h"
 #include "app/file_loader.h"
+#include "app/option_dlg.h"
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
@@ -178,6 +181,45 @@ TEST_F(FileLoaderTest, ShiftKeepsTheListAndCtrlAddsSubfoldersAfterTheFoldersOwn)
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Names(List()), (QStringList{"z.mp3", "a.mp3", "b.mp3", "o.mp3"}));
     ExpectTotalsMatchRows();
+    ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, FoldersLoadInNaturalOrderAndTheOptionTurnsTheNameSortBackToByteOrder) {
+    for (const char* name : {"Part 10.mp3", "Part 2.mp3", "Part 11.mp3", "Part 1.mp3", "Part 9.mp3"}) PutMp3(files_ / "book" / name);
+    PutMp3(files_ / "book" / "Disc 10" / "x.mp3");
+    PutMp3(files_ / "book" / "Disc 2" / "y.mp3");
+    CZEPHDlg& dlg = Open();
+    ASSERT_EQ(dlg.settings().naturalSort, 1);
+    List().SetSortList({});  // no sort keys: the rows keep the walk's order
+    Loader().LoadTreeFolder(Q(files_ / "book"), Qt::ControlModifier);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), (QStringList{"Part 1.mp3", "Part 2.mp3", "Part 9.mp3", "Part 10.mp3", "Part 11.mp3", "y.mp3",
+                                          "x.mp3"}));
+
+    QHeaderView* header = List().header();
+    auto clickName = [&] {
+        const QPoint centre(header->sectionViewportPosition(kColName) + header->sectionSize(kColName) / 2, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
+    };
+    clickName();  // ascending, numbers by value
+    EXPECT_EQ(Names(List()), (QStringList{"Part 1.mp3", "Part 2.mp3", "Part 9.mp3", "Part 10.mp3", "Part 11.mp3", "x.mp3",
+                                          "y.mp3"}));
+
+    // The option off, through the Options dialog: the next sorts are byte order again.
+    AnswerModal<COption>([](COption* options) {
+        QCheckBox* check = options->naturalSortCheck();
+        EXPECT_TRUE(check->isChecked());
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(5, check->height() / 2));
+        QTest::mouseClick(options->okButton(), Qt::LeftButton);
+    });
+    QTest::keyClick(&dlg, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(dlg.settings().naturalSort, 0);
+    clickName();  // descending
+    EXPECT_EQ(Names(List()), (QStringList{"y.mp3", "x.mp3", "Part 9.mp3", "Part 2.mp3", "Part 11.mp3", "Part 10.mp3",
+                                          "Part 1.mp3"}));
+    clickName();  // ascending
+    EXPECT_EQ(Names(List()), (QStringList{"Part 1.mp3", "Part 10.mp3", "Part 11.mp3", "Part 2.mp3", "Part 9.mp3", "x.mp3",
+                                          "y.mp3"}));
     ExpectIdleState();
 }
 

@@ -118,6 +118,7 @@ SCRIPT
     [ "$(complete velmora-cli join --bitrate 1)" = "112 128 16 160 192" ] || fail "completion of --bitrate"
     [ "$(complete velmora-cli join --channels "")" = "auto dual joint mono stereo" ] || fail "completion of --channels"
     [ "$(complete velmora-cli join --frequency 4)" = "44100 48000" ] || fail "completion of --frequency"
+    [ "$(complete velmora-cli join --rec)" = "--recursive" ] || fail "completion of join --recursive"
     [ "$(complete velmora-cli join "")" = "one.mp3 sub" ] || fail "completion of files: '$(complete velmora-cli join "")'"
     [ "$(complete velmora-cli list --threads "")" = "1 2 3 4 5 6 7 8" ] || fail "completion of list --threads"
 else

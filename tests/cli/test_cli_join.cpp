@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
@@ -270,12 +271,50 @@ TEST_F(CliJoin, UnreadableInputRefusesTheJoinAndWritesNothing) {
     EXPECT_FALSE(fs::exists(home_ / "Music"));
 }
 
-TEST_F(CliJoin, FolderAsInputIsReported) {
-    const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
-    auto r = Run({"-o", (tmp_.path() / "x.mp3").string(), a.string(), in_.string()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Trouble with mpg123: "), std::string::npos);
-    EXPECT_FALSE(fs::exists(tmp_.path() / "x.mp3"));
+TEST_F(CliJoin, AFolderStandsForItsFilesInNaturalOrderAsListShowsThem) {
+    const fs::path book = tmp_.path() / "book";
+    fs::create_directories(book / "Extra");
+    std::string expected;
+    for (int n : {10, 2, 11, 1, 3, 4, 5, 6, 7, 8, 9})
+        ASSERT_TRUE(MakeToneMp3(book / ("Part " + std::to_string(n) + ".mp3"), {.rate = 44100, .channels = 1, .seconds = 0.2, .kbps = 64}));
+    for (int n = 1; n <= 11; ++n) expected += "Part " + std::to_string(n) + "\n";
+    ASSERT_TRUE(MakeToneMp3(book / "Extra" / "Bonus.mp3", {.rate = 44100, .channels = 1, .seconds = 0.2, .kbps = 64}));
+    auto titles = [&](const std::string& text) {
+        std::string names;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) names += line.substr(line.rfind('\t') + 1) + "\n";
+        return names;
+    };
+
+    auto list = RunCliProcess(CliRun{{"list", book.string()}, home_});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::string listed;
+    std::istringstream rows(list.out);
+    for (std::string row; std::getline(rows, row) && row.find(".mp3\t") != std::string::npos;)
+        listed += row.substr(0, row.find(".mp3\t")) + "\n";
+    EXPECT_EQ(listed, expected);
+
+    const fs::path out = tmp_.path() / "book.mp3";
+    auto r = Run({"-o", out.string(), "--quiet", book.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto chapters = RunCliProcess(CliRun{{"chapters", out.string()}, home_});
+    ASSERT_EQ(chapters.status, 0) << chapters.err;
+    EXPECT_EQ(titles(chapters.out), expected);
+
+    // --recursive adds the subfolder's files after the folder's own.
+    r = Run({"-o", out.string(), "--overwrite", "--quiet", "--recursive", book.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    chapters = RunCliProcess(CliRun{{"chapters", out.string()}, home_});
+    EXPECT_EQ(titles(chapters.out), expected + "Bonus\n");
+
+    // A folder with no MP3 file refuses the join: an input is never lost unnoticed.
+    const fs::path empty = tmp_.path() / "empty";
+    fs::create_directories(empty);
+    const fs::path other = tmp_.path() / "other.mp3";
+    r = Run({"-o", other.string(), book.string(), empty.string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(empty.string() + ": no MP3 file"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(other));
 }
 
 TEST_F(CliJoin, UnwritableOutputFolderFailsWithTheEncodersLine) {

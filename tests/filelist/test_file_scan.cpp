@@ -67,6 +67,20 @@ TEST(FileScan, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
     EXPECT_EQ(Scan(dir.path(), false).size(), 1u);
 }
 
+TEST(FileScan, NamesComeInNaturalOrderFilesBeforeSubfolders) {
+    velmora::testing::TempDir dir;
+    for (const char* name : {"Part 10.mp3", "Part 2.mp3", "Part 1.mp3", "Part 11.mp3", "Part 9.MP3", "B.mp3", "a.mp3"})
+        Touch(dir / name);
+    // Subfolders sort among themselves and follow all of the folder's files, whatever their names.
+    Touch(dir / "Disc 10" / "Part 1.mp3");
+    Touch(dir / "Disc 2" / "Part 10.mp3");
+    Touch(dir / "Disc 2" / "Part 3.mp3");
+    std::vector<QString> names;
+    for (const QString& f : Scan(dir.path(), true)) names.push_back(f.mid(Q(dir.path()).size() + 1));
+    EXPECT_EQ(names, (std::vector<QString>{"B.mp3", "Part 1.mp3", "Part 2.mp3", "Part 9.MP3", "Part 10.mp3", "Part 11.mp3",
+                                           "a.mp3", "Disc 2/Part 3.mp3", "Disc 2/Part 10.mp3", "Disc 10/Part 1.mp3"}));
+}
+
 TEST(FileScan, SymlinkLoopDoesNotRecurseForever) {
     velmora::testing::TempDir dir;
     Touch(dir / "a" / "x.mp3");

@@ -61,7 +61,9 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
-              "Freq=0\n");
+              "Freq=0\n"
+              "[FileList]\n"
+              "NaturalSort=1\n");
 }
 
 TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
@@ -85,6 +87,7 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     EXPECT_EQ(s.copyFrames, 0);
     EXPECT_EQ(s.loudness, 0);
     EXPECT_EQ(s.loudnessTarget, -16);
+    EXPECT_EQ(s.naturalSort, 1);
 }
 
 TEST(SettingsStore, LoadReadsEveryKey) {
@@ -92,7 +95,8 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     const auto file = tmp / "Config.ini";
     WriteFile(file,
               "[mp3]\nlamebits=16\nLameChannel=3\nFreq=9\n"
-              "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\nTags=0\nChapters=2\n");
+              "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\nTags=0\nChapters=2\n"
+              "[filelist]\nNaturalSort=0\n");
     AppSettings s;
     ASSERT_TRUE(LoadSettings(s, file.string()));
     EXPECT_EQ(s.askOutputPath, 1);
@@ -104,6 +108,7 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     EXPECT_EQ(s.defaultFileName, "Joined \xC3\xA9");
     EXPECT_EQ(s.outputTags, 0);
     EXPECT_EQ(s.chapterMode, 2);
+    EXPECT_EQ(s.naturalSort, 0);
 }
 
 TEST(SettingsStore, NumbersFollowedByLettersAndLettersAlone) {
@@ -217,7 +222,9 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "Chapters=1\n"
               "Copy=0\n"
               "Loudness=0\n"
-              "LoudnessTarget=-16\n");
+              "LoudnessTarget=-16\n"
+              "[FileList]\n"
+              "NaturalSort=1\n");
 }
 
 TEST(SettingsStore, DeletedFileLoadsEveryDefault) {
