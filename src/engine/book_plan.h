@@ -102,6 +102,9 @@ std::vector<PlannedChapter> PreviewChapters(const BookPlan& plan, const std::vec
 // when the edit does not apply (no next chapter; a chapter already starts there).
 bool MergeWithNext(BookPlan& plan, const std::vector<CFileToBeJoin>& files, size_t row);
 bool SplitAtInput(BookPlan& plan, const std::vector<CFileToBeJoin>& files, size_t input);
+// The first input that starts strictly inside the chapter of `row`: where "Split" cuts it.
+// -1 when there is none (or chapters do not follow the inputs).
+int SplitPoint(const BookPlan& plan, const std::vector<CFileToBeJoin>& files, size_t row);
 // Renames the chapter of a row of PreviewChapters.
 bool SetChapterTitle(BookPlan& plan, const std::vector<CFileToBeJoin>& files, size_t row, const std::string& title);
 

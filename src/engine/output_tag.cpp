@@ -15,6 +15,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/book_plan.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/media_file.h"
@@ -215,6 +216,36 @@ OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const 
     OutputTagContent c;
     c.tags = request.tags;
     if (!c.tags) return c;
+    auto carryCover = [&](const CFileToBeJoin& f) {
+        const CoverFound found = ReadCover(f.path, c.cover, c.coverMime);
+        if (found == CoverFound::TooLarge) c.coverLeftOut = f.path;
+        return found != CoverFound::None;
+    };
+    if (const BookPlan* plan = request.plan.get()) {
+        // The plan is written as it stands: it was planned from these inputs and edited.
+        c.title = plan->title;
+        c.artist = plan->artist;
+        c.albumArtist = plan->albumArtist;
+        c.album = plan->album;
+        c.year = plan->year;
+        c.genre = plan->genre;
+        c.comment = plan->comment;
+        switch (plan->coverSource) {
+        case CoverSource::Image:
+            c.cover = plan->cover;
+            c.coverMime = plan->coverMime;
+            break;
+        case CoverSource::Input:
+            if (plan->coverInput < files.size()) carryCover(files[plan->coverInput]);
+            break;
+        case CoverSource::FirstInput:
+            for (const CFileToBeJoin& f : files)
+                if (carryCover(f)) break;
+            break;
+        case CoverSource::None: break;
+        }
+        return c;
+    }
     auto first = [&](std::string InputTags::*field) {
         for (const CFileToBeJoin& f : files)
             if (!(f.tags.*field).empty()) return f.tags.*field;
@@ -237,11 +268,8 @@ OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const 
     } else {
         // The first input with a picture decides; a picture too large is left out, not
         // replaced by a later input's.
-        for (const CFileToBeJoin& f : files) {
-            const CoverFound found = ReadCover(f.path, c.cover, c.coverMime);
-            if (found == CoverFound::TooLarge) c.coverLeftOut = f.path;
-            if (found != CoverFound::None) break;
-        }
+        for (const CFileToBeJoin& f : files)
+            if (carryCover(f)) break;
     }
     return c;
 }
@@ -352,12 +380,31 @@ bool FillReservedTag(const std::string& path, const std::vector<uint8_t>& frames
     return ok;
 }
 
+namespace {
+
+// The chapters a task writes: its plan's, else those of its chapter mode.
+std::vector<Chapter> TaskChapters(const CConversionTask& task, const std::vector<uint64_t>& inputFrames,
+                                  uint64_t outputFrames, size_t* dropped = nullptr) {
+    if (dropped) *dropped = 0;
+    if (!task.tagRequest->plan) return PlanChapters(*task.files, inputFrames, outputFrames, task.tagRequest->chapters);
+    std::vector<Chapter> chapters;
+    for (PlannedChapter& p : ResolveChapters(*task.tagRequest->plan, inputFrames, outputFrames, task.outputRate, dropped))
+        chapters.push_back(std::move(p.chapter));
+    return chapters;
+}
+
+int32_t TaskChapterMode(const OutputTagRequest& request) {
+    return request.plan ? request.plan->chapterSource : request.chapters;
+}
+
+}  // namespace
+
 void PrepareOutputTag(CConversionTask& task) {
     task.tagReserve = 0;
     task.tagContent.reset();
     if (!task.tagRequest || !task.files) return;
     const OutputTagRequest& request = *task.tagRequest;
-    if (!request.tags && request.chapters == kChaptersNone) return;
+    if (!request.tags && TaskChapterMode(request) == kChaptersNone) return;
     auto content = std::make_shared<OutputTagContent>(GatherOutputTag(*task.files, task.outputPath, request));
     content->rate = task.outputRate;
     // The room is planned from the list's lengths with every input counted as giving audio:
@@ -371,7 +418,19 @@ void PrepareOutputTag(CConversionTask& task) {
         frames.push_back(std::max<uint64_t>(atOutput, 1));
         total += frames.back();
     }
-    planned.chapters = PlanChapters(*task.files, frames, total, request.chapters);
+    if (const BookPlan* plan = request.plan.get()) {
+        // Every mark may become a chapter, wherever the join puts it: the room holds them all
+        // (a chapter frame's size does not depend on its times).
+        planned.chapters.clear();
+        if (plan->chapterSource != kChaptersNone) {
+            for (const ChapterMark& m : plan->outputMarks) planned.chapters.push_back(Chapter{m.title, 0, 0});
+            if (plan->chapterSource != kChaptersFromFile)
+                for (const std::vector<ChapterMark>& marks : plan->inputMarks)
+                    for (const ChapterMark& m : marks) planned.chapters.push_back(Chapter{m.title, 0, 0});
+        }
+    } else {
+        planned.chapters = TaskChapters(task, frames, total);
+    }
     planned.lengthMs = Milliseconds(total, task.outputRate);
     task.tagContent = content;
     task.tagReserve = static_cast<uint32_t>(10 + RenderTagFrames(planned).size() + kTagSlack);
@@ -386,7 +445,8 @@ void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTas
     std::vector<uint64_t> inputFrames;
     for (const AtomicValue<uint64_t>& n : task.inputSamples) inputFrames.push_back(n.load() / channels);
     OutputTagContent content = *task.tagContent;
-    content.chapters = PlanChapters(*task.files, inputFrames, outputFrames, task.tagRequest->chapters);
+    size_t dropped = 0;
+    content.chapters = TaskChapters(task, inputFrames, outputFrames, &dropped);
     content.lengthMs = Milliseconds(outputFrames, task.outputRate);
     if (!FillReservedTag(task.outputPath, RenderTagFrames(content), task.tagReserve)) {
         PostJoinMessage(engine, FormatText("Could not write the tags of %s.", task.outputPath.c_str()), kMessageError);
@@ -395,8 +455,13 @@ void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTas
     if (content.tags && !content.coverLeftOut.empty())
         PostJoinMessage(engine, FormatText("Cover of %s is larger than 16 MiB: left out.", content.coverLeftOut.c_str()),
                         kMessageInfo);
+    // Marks past the end: a chapters file longer than the joined output, or a join stopped
+    // early.
+    if (dropped > 0)
+        PostJoinMessage(engine, FormatText("%zu chapter(s) start past the end of the output: left out.", dropped),
+                        kMessageInfo);
     const int count = static_cast<int>(content.chapters.size());
-    if (content.tags && task.tagRequest->chapters != kChaptersNone)
+    if (content.tags && TaskChapterMode(*task.tagRequest) != kChaptersNone)
         PostJoinMessage(engine, FormatText("Wrote tags and %d chapters.", count), kMessageInfo);
     else if (content.tags)
         PostJoinMessage(engine, "Wrote tags.", kMessageInfo);
