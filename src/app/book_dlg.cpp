@@ -176,8 +176,7 @@ void CBookDlg::BuildWidgets() {
     table_->setUniformRowHeights(true);
     table_->setAllColumnsShowFocus(true);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                            QAbstractItemView::SelectedClicked);
+    table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     table_->header()->setStretchLastSection(true);
     table_->header()->setSectionResizeMode(kColNumber, QHeaderView::ResizeToContents);
     table_->header()->setSectionResizeMode(kColStart, QHeaderView::ResizeToContents);
@@ -315,24 +314,8 @@ int CBookDlg::CurrentChapterRow() const {
 }
 
 int CBookDlg::SplitInputOf(int row) const {
-    if (row < 0 || size_t(row) >= shown_.size() || shown_[row].input < 0) return -1;
-    // The inputs that start inside the chapter: after the one holding its mark, up to the
-    // one holding the next chapter's mark (that one too when its mark lies past its start).
-    const int first = shown_[row].input + 1;
-    int last = int(files_.size()) - 1;
-    if (size_t(row) + 1 < shown_.size() && shown_[row + 1].input >= 0) {
-        const PlannedChapter& next = shown_[row + 1];
-        const auto& marks = plan_.inputMarks;
-        const bool atStart = size_t(next.input) < marks.size() && next.mark < marks[next.input].size() &&
-                             marks[next.input][next.mark].startMs == 0;
-        last = atStart ? next.input - 1 : next.input;
-    }
-    for (int input = first; input <= last; ++input) {
-        if (files_[input].totalSamples == 0) continue;
-        BookPlan trial = plan_;
-        if (SplitAtInput(trial, files_, size_t(input))) return input;
-    }
-    return -1;
+    if (row < 0) return -1;
+    return SplitPoint(plan_, files_, size_t(row));
 }
 
 void CBookDlg::UpdateChapterButtons() {
@@ -443,18 +426,21 @@ const std::vector<uint8_t>& CBookDlg::InputCover(int input) {
     OutputTagRequest request;
     request.tags = true;
     request.chapters = kChaptersNone;
-    std::vector<uint8_t> bytes;
-    if (!from.empty()) bytes = GatherOutputTag(from, std::string(), request).cover;
-    return inputCovers_.emplace(input, std::move(bytes)).first->second;
+    OutputTagContent content;
+    if (!from.empty()) content = GatherOutputTag(from, std::string(), request);
+    if (!content.coverLeftOut.empty()) tooLarge_.insert(input);
+    return inputCovers_.emplace(input, std::move(content.cover)).first->second;
 }
 
 void CBookDlg::UpdateCoverPreview() {
     const std::vector<uint8_t>* bytes = nullptr;
     QString none;
     if (coverFromInput_->isChecked()) {
-        bytes = &InputCover(coverInput_->currentData().toInt());
-        none = coverInput_->currentIndex() == 0 ? QStringLiteral("No input has a picture")
-                                                : QStringLiteral("This file has no picture");
+        const int input = coverInput_->currentData().toInt();
+        bytes = &InputCover(input);
+        none = tooLarge_.count(input) ? QStringLiteral("The picture is larger than 16 MiB: left out")
+               : input < 0            ? QStringLiteral("No input has a picture")
+                                      : QStringLiteral("This file has no picture");
     } else if (coverFromImage_->isChecked()) {
         bytes = &image_;
         none = QStringLiteral("No image chosen");
@@ -524,10 +510,15 @@ void CBookDlg::UpdateOutputName() {
     e.nameFromTitle = fromTitle;
     const QString name = Q(OutputNameOf(titled, e, settings_));
     if (name_->text() != name) name_->setText(name);
-    whereTo_->setText(settings_.askOutputPath != 0
-                          ? QStringLiteral("The join asks where to save it, with this name.")
-                          : QStringLiteral("Saved as %1 (a number is added if it exists).")
-                                .arg(Q(settings_.outputFolder) + name + QStringLiteral(".mp3")));
+    QString where = settings_.askOutputPath != 0
+                        ? QStringLiteral("The join asks where to save it, with this name.")
+                        : QStringLiteral("Saved as %1 (a number is added if it exists).")
+                              .arg(Q(settings_.outputFolder) + name + QStringLiteral(".mp3"));
+    // The Options turn the tags off: then the chapters alone are written, and saying so
+    // here saves a surprise.
+    if (settings_.outputTags == 0)
+        where += QStringLiteral("\nTags are turned off in Options: the join writes the chapters only.");
+    whereTo_->setText(where);
 }
 
 void CBookDlg::accept() {

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,7 @@ private:
     std::string chaptersFile_;
     std::string plainName_;
     std::map<int, std::vector<uint8_t>> inputCovers_;
+    std::set<int> tooLarge_;
 
     QLineEdit* title_ = nullptr;
     QLineEdit* artist_ = nullptr;
