@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -95,6 +96,8 @@ void CBookDlg::BuildWidgets() {
     // Created in the order Tab walks them.
     auto* tags = new QGroupBox(QStringLiteral("Tags"), this);
     auto* tagForm = new QFormLayout(tags);
+    // Some styles keep fields at their hint width: tags are read best at the box's width.
+    tagForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     auto addField = [&](QLineEdit*& edit, const char* label, const char* name) {
         edit = new QLineEdit(tags);
         edit->setObjectName(QString::fromLatin1(name));
@@ -173,6 +176,7 @@ void CBookDlg::BuildWidgets() {
     table_->setColumnCount(4);
     table_->setHeaderLabels({QStringLiteral("#"), QStringLiteral("Start"), QStringLiteral("Length"), QStringLiteral("Title")});
     table_->setRootIsDecorated(false);
+    table_->setMinimumHeight(fontMetrics().height() * 5);
     table_->setUniformRowHeights(true);
     table_->setAllColumnsShowFocus(true);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -247,7 +251,13 @@ void CBookDlg::BuildWidgets() {
     connect(nameFromTitle_, &QCheckBox::toggled, this, [this] { UpdateOutputName(); });
     connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) { plainName_ = S(text); UpdateOutputName(); });
 
-    resize(sizeHint().expandedTo(QSize(fontMetrics().averageCharWidth() * 100, fontMetrics().height() * 40)));
+    // Wide enough for the titles of a book and a full path under the name; as tall as a dozen
+    // chapters.
+    QSize size = sizeHint().expandedTo(QSize(fontMetrics().averageCharWidth() * 120, fontMetrics().height() * 42));
+    // Never taller or wider than the screen (large scale factors on small screens): the
+    // chapter table gives up its rows first, the buttons stay in view.
+    if (const QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size() * 9 / 10);
+    resize(size.expandedTo(minimumSizeHint()));
 }
 
 void CBookDlg::LoadFields() {
