@@ -34,6 +34,7 @@ enum CommandId : int {
     ID_JOIN = 32874,
     ID_JOIN_SELECTED = 32873,
     ID_OPTIONS = 32875,
+    ID_CHAPTERS_TAGS = 32901,
     // Help
     ID_HELP_CONTENT = 32884,
     ID_DOWNLOAD = 32886,

@@ -58,6 +58,7 @@ constexpr std::array kViewMenu{
 
 constexpr std::array kOperationMenu{
     MenuEntry{"Join", "F3", ID_JOIN},
+    MenuEntry{"Chapters and Tags", "Ctrl+B", ID_CHAPTERS_TAGS},
     kSeparator,
     MenuEntry{"Options", "Ctrl+O", ID_OPTIONS},
 };
@@ -101,8 +102,8 @@ constexpr std::array kTreeMenu{
 };
 
 constexpr std::array kToolbar{
-    int(ID_ADD_FILES), int(ID_ADD_FOLDER), int(ID_ADD_FOLDER_SUB), int(ID_JOIN),
-    int(ID_OPTIONS),   int(ID_DOWNLOAD),   int(ID_HELP_CONTENT),   int(ID_ABOUT),
+    int(ID_ADD_FILES), int(ID_ADD_FOLDER),   int(ID_ADD_FOLDER_SUB), int(ID_JOIN),  int(ID_CHAPTERS_TAGS),
+    int(ID_OPTIONS),   int(ID_DOWNLOAD),     int(ID_HELP_CONTENT),   int(ID_ABOUT),
 };
 
 }  // namespace
@@ -124,6 +125,7 @@ std::span<const Accelerator> AcceleratorTable() {
         {QKeySequence(Qt::Key_F8), ID_ADD_FOLDER_SUB},
         {QKeySequence(Qt::Key_F9), ID_TOGGLE_TREE},
         {QKeySequence(Qt::CTRL | Qt::Key_A), ID_SELECT_ALL},
+        {QKeySequence(Qt::CTRL | Qt::Key_B), ID_CHAPTERS_TAGS},
         {QKeySequence(Qt::CTRL | Qt::Key_O), ID_OPTIONS},
         {QKeySequence(Qt::Key_Delete), ID_REMOVE_SELECTED},
         {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_DELETE_FILES},
@@ -138,6 +140,7 @@ QString CommandPrompt(int command) {
         case ID_ADD_FOLDER_SUB: return QStringLiteral("Add folder including subfolders to current file list");
         case ID_JOIN: return QStringLiteral("Join the files in the list");
         case ID_OPTIONS: return QStringLiteral("Open the option dialog");
+        case ID_CHAPTERS_TAGS: return QStringLiteral("Chapters and Tags");
         // Our own wording: the button invites the user to the maker's download page.
         case ID_DOWNLOAD: return QStringLiteral("Download more audio tools from Orvatek Corporation");
         case ID_HELP_CONTENT: return QStringLiteral("Launch the help of Velmora");

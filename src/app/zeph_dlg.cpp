@@ -69,6 +69,7 @@ constexpr ButtonIcon kButtonIcons[] = {
     {ID_ADD_FOLDER, "", ":/icons/add_folder.svg"},
     {ID_ADD_FOLDER_SUB, "", ":/icons/add_folder_sub.svg"},
     {ID_JOIN, "", ":/icons/velmora.svg"},
+    {ID_CHAPTERS_TAGS, "document-properties", ":/icons/chapters.svg"},
     {ID_OPTIONS, "preferences-system", ":/icons/options.svg"},
     {ID_DOWNLOAD, "", ":/icons/download.svg"},
     {ID_HELP_CONTENT, "help-contents", ":/icons/help.svg"},
@@ -205,6 +206,11 @@ void CZEPHDlg::InitFileList() {
     // The right click of a row opens the list's menu (on release, as the list view reports it).
     list->viewport()->installEventFilter(this);
     listViewportWatched_ = list->viewport();
+    // However the list is emptied (Remove All, a new folder, the last rows removed), the book
+    // edits made for it go with it; each row's own chapters went with its record.
+    connect(list->Model(), &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (fileList_ && fileList_->GetItemCount() == 0) bookEdits_ = BookEdits{};
+    });
 }
 
 void CZEPHDlg::SaveFileListLayout() {

@@ -15,6 +15,7 @@
 
 #include "app/main_menus.h"
 #include "filelist/file_list_summary.h"
+#include "join/book_edits.h"
 #include "controls/resize_dlg.h"
 #include "settings/app_settings.h"
 #include "settings/application_profile.h"
@@ -95,6 +96,8 @@ public:
     bool SaveSettings();
 
     AppSettings& settings() { return settings_; }
+    // What "Chapters and Tags" changed for the joins of this list; emptied with the list.
+    BookEdits& bookEdits() { return bookEdits_; }
     ApplicationProfile& profile() { return profile_; }
     CStatusBar* statusBar() const { return statusBar_; }
     QToolBar* toolBar() const { return toolBar_; }
@@ -153,6 +156,7 @@ private:
     int closeSequenceRuns_ = 0;
 
     AppSettings settings_;
+    BookEdits bookEdits_;
     ApplicationProfile profile_;
     QMenuBar* menuBar_ = nullptr;
     QWidget* placeholder_ = nullptr;

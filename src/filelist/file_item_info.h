@@ -5,7 +5,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
+#include "engine/book_plan.h"
 #include "engine/output_tag.h"
 
 namespace velmora {
@@ -30,6 +33,9 @@ struct FileItemInfo {
     QString genre;
     QString date;
     QString comment;
+    // The chapters the user gave this file in "Chapters and Tags" (marks from its start);
+    // none: the plan's own. Kept in the record so that they move with the row.
+    std::optional<std::vector<ChapterMark>> chapterMarks;
 };
 
 inline constexpr uint8_t kTagId3v1 = 0x01;
@@ -39,8 +45,8 @@ inline constexpr uint8_t kTagApe = 0x04;
 // The tags of a record as the engine carries them into a joined file (UTF-8).
 InputTags InputTagsOf(const FileItemInfo& info);
 
-// Copies the fields the media reader owns (everything but fileType and sizeMB, which the
-// loader fills) from one record to another.
+// Copies the fields the media reader owns (everything but fileType, sizeMB, which the loader
+// fills, and the user's chapter marks) from one record to another.
 void CopyMediaFields(FileItemInfo& to, const FileItemInfo& from);
 
 }  // namespace velmora

@@ -21,9 +21,11 @@ InputTags InputTagsOf(const FileItemInfo& info) {
 void CopyMediaFields(FileItemInfo& to, const FileItemInfo& from) {
     const uint8_t fileType = to.fileType;
     const double sizeMB = to.sizeMB;
+    std::optional<std::vector<ChapterMark>> marks = std::move(to.chapterMarks);
     to = from;
     to.fileType = fileType;
     to.sizeMB = sizeMB;
+    to.chapterMarks = std::move(marks);
 }
 
 const std::array<FileListColumnInfo, kFileListColumnCount> kFileListColumns{{

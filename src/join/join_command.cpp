@@ -7,6 +7,7 @@
 #include "filelist/file_item_info.h"
 #include "filelist/file_list_columns.h"
 #include "filelist/list_locked.h"
+#include "join/book_edits.h"
 #include "join/conv_prog.h"
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
@@ -29,8 +30,8 @@ void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, con
     box.exec();
 }
 
-// The path the user picked, or empty after Cancel.
-QString AskOutputPath(QWidget* owner) {
+// The path the user picked, or empty after Cancel. `suggested` fills the name box.
+QString AskOutputPath(QWidget* owner, const QString& suggested) {
     // The filter text is a description followed by an empty pattern. We show the description
     // as the dialog's one filter, so the dialog lists the MP3 files of a folder, which is
     // what someone about to name an MP3 wants to see.
@@ -42,6 +43,7 @@ QString AskOutputPath(QWidget* owner) {
     dialog.setNameFilter(description);
     // Overwriting asks first (QFileDialog's default; said here so nobody turns it off).
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!suggested.isEmpty()) dialog.selectFile(suggested);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.first();
@@ -108,31 +110,36 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
 
     CConversionTask task;
     task.outputKind = kOutputKindMp3;
-    for (int row = 0; row < list.GetItemCount(); ++row) {
-        if (selectedOnly && !(list.GetItemStateFlags(row) & kStateSelected)) continue;
-        const auto* info = static_cast<const FileItemInfo*>(list.GetItemUserData(row));
-        // Unreadable rows leave no trace; a row without a record has never been read either.
-        if (!info || info->unreadable != 0) continue;
-        CFileToBeJoin file;
-        file.path = FullPathOf(list.GetItemText(row, kColPath), list.GetItemText(row, kColName)).toStdString();
-        file.sampleRate = uint32_t(info->sampleRate > 0 ? info->sampleRate : 0);
-        file.channels = uint32_t(info->channels > 0 ? info->channels : 0);
-        file.totalSamples = info->totalSamples;
-        // The tags as the list read them go with the input: the output's tag and chapters.
-        file.tags = InputTagsOf(*info);
-        task.files->push_back(std::move(file));
-    }
+    const std::vector<JoinRow> rows = GatherJoinRows(list, selectedOnly);
+    for (const JoinRow& r : rows) task.files->push_back(r.file);
     // Every chosen row unreadable: there is nothing to encode and no channel count to take
     // from the inputs, so this is refused like too few files.
     if (task.files->empty()) return notEnough();
     PrepareTask(task, settings);
 
+    // The plan "Chapters and Tags" shows for these rows, edits and all: the join writes it.
+    const BookEdits noEdits;
+    const BookEdits& edits = context.book ? *context.book : noEdits;
+    BookPlan plan;
+    std::string planError;
+    if (!PlanFromEdits(rows, edits, settings, plan, planError)) {
+        ShowBox(context.owner, QMessageBox::Warning, QString(), QString::fromStdString(planError));
+        return JoinOutcome::PlanFailed;
+    }
+    if (task.tagRequest) {
+        // The request is shared with every copy of the task: this join gets one of its own.
+        auto request = std::make_shared<OutputTagRequest>(*task.tagRequest);
+        request->plan = std::make_shared<const BookPlan>(plan);
+        task.tagRequest = request;
+    }
+    const std::string outputName = OutputNameOf(plan, edits, settings);
+
     if (settings.askOutputPath != 0) {
-        const QString chosenPath = AskOutputPath(context.owner);
+        const QString chosenPath = AskOutputPath(context.owner, QString::fromStdString(outputName + ".mp3"));
         if (chosenPath.isEmpty()) return JoinOutcome::Cancelled;
         task.outputPath = chosenPath.toStdString();
     } else {
-        task.outputPath = settings.outputFolder + settings.defaultFileName + ".mp3";
+        task.outputPath = settings.outputFolder + outputName + ".mp3";
     }
     // Encoding into one of the inputs would destroy it while it is read. (From the settings an
     // existing name is replaced by a free one when the task starts; the check costs nothing.)

@@ -15,6 +15,7 @@ namespace velmora {
 class CReportCtrl;
 class ApplicationProfile;
 struct AppSettings;
+struct BookEdits;
 struct JoinEngine;
 
 // What JoinFiles works with. The main window fills it from its own members; tests build one
@@ -27,6 +28,7 @@ struct JoinCommandContext {
     ApplicationProfile* profile = nullptr;    // the progress dialog's placement (null: the user's)
     std::function<bool()> isBusy;             // a load, bulk edit or folder expansion runs
     std::function<void()> removeDead;         // the Remove Dead command; empty: RemoveDeadRows
+    const BookEdits* book = nullptr;          // "Chapters and Tags" edits; null: none
 };
 
 enum class JoinOutcome {
@@ -34,6 +36,7 @@ enum class JoinOutcome {
     NotEnoughFiles,  // fewer than two rows, or no readable row at all
     Cancelled,       // the Save As dialog was cancelled
     OutputIsInput,   // the chosen output is one of the files to join
+    PlanFailed,      // the book plan could not be made (the message said why)
     Ran,             // the progress dialog ran and closed
 };
 

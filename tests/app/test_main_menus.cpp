@@ -107,7 +107,7 @@ TEST(MainMenus, AcceleratorTable) {
     const std::map<QString, int> expected{
         {"F1", 32884}, {"F2", 32853}, {"F3", 32874}, {"Shift+F3", 32873}, {"F5", 32772},
         {"F6", 32861}, {"F7", 32862}, {"F8", 32890}, {"F9", 32891}, {"Ctrl+A", 32823},
-        {"Ctrl+O", 32875}, {"Del", 32788}, {"Shift+Del", 32817}};
+        {"Ctrl+O", 32875}, {"Ctrl+B", 32901}, {"Del", 32788}, {"Shift+Del", 32817}};
     EXPECT_EQ(byKey, expected);
 }
 
@@ -127,7 +127,7 @@ TEST(MainMenus, EveryShortcutTextMatchesItsAccelerator) {
 }
 
 TEST(MainMenus, ToolbarCommandsAndTooltips) {
-    const std::vector<int> expected{32861, 32862, 32890, 32874, 32875, 32886, 32884, 32889};
+    const std::vector<int> expected{32861, 32862, 32890, 32874, 32901, 32875, 32886, 32884, 32889};
     auto tb = ToolbarCommands();
     EXPECT_EQ(std::vector<int>(tb.begin(), tb.end()), expected);
     EXPECT_EQ(CommandPrompt(32861), "Add audio files to the current file list");
@@ -135,6 +135,7 @@ TEST(MainMenus, ToolbarCommandsAndTooltips) {
     EXPECT_EQ(CommandPrompt(32890), "Add folder including subfolders to current file list");
     EXPECT_EQ(CommandPrompt(32874), "Join the files in the list");
     EXPECT_EQ(CommandPrompt(32875), "Open the option dialog");
+    EXPECT_EQ(CommandPrompt(32901), "Chapters and Tags");
     EXPECT_EQ(CommandPrompt(32884), "Launch the help of Velmora");
     EXPECT_EQ(CommandPrompt(32889), "About Velmora");
     for (int c : expected) {
