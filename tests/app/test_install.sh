@@ -114,7 +114,7 @@ printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort
 SCRIPT
     complete() { bash "$scratch/complete.bash" "$completion" "$scratch/pick" "$@" | tr '\n' ' ' | sed 's/ $//'; }
     [ "$(complete velmora-cli j)" = "join" ] || fail "completion of a command: '$(complete velmora-cli j)'"
-    [ "$(complete velmora-cli join --ch)" = "--channels --chapters" ] || fail "completion of options"
+    [ "$(complete velmora-cli join --ch)" = "--channels --chapters --chapters-from" ] || fail "completion of options"
     [ "$(complete velmora-cli join --bitrate 1)" = "112 128 16 160 192" ] || fail "completion of --bitrate"
     [ "$(complete velmora-cli join --channels "")" = "auto dual joint mono stereo" ] || fail "completion of --channels"
     [ "$(complete velmora-cli join --frequency 4)" = "44100 48000" ] || fail "completion of --frequency"
