@@ -74,10 +74,7 @@ protected:
         dlg_->settings().chapterMode = kChaptersPerFile;
     }
     void TearDown() override {
-        while (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            d->reject();
-            QApplication::processEvents();
-        }
+        velmora::testing::RejectOpenDialogs();
         dlg_.reset();
         CZEPHDlg::ProcessEnd() = savedEnd_;
     }

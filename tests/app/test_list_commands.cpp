@@ -64,10 +64,7 @@ protected:
         FileLoaderOf(*dlg_).WaitIdle(20000);
     }
     void TearDown() override {
-        while (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            d->reject();
-            QApplication::processEvents();
-        }
+        velmora::testing::RejectOpenDialogs();
         dlg_.reset();
         CZEPHDlg::ProcessEnd() = savedEnd_;
     }

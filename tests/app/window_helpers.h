@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +32,14 @@ void AnswerModal(std::function<void(T*)> answer, int ms = 15000) {
         }
     });
     timer->start(20);
+}
+
+// Closes every modal dialog still open (a test that failed half-way leaves them).
+inline void RejectOpenDialogs() {
+    while (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        d->reject();
+        QApplication::processEvents();
+    }
 }
 
 // A main window built and shown as the application shows it, without its modal loop.
