@@ -226,6 +226,11 @@ TEST_F(CliJoin, ADryRunPrintsThePlanTheJoinThenWrites) {
     const size_t at = planned.out.find("Chapters: 3\n");
     ASSERT_NE(at, std::string::npos) << planned.out;
     EXPECT_NE(planned.out.find("\tOpening\n", at), std::string::npos) << "track numbers left out";
+    // Named after the title, in the settings' output folder; "/" cannot be in a name.
+    const CliResult named = Run({"--dry-run", "--name-from-title", "--title", "A/B", a.string(), b.string()});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_NE(named.out.find("/A_B.mp3\n"), std::string::npos) << named.out;
+    EXPECT_NE(Run({"--name-from-title", "-o", out.string(), a.string(), b.string()}).status, 0);
 
     ASSERT_EQ(Run(args).status, 0);
     const CliResult written = RunCliProcess(CliRun{{"chapters", out.string()}, home_, tmp_.path()});
