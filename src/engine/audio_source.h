@@ -1,0 +1,59 @@
+// Inputs that are not MPEG audio (WAV, FLAC, Ogg Vorbis, Opus, M4A/AAC, WMA) are read through
+// FFmpeg's libraries; MPEG audio stays on libmpg123, with its exact gapless handling. This is
+// the FFmpeg side: what a file is (for the file list and the join's plan) and its samples (for
+// the join's decoder and the loudness pass), as interleaved 32-bit integers at the file's own
+// rate and channel count, so that rate and channel conversion stay in the libsox chain.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+// True when `path` is read by libmpg123: its extension says MPEG audio (.mp3, .mp2, .mpga), or
+// it has another and FFmpeg's probe takes it for MPEG audio. Every other file goes to FFmpeg.
+bool IsMpegAudioFile(const std::string& path);
+
+// What FFmpeg says of a file: its first audio stream, without decoding it through.
+struct AudioFileInfo {
+    bool readable = false;
+    std::string message;       // when not readable: "Trouble with <path>: <library's message>"
+    std::string typeName;      // the Type column: "WAV", "FLAC", "OGG", "OPUS", "M4A", "WMA", ...
+    uint32_t sampleRate = 0;   // Hz
+    uint32_t channels = 0;     // 1 or 2 (more are mixed down to 2 when decoded)
+    uint64_t totalSamples = 0; // length per channel x channels, as the container gives it
+    double duration = 0;       // seconds
+    int bitrateKbps = 0;       // the stream's (or the container's) bit rate, 0 when unknown
+};
+AudioFileInfo ProbeAudioFile(const std::string& path);
+
+// A file decoded through FFmpeg, packet by packet, on the caller's thread. Encoder delay and
+// padding are trimmed as the libraries report them (edit lists, pre-skip, exact lengths).
+class FfmpegAudioSource {
+public:
+    FfmpegAudioSource();
+    ~FfmpegAudioSource();
+    FfmpegAudioSource(const FfmpegAudioSource&) = delete;
+    FfmpegAudioSource& operator=(const FfmpegAudioSource&) = delete;
+
+    // Opens `path` (a regular file only). False with error() set ("the library's message").
+    bool Open(const std::string& path);
+    uint32_t sampleRate() const;
+    uint32_t channels() const;  // 1 or 2
+    // Up to `maxSamples` interleaved samples (a multiple of channels()); 0 at the end or after
+    // an error that ends the file (failed() then tells which).
+    size_t Read(int32_t* out, size_t maxSamples);
+    // Packets that could not be decoded were left out (the rest still decodes).
+    bool damaged() const;
+    // The file could not be read to its end: error() says why.
+    bool failed() const;
+    const std::string& error() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace velmora
