@@ -47,7 +47,8 @@ public:
     size_t Read(int32_t* out, size_t maxSamples);
     // Packets that could not be decoded were left out (the rest still decodes).
     bool damaged() const;
-    // The file could not be read to its end: error() says why.
+    // The file could not be read to its end: error() says why. After damaged() alone, error()
+    // holds the library's message for the last packet left out.
     bool failed() const;
     const std::string& error() const;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/audio_source.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
@@ -285,6 +286,14 @@ bool HasDamagedData(MediaFile& file) {
 bool PlanCopyJoin(const CConversionTask& task, CopyPlan& plan, std::string& whyNot) {
     plan = {};
     if (!task.files || task.files->empty()) return false;
+    // Frames are copied only between MPEG audio files; any other input is decoded and encoded.
+    for (const CFileToBeJoin& file : *task.files) {
+        if (IsMpegAudioFile(file.path)) continue;
+        const AudioFileInfo info = ProbeAudioFile(file.path);
+        whyNot = FormatText("%s is %s, not MPEG audio: re-encoding.", file.path.c_str(),
+                            info.typeName.empty() ? "unreadable" : info.typeName.c_str());
+        return false;
+    }
     for (const CFileToBeJoin& file : *task.files) {
         uint64_t fileBytes = 0;
         const WalkState s = WalkHead(file.path, fileBytes);

@@ -5,15 +5,115 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <functional>
 #include <thread>
 
+#include "engine/audio_source.h"
 #include "engine/copy_join.h"
 #include "engine/media_file.h"
 #include "engine/stream_info.h"
 
 namespace velmora {
 
+namespace {
+
+struct PumpRead {
+    uint32_t samples = 0;  // written to the block
+    bool more = false;     // false: the input has ended (or failed)
+};
+
+// The loop both decoders share: reads blocks from `read` into engine.decodedSamples with back
+// pressure, applies the input's gain and counts what the encoder gets, until the input ends
+// or the run is stopped. `granule`: reads come in multiples of it (the channel count for a
+// source that only gives whole sample frames). Returns the samples written.
+uint64_t PumpSamples(JoinEngine& engine, CConversionTask& task, uint32_t blockSamples, uint32_t granule,
+                     const std::function<PumpRead(int32_t* block, uint32_t want)>& read) {
+    const std::shared_ptr<JoinRunState> runOwner = engine.activeRun;
+    const JoinRunState& run = *runOwner;
+    blockSamples = std::max(blockSamples - blockSamples % granule, granule);
+    std::unique_ptr<int32_t[]> block(new int32_t[blockSamples]);
+    SampleRing& out = engine.decodedSamples;
+    uint64_t written = 0;
+    // Unconverted, what the decoder writes is what the encoder gets of this input.
+    const size_t input = static_cast<size_t>(task.currentInput.load());
+    AtomicValue<uint64_t>* given =
+        !task.needsConversion && input < task.inputSamples.size() ? &task.inputSamples[input] : nullptr;
+    // Even loudness: one multiply per sample on the way out, before any conversion (the
+    // conversion is linear, so the gain is the same there); the true-peak cap keeps it in range.
+    const float gain = input < task.inputGain.size() ? task.inputGain[input] : 1.0f;
+
+    while (run.running) {
+        // Back pressure: never read more than the buffer can take now. When less than a whole
+        // block is free, take just what fits (the decoder keeps the rest of its frame), so a
+        // stalled consumer finds the buffer filled to its last usable slot.
+        const uint32_t free = out.Free();
+        uint32_t want = free < blockSamples ? free : blockSamples;
+        want -= want % granule;
+        if (want == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const PumpRead got = read(block.get(), want);
+        if (gain != 1.0f) {
+            int32_t* s = block.get();
+            for (size_t i = 0; i < got.samples; ++i) {
+                const double v = static_cast<double>(s[i]) * gain;
+                s[i] = static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+            }
+        }
+        const uint32_t n = out.Write(block.get(), got.samples);
+        written += n;
+        if (given) given->Add(n);
+        if (!got.more) break;
+    }
+    return written;
+}
+
+// An input that is not MPEG audio, through FFmpeg's libraries.
+int DecodeOtherFile(JoinEngine& engine, CConversionTask& task) {
+    const std::shared_ptr<JoinRunState> runOwner = engine.activeRun;
+    const JoinRunState& run = *runOwner;
+    const char* path = task.currentFile.c_str();
+    FfmpegAudioSource source;
+    if (!source.Open(task.currentFile)) {
+        if (source.failed()) {
+            PostJoinMessage(engine, FormatText("Error reading %s: %s.", path, source.error().c_str()), kMessageError);
+            return kDecodeFailed;
+        }
+        PostJoinMessage(engine, FormatText("Trouble with %s: %s", path, source.error().c_str()), kMessageError);
+        return kDecodeNoAudio;
+    }
+    // The list measured it at this rate and channel count; the chain was built for them.
+    if (source.sampleRate() != task.currentRate.load() || source.channels() != task.currentChannels.load()) {
+        PostJoinMessage(engine, "Invalid Format!", kMessageError);
+        return 0;
+    }
+    constexpr uint32_t kBlockSamples = 8192;
+    const uint64_t written =
+        PumpSamples(engine, task, kBlockSamples, source.channels(), [&](int32_t* block, uint32_t want) {
+            const size_t n = source.Read(block, want);
+            return PumpRead{static_cast<uint32_t>(n), n > 0};
+        });
+    if (!run.running) return 1;
+    // Whatever was joined of it, an input that could not be read to its end has lost audio.
+    if (source.failed()) {
+        PostJoinMessage(engine, FormatText("Error reading %s: %s.", path, source.error().c_str()), kMessageError);
+        return kDecodeFailed;
+    }
+    if (written == 0) {
+        const std::string why = source.error().empty() ? "no audio" : source.error();
+        PostJoinMessage(engine, FormatText("Trouble with %s: %s", path, why.c_str()), kMessageError);
+        return kDecodeNoAudio;
+    }
+    if (source.damaged())
+        PostJoinMessage(engine, FormatText("Trouble with %s: damaged data left out.", path), kMessageError);
+    return 1;
+}
+
+}  // namespace
+
 int DecodeFile(JoinEngine& engine, CConversionTask& task) {
+    if (!IsMpegAudioFile(task.currentFile)) return DecodeOtherFile(engine, task);
     mpg123_handle* handle = engine.mpg123Handle;
     const std::shared_ptr<JoinRunState> runOwner = engine.activeRun;
     const JoinRunState& run = *runOwner;
@@ -59,46 +159,18 @@ int DecodeFile(JoinEngine& engine, CConversionTask& task) {
     }
 
     const size_t blockBytes = mpg123_outblock(handle);
-    const uint32_t blockSamples = static_cast<uint32_t>(blockBytes / sizeof(int32_t));
-    std::unique_ptr<int32_t[]> block(new int32_t[blockSamples > 0 ? blockSamples : 1]);
-    SampleRing& out = engine.decodedSamples;
-    uint64_t written = 0;
-    // Unconverted, what the decoder writes is what the encoder gets of this input.
-    const size_t input = static_cast<size_t>(task.currentInput.load());
-    AtomicValue<uint64_t>* given =
-        !task.needsConversion && input < task.inputSamples.size() ? &task.inputSamples[input] : nullptr;
-    // Even loudness: one multiply per sample on the way out, before any conversion (the
-    // conversion is linear, so the gain is the same there); the true-peak cap keeps it in range.
-    const float gain = input < task.inputGain.size() ? task.inputGain[input] : 1.0f;
-
     int r = MPG123_OK;
-    while (run.running) {
-        // Back pressure: never read more than the buffer can take now. When less than a whole
-        // block is free, take just what fits (the library keeps the rest of its frame), so a
-        // stalled consumer finds the buffer filled to its last usable slot.
-        const uint32_t free = out.Free();
-        if (free == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            continue;
-        }
-        const uint32_t want = free < blockSamples ? free : blockSamples;
-        size_t done = 0;
-        r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block.get()),
-                                  static_cast<size_t>(want) * sizeof(int32_t), &done);
-        if (gain != 1.0f) {
-            int32_t* s = block.get();
-            for (size_t i = 0, count = done / sizeof(int32_t); i < count; ++i) {
-                const double v = static_cast<double>(s[i]) * gain;
-                s[i] = static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
-            }
-        }
-        const uint32_t n = out.Write(block.get(), static_cast<uint32_t>(done / sizeof(int32_t)));
-        written += n;
-        if (given) given->Add(n);
-        // The decoder resyncs past damaged data by itself (no resync limit); anything else
-        // it returns ends this input, and the checks below say why.
-        if (r != MPG123_OK) break;
-    }
+    const uint64_t written = PumpSamples(engine, task, static_cast<uint32_t>(blockBytes / sizeof(int32_t)), 1,
+                                         [&](int32_t* block, uint32_t want) {
+                                             size_t done = 0;
+                                             r = mpg123_read(handle, reinterpret_cast<unsigned char*>(block),
+                                                             static_cast<size_t>(want) * sizeof(int32_t), &done);
+                                             // The decoder resyncs past damaged data by itself (no
+                                             // resync limit); anything else it returns ends this
+                                             // input, and the checks below say why.
+                                             return PumpRead{static_cast<uint32_t>(done / sizeof(int32_t)),
+                                                             r == MPG123_OK};
+                                         });
     const std::string decoderText = r == MPG123_ERR ? mpg123_strerror(handle) : "";
     mpg123_close(handle);
     if (!run.running) return 1;

@@ -6,12 +6,14 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <type_traits>
 #include <vector>
 #include <chrono>
 #include <thread>
 
+#include "engine/audio_source.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
@@ -247,11 +249,41 @@ void TruePeakMeter::Add(const float* interleaved, size_t frames) {
     }
 }
 
-bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
-                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels,
-                     std::string* readError) {
-    m = {};
-    if (readError) readError->clear();
+namespace {
+
+// Gives the next block of float samples at the file's rate and `channels`; 0 at the end.
+using FloatReader = std::function<size_t(float* into, size_t maxFrames)>;
+
+// The meters over one input, as the join will play it (see MeasureLoudness).
+bool MeasureBlocks(const FloatReader& read, long rate, unsigned channels, unsigned outputChannels,
+                   LoudnessMeasure& m, const std::function<bool(uint64_t framesDone)>& progress) {
+    // A mono input joined into stereo plays on both sides: louder by 3 dB than alone.
+    LoudnessMeter loudness(channels, rate, channels == 1 && outputChannels == 2);
+    TruePeakMeter truePeak(channels);
+    std::vector<float> block(4096 * channels);
+    uint64_t frames = 0;
+    for (;;) {
+        const size_t n = read(block.data(), 4096);
+        loudness.Add(block.data(), n);
+        truePeak.Add(block.data(), n);
+        frames += n;
+        if (progress && !progress(frames)) return false;
+        if (n == 0) break;
+    }
+    if (frames == 0) return false;
+    double lufs = 0;
+    if (loudness.Integrated(lufs) && std::isfinite(lufs)) {
+        m.silent = false;
+        m.lufs = lufs;
+    }
+    const double peak = truePeak.Peak();
+    m.truePeakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
+    return true;
+}
+
+bool MeasureMpegAudio(const std::string& path, LoudnessMeasure& m,
+                      const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels,
+                      std::string* readError) {
     MediaFile file;
     DecoderSource source{&file};
     std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(mpg123_new(nullptr, nullptr), [](mpg123_handle* h) {
@@ -279,35 +311,62 @@ bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
     if (mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1 ||
         channels > 2)
         return false;
-    // A mono input joined into stereo plays on both sides: louder by 3 dB than alone.
-    LoudnessMeter loudness(static_cast<unsigned>(channels), rate, channels == 1 && outputChannels == 2);
-    TruePeakMeter truePeak(static_cast<unsigned>(channels));
-    std::vector<float> block(mpg123_outblock(handle.get()) / sizeof(float) + 1);
-    uint64_t frames = 0;
-    for (;;) {
+    bool ended = false;
+    const auto read = [&](float* into, size_t maxFrames) -> size_t {
+        if (ended) return 0;
         size_t done = 0;
-        const int r = mpg123_read(handle.get(), reinterpret_cast<unsigned char*>(block.data()),
-                                  block.size() * sizeof(float), &done);
-        const size_t n = done / sizeof(float) / static_cast<size_t>(channels);
-        loudness.Add(block.data(), n);
-        truePeak.Add(block.data(), n);
-        frames += n;
-        if (progress && !progress(frames)) return false;
-        if (r != MPG123_OK) break;
-    }
+        const int r = mpg123_read(handle.get(), reinterpret_cast<unsigned char*>(into),
+                                  maxFrames * static_cast<size_t>(channels) * sizeof(float), &done);
+        ended = r != MPG123_OK;
+        return done / sizeof(float) / static_cast<size_t>(channels);
+    };
+    const bool ok = MeasureBlocks(read, rate, static_cast<unsigned>(channels), outputChannels, m, progress);
     if (file.failed()) {
         if (readError) *readError = file.errorText();
         return false;
     }
-    if (frames == 0) return false;
-    double lufs = 0;
-    if (loudness.Integrated(lufs) && std::isfinite(lufs)) {
-        m.silent = false;
-        m.lufs = lufs;
+    return ok;
+}
+
+bool MeasureOtherAudio(const std::string& path, LoudnessMeasure& m,
+                       const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels,
+                       std::string* readError) {
+    FfmpegAudioSource source;
+    if (!source.Open(path)) return false;
+    const unsigned channels = source.channels();
+    // As for MPEG audio: a stereo input joined into mono is measured on the mix of its sides.
+    const bool mix = channels == 2 && outputChannels == 1;
+    std::vector<int32_t> samples;
+    const auto read = [&](float* into, size_t maxFrames) -> size_t {
+        samples.resize(maxFrames * channels);
+        const size_t frames = source.Read(samples.data(), samples.size()) / channels;
+        constexpr float kScale = 1.0f / 2147483648.0f;
+        if (mix) {
+            for (size_t i = 0; i < frames; ++i)
+                into[i] = (static_cast<float>(samples[2 * i]) + static_cast<float>(samples[2 * i + 1])) * 0.5f * kScale;
+        } else {
+            for (size_t i = 0; i < frames * channels; ++i) into[i] = static_cast<float>(samples[i]) * kScale;
+        }
+        return frames;
+    };
+    const bool ok = MeasureBlocks(read, static_cast<long>(source.sampleRate()), mix ? 1u : channels, outputChannels,
+                                  m, progress);
+    if (source.failed()) {
+        if (readError) *readError = source.error();
+        return false;
     }
-    const double peak = truePeak.Peak();
-    m.truePeakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
-    return true;
+    return ok;
+}
+
+}  // namespace
+
+bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
+                     const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels,
+                     std::string* readError) {
+    m = {};
+    if (readError) readError->clear();
+    return IsMpegAudioFile(path) ? MeasureMpegAudio(path, m, progress, outputChannels, readError)
+                                 : MeasureOtherAudio(path, m, progress, outputChannels, readError);
 }
 
 double LoudnessGainDb(const LoudnessMeasure& m, double target) {

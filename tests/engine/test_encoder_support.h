@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/audio_source.h"
 #include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
@@ -89,8 +90,13 @@ inline Reports RunJoinOf(const std::shared_ptr<JoinEngine>& engine, JoinEventQue
                          const std::function<void(JoinRunState&)>& during = {}) {
     CConversionTask task;
     for (const std::string& p : paths) {
-        const StreamInfo info = ReadStreamInfo(p);
-        task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
+        if (IsMpegAudioFile(p)) {
+            const StreamInfo info = ReadStreamInfo(p);
+            task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
+        } else {
+            const AudioFileInfo info = ProbeAudioFile(p);
+            task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
+        }
     }
     task.outputKind = kOutputKindMp3;
     task.outputPath = output;
