@@ -61,7 +61,7 @@ while read -r f; do
 done <"$scratch/installed.txt"
 [ "$missing" -eq 0 ] || fail "the package lacks installed files"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libmpg123 libsox libtag libmp3lame libqt6widgets6 libqt6svg6; do
+for lib in libmpg123 libsox libtag libmp3lame libavformat libavcodec libswresample libqt6widgets6 libqt6svg6; do
     echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = velmora ] || fail "package name"
