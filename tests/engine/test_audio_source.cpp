@@ -15,6 +15,7 @@ extern "C" {
 #include <vector>
 
 #include "engine/audio_source.h"
+#include "engine/loudness.h"
 #include "engine/media_file.h"
 #include "test_encoder_support.h"
 
@@ -265,4 +266,32 @@ TEST(AudioSource, ReadErrorEndsTheJoin) {
         << ::testing::PrintToString(r.lines);
     EXPECT_TRUE(r.HasLine("Joining status: ERROR."));
     }
+}
+
+// The loudness pass measures other formats as it measures MP3: a lossless FLAC of a WAV gives
+// the WAV's loudness, and a join that evens out a FLAC and an M4A applies their gains.
+TEST(AudioSource, TheLoudnessPassMeasuresOtherFormats) {
+    TempDir dir;
+    const std::string wav = MakeTone(dir, "tone.wav", 44100, 2.0, 440, "-ac 2 -af volume=-12dB");
+    const std::string flac = (dir / "tone.flac").string();
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -i '" + wav + "' '" + flac + "'").c_str()), 0);
+    LoudnessMeasure fromWav, fromFlac;
+    ASSERT_TRUE(MeasureLoudness(wav, fromWav, {}));
+    ASSERT_TRUE(MeasureLoudness(flac, fromFlac, {}));
+    EXPECT_FALSE(fromFlac.silent);
+    EXPECT_NEAR(fromFlac.lufs, fromWav.lufs, 0.01);
+    EXPECT_NEAR(fromFlac.truePeakDb, fromWav.truePeakDb, 0.01);
+
+    const std::string m4a = MakeTone(dir, "quiet.m4a", 44100, 2.0, 660, "-ac 2 -af volume=-30dB -c:a aac");
+    std::shared_ptr<JoinEventQueue> sink;
+    auto engine = MakeHeadlessEngine(sink);
+    engine->encodeTask = EncodeTask;
+    engine->settings.askOutputPath = 1;
+    engine->settings.loudness = 1;
+    const Reports r = RunJoinOf(engine, *sink, {flac, m4a}, (dir / "even.mp3").string());
+    EXPECT_TRUE(r.HasLine("Joining status: OK."));
+    size_t measured = 0;
+    for (const std::string& line : r.lines)
+        if (line.find(" LUFS, gain ") != std::string::npos) ++measured;
+    EXPECT_EQ(measured, 2u);
 }
