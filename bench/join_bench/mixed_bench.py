@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Mixed-format join benchmark: --minutes (default 60) of FLAC, of AAC in M4A and of Opus joined
+into one MP3 by velmora-cli, against the same audio as three MP3 inputs (128 kbit/s CBR).
+
+Prints the median wall times of both joins over --runs runs, their ratio, and the share of the
+mixed join's wall time that decoding the FLAC, M4A and Opus inputs costs (their decode alone by
+the ffmpeg program into nothing, single-threaded: the same FFmpeg decoders velmora uses). Goal:
+decoding at most 10 % of the join's wall time. The inputs come from sox and ffmpeg
+(`scripts/install-deps bench`).
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def timed(cmd, env=None):
+    start = time.monotonic()
+    subprocess.run(cmd, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.monotonic() - start
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--cli", required=True, help="path of velmora-cli (lame_enc.so beside it)")
+    ap.add_argument("--minutes", type=int, default=60, help="length of each input")
+    ap.add_argument("--runs", type=int, default=3)
+    args = ap.parse_args()
+    for tool in ("ffmpeg", "sox", "lame"):
+        if not shutil.which(tool):
+            sys.exit("%s is missing: run scripts/install-deps bench" % tool)
+
+    with tempfile.TemporaryDirectory(prefix="velmora-mixed-bench-") as tmp:
+        seconds = args.minutes * 60
+        formats = [("flac", ["-c:a", "flac"]), ("m4a", ["-c:a", "aac", "-b:a", "128k"]),
+                   ("opus", ["-c:a", "libopus", "-b:a", "96k", "-ar", "48000"])]
+        mixed, mp3s = [], []
+        for i, (ext, codec) in enumerate(formats):
+            wav = os.path.join(tmp, "in%d.wav" % i)
+            freq = 220 * (i + 2)
+            subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", str(seconds),
+                            "sine", str(freq), "sine", str(freq * 1.5), "gain", "-6"], check=True)
+            path = os.path.join(tmp, "in%d.%s" % (i, ext))
+            subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", wav] + codec + [path], check=True)
+            mp3 = os.path.join(tmp, "in%d.mp3" % i)
+            subprocess.run(["lame", "--quiet", "-b", "128", "--cbr", wav, mp3], check=True)
+            os.remove(wav)
+            mixed.append(path)
+            mp3s.append(mp3)
+        home = os.path.join(tmp, "home")
+        os.makedirs(home)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+
+        def join(inputs, out):
+            return [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "44100",
+                    "--channels", "auto", "--no-tags", "--chapters", "none", "-o", os.path.join(tmp, out)] + inputs
+
+        times = {"mixed": [], "mp3": [], "decode": []}
+        for _ in range(args.runs):
+            times["mixed"].append(timed(join(mixed, "mixed.mp3"), env))
+            times["mp3"].append(timed(join(mp3s, "mp3.mp3"), env))
+            times["decode"].append(sum(timed(["ffmpeg", "-nostdin", "-loglevel", "error", "-threads", "1", "-i", p,
+                                              "-f", "null", "-"]) for p in mixed))
+        med = {k: statistics.median(v) for k, v in times.items()}
+        audio = 3 * seconds
+        print("mixed_bench: FLAC + M4A (AAC) + Opus, %d min each, into one MP3; median of %d runs"
+              % (args.minutes, args.runs))
+        print("  velmora mixed inputs %8.3f s  (%6.1fx real time)" % (med["mixed"], audio / med["mixed"]))
+        print("  velmora MP3 inputs   %8.3f s  (%6.1fx real time)" % (med["mp3"], audio / med["mp3"]))
+        print("  ratio mixed/MP3 inputs %.3f" % (med["mixed"] / med["mp3"]))
+        print("  decoding the mixed inputs %.3f s = %.1f %% of the mixed join  (goal <= 10 %%)"
+              % (med["decode"], 100.0 * med["decode"] / med["mixed"]))
+
+
+if __name__ == "__main__":
+    main()
