@@ -233,7 +233,8 @@ void LoaderRun::ScanFolder(const QString& folder, bool includeSubfolders) {
             pending.push_back(std::move(p));
             if (filesPending == 0) processFront();
             going.store(Going() ? 1 : 0, std::memory_order_release);
-        });
+        },
+        scanExtensions_);
     while (!pending.empty() && Going()) processFront();
     // A stopped walk leaves its reads behind: they are taken and dropped.
     while (readAhead_->TakeFront()) {
@@ -492,6 +493,12 @@ void CFileLoader::LoadTreeFolder(const QString& folder, Qt::KeyboardModifiers mo
     });
 }
 
+QStringList AddFilesFilters() {
+    QStringList patterns;
+    for (const QString& extension : scanExtensions()) patterns << QStringLiteral("*.") + extension.toLower();
+    return {QStringLiteral("Audio files (%1)").arg(patterns.join(QLatin1Char(' '))), QStringLiteral("MP3 files (*.mp3)")};
+}
+
 void CFileLoader::AddFilesFromDialog() {
     // Dialogs belong to the UI thread here: the running load is stopped first (the command
     // replaces it), the files are chosen, and the loader then adds them.
@@ -501,7 +508,7 @@ void CFileLoader::AddFilesFromDialog() {
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setDefaultSuffix(QStringLiteral("mp3"));
-    dialog.setNameFilter(QStringLiteral("Mp3 File ( *.mp3)"));
+    dialog.setNameFilters(AddFilesFilters());
     if (dialog.exec() != QDialog::Accepted) return;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return;
@@ -548,7 +555,7 @@ void LoadDroppedItems(LoaderRun& run, const QStringList& paths) {
             if (!info.exists()) continue;
             if (info.isDir()) {
                 run.ScanFolder(info.absoluteFilePath(), true);
-            } else if (info.isFile() && FileTypeOf(ExtensionOf(info.fileName())) != 0) {
+            } else if (info.isFile() && run.TakesFile(info.fileName())) {
                 run.AddFoundFile(info, iconCache);
             }
         }

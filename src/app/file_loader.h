@@ -18,10 +18,14 @@
 #include <vector>
 #include <thread>
 
+#include "filelist/file_scan.h"
 #include "filelist/media_read_ahead.h"
 #include "filelist/media_reader.h"
 
 namespace velmora {
+
+// The Add Files dialog's filters: every audio format a load takes first, then MP3 alone.
+QStringList AddFilesFilters();
 
 class CZEPHDlg;
 class CFileLoader;
@@ -63,6 +67,9 @@ public:
     void EnterBusy(bool showAtOnce, bool setTitle);
     void SetCaption(const QString& text);
     void ScanFolder(const QString& folder, bool includeSubfolders);
+    // A dropped or opened file is loaded when its extension (the whole name without a ".")
+    // is one this load takes.
+    bool TakesFile(const QString& fileName) const { return scanExtensions_.contains(ExtensionOf(fileName)); }
     // Appends a found file's row and reads it here.
     void AddFoundFile(const QFileInfo& file, int& iconCache);
     void FinishLoad(bool sort);

@@ -10,6 +10,7 @@
 #include "app/option_dlg.h"
 #include "app/zeph_dlg.h"
 #include "controls/report_ctrl.h"
+#include "filelist/file_scan.h"
 #include "settings/settings_store.h"
 
 namespace velmora {
@@ -50,6 +51,7 @@ void RegisterOptionsAndHelpCommands(CZEPHDlg& dlg) {
         auto refresh = [main] {
             main->ShowEncoderSummary();
             if (CReportCtrl* list = main->fileList()) list->SetNaturalTextOrder(main->settings().naturalSort != 0);
+            main->scanExtensions = LoadExtensions(main->settings().otherAudioFiles);
         };
         COption options(main->settings(), main);
         options.SetResetCallback(refresh);

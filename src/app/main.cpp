@@ -13,9 +13,10 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("usage: velmora [--version] [--help] [FILE|FOLDER]...\n\n"
-                        "Velmora joins MP3 files into one MP3 file. Gather the files in the window's list\n"
-                        "(from the folder tree, File > Add, by dropping them, or by naming them here:\n"
-                        "folders with their subfolders, MP3 files only), order them and press F3. When\n"
+                        "Velmora joins audio files (MP3, WAV, FLAC, Ogg, Opus, M4A, WMA) into one MP3 file.\n"
+                        "Gather the files in the window's list (from the folder tree, File > Add, by\n"
+                        "dropping them, or by naming them here: folders with their subfolders, audio files\n"
+                        "only), order them and press F3. When\n"
                         "Velmora already runs, it loads what is named here.\n"
                         "velmora-cli does the same without a window; see 'man velmora-cli'.\n");
             return 0;

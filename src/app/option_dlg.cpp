@@ -42,7 +42,7 @@ constexpr int kWidthDlu = 316;
 // The chapter list's items in order, and the stored mode each stands for.
 constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
 int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
-constexpr int kHeightDlu = 356;  // with the "Output file" and "File list" groups below the encoder's
+constexpr int kHeightDlu = 372;  // with the "Output file" and "File list" groups below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -147,19 +147,21 @@ void COption::BuildTemplate() {
     placeField(loudnessTarget_, IDC_LOUDNESS_TARGET, 209, 280, 90, 12);
 
     auto* listGroup = new QGroupBox(QStringLiteral("File list"), this);
-    place(listGroup, 0, 7, 300, 302, 30);
+    place(listGroup, 0, 7, 300, 302, 46);
     naturalSortCheck_ = new QCheckBox(QStringLiteral("Sort numbers in names by their value"), this);
     place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 315, 270, 11);
+    otherAudioCheck_ = new QCheckBox(QStringLiteral("Add other audio files (WAV, FLAC, M4A, ...)"), this);
+    place(otherAudioCheck_, IDC_OTHER_AUDIO, 19, 331, 270, 11);
 
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 336, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 352, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 336, 50, 14);
+    place(okButton_, IDC_OK, 138, 352, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 336, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 352, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
@@ -232,6 +234,7 @@ void COption::OnInitDialog() {
     loudnessCheck_->setChecked(settings_.loudness != 0);
     loudnessTarget_->setValue(settings_.loudnessTarget);
     naturalSortCheck_->setChecked(settings_.naturalSort != 0);
+    otherAudioCheck_->setChecked(settings_.otherAudioFiles != 0);
     chapterList_->clear();
     for (const char* text : {"One chapter per file", "One chapter per title", "No chapters"})
         chapterList_->addItem(QString::fromLatin1(text));
@@ -278,6 +281,7 @@ void COption::OnOK() {
     settings_.loudness = loudnessCheck_->isChecked() ? 1 : 0;
     settings_.loudnessTarget = loudnessTarget_->value();
     settings_.naturalSort = naturalSortCheck_->isChecked() ? 1 : 0;
+    settings_.otherAudioFiles = otherAudioCheck_->isChecked() ? 1 : 0;
     settings_.chapterMode = kChapterModeOfItem[std::clamp(chapterList_->currentIndex(), 0, 2)];
     // 7.
     accept();

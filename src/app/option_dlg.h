@@ -52,6 +52,7 @@ public:
         IDC_LOUDNESS = 1096,
         IDC_LOUDNESS_TARGET = 1097,
         IDC_NATURAL_SORT = 1098,
+        IDC_OTHER_AUDIO = 1099,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -84,6 +85,7 @@ public:
     QCheckBox* loudnessCheck() const { return loudnessCheck_; }
     QSpinBox* loudnessTarget() const { return loudnessTarget_; }
     QCheckBox* naturalSortCheck() const { return naturalSortCheck_; }
+    QCheckBox* otherAudioCheck() const { return otherAudioCheck_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -116,6 +118,7 @@ private:
     QCheckBox* loudnessCheck_ = nullptr;
     QSpinBox* loudnessTarget_ = nullptr;
     QCheckBox* naturalSortCheck_ = nullptr;
+    QCheckBox* otherAudioCheck_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

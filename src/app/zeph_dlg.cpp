@@ -40,6 +40,7 @@
 #include "join/taskbar_progress.h"
 #include "settings/settings_store.h"
 #include "filelist/file_list_summary.h"
+#include "filelist/file_scan.h"
 #include "filelist/list_locked.h"
 
 static void InitAppResources() { Q_INIT_RESOURCE(velmora); }
@@ -569,7 +570,7 @@ bool CZEPHDlg::OnInitDialog() {
     // 25. Folder tree visibility.
     RestoreTreeVisibility();
     // 27. Scanning and totals.
-    scanExtensions << QStringLiteral("MP3");
+    scanExtensions = LoadExtensions(settings_.otherAudioFiles);
     totals.Reset();
     statusBar_->SetText(0, ListSummaryText(totals));
     // 28. Status bar geometry.

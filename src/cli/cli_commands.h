@@ -57,11 +57,11 @@ struct JoinParse {
 
 JoinParse ParseJoinArguments(const std::vector<std::string>& args);
 
-// The MP3 files of `folder` as a folder load finds them: natural name order, then (with
+// The audio files of `folder` (every format a load takes) as a folder load finds them: natural name order, then (with
 // `recursive`) each subfolder's files after the folder's own. Absolute paths.
 std::vector<std::string> FolderMp3Files(const std::string& folder, bool recursive);
 // Replaces each folder among `inputs` by FolderMp3Files; false (with `error`) when a folder
-// holds no MP3 file.
+// holds no audio file.
 bool ExpandFolderInputs(std::vector<std::string>& inputs, bool recursive, std::string& error);
 
 // The table indices for the option values; nothing for a value outside the tables.

@@ -1,4 +1,4 @@
-// Folder arguments of `join`: a folder stands for its MP3 files, found by the same walk as a
+// Folder arguments of `join`: a folder stands for its audio files, found by the same walk as a
 // folder load and `list` (natural name order, subfolders after the folder's own files).
 #include <filesystem>
 #include <string>
@@ -33,8 +33,8 @@ bool ExpandFolderInputs(std::vector<std::string>& inputs, bool recursive, std::s
         // A folder that gives nothing is refused rather than passed over: a script must not
         // lose an input unnoticed.
         if (files.empty()) {
-            error = input + (recursive ? ": no MP3 file in the folder or its subfolders"
-                                       : ": no MP3 file in the folder (--recursive adds its subfolders)");
+            error = input + (recursive ? ": no audio file in the folder or its subfolders"
+                                       : ": no audio file in the folder (--recursive adds its subfolders)");
             return false;
         }
         expanded.insert(expanded.end(), files.begin(), files.end());

@@ -15,6 +15,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_list.h"
+#include "engine/audio_source.h"
 #include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
@@ -58,8 +59,9 @@ bool TakesValue(const std::string& option) {
 
 const char* kJoinHelp =
     "\n"
-    "Joins the MP3 files, in argument order, into one constant-bit-rate MP3 file.\n"
-    "A folder stands for its MP3 files in name order, numbers by their value.\n"
+    "Joins the audio files (MP3, MP2, WAV, FLAC, Ogg Vorbis, Opus, M4A/M4B, AAC, WMA),\n"
+    "in argument order, into one constant-bit-rate MP3 file.\n"
+    "A folder stands for its audio files in name order, numbers by their value.\n"
     "Defaults come from the settings (see 'velmora-cli settings').\n"
     "\n"
     "  -o FILE         write FILE (an existing file only with --overwrite);\n"
@@ -501,10 +503,19 @@ int RunJoin(const std::vector<std::string>& args) {
         for (const std::string& input : opt.inputs) {
             std::error_code ec;
             StreamInfo info;
-            if (fs::is_directory(input, ec))
+            if (fs::is_directory(input, ec)) {
                 info.message = StreamTroubleMessage("Is a folder, not a file.");
-            else
+            } else if (!IsMpegAudioFile(input)) {
+                // Not MPEG audio: FFmpeg's probe, with its own message for what it cannot read.
+                const AudioFileInfo other = ProbeAudioFile(input);
+                info.readable = other.readable;
+                info.message = other.message;
+                info.sampleRate = other.sampleRate;
+                info.channels = other.channels;
+                info.totalSamples = other.totalSamples;
+            } else {
                 info = ReadStreamInfo(handle.get(), input);
+            }
             if (!info.readable) {
                 std::fprintf(stderr, "velmora-cli: %s: %s\n", input.c_str(), info.message.c_str());
                 allReadable = false;

@@ -1,4 +1,4 @@
-// Lists files the way a load fills the file list: a folder is scanned for MP3 files (with
+// Lists files the way a load fills the file list: a folder is scanned for audio files (with
 // --recursive, its subfolders after its own files), a file named on the command line is
 // listed whatever its extension. One line per file with the eighteen cells in column order,
 // then the list summary line. Unreadable files are reported on stderr and keep their line.

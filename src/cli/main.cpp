@@ -18,9 +18,9 @@ struct Subcommand {
 
 // One line per subcommand.
 constexpr Subcommand kSubcommands[] = {
-    {"join", velmora::cli::RunJoin, "join MP3 files into one MP3 file, in argument order"},
+    {"join", velmora::cli::RunJoin, "join audio files (MP3, WAV, FLAC, Ogg, Opus, M4A, WMA) into one MP3 file, in argument order"},
     {"settings", velmora::cli::RunSettings, "print the encoder summary and the settings as loaded"},
-    {"list", velmora::cli::RunList, "list MP3 files with the columns of the file list, then the summary"},
+    {"list", velmora::cli::RunList, "list audio files with the columns of the file list, then the summary"},
     {"chapters", velmora::cli::RunChapters, "print the chapters of an MP3 file: start, end and title"},
 };
 

@@ -50,7 +50,11 @@ const std::array<FileListColumnInfo, kFileListColumnCount> kFileListColumns{{
 }};
 
 const std::map<QString, uint8_t>& fileTypeTable() {
-    static const std::map<QString, uint8_t> table{{QStringLiteral("MP3"), 2}};
+    static const std::map<QString, uint8_t> table{
+        {QStringLiteral("MP3"), 2},  {QStringLiteral("MP2"), 3},  {QStringLiteral("WAV"), 4},
+        {QStringLiteral("FLAC"), 5}, {QStringLiteral("OGG"), 6},  {QStringLiteral("OGA"), 7},
+        {QStringLiteral("OPUS"), 8}, {QStringLiteral("M4A"), 9},  {QStringLiteral("M4B"), 10},
+        {QStringLiteral("AAC"), 11}, {QStringLiteral("WMA"), 12}};
     return table;
 }
 

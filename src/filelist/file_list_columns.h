@@ -46,7 +46,7 @@ struct FileListColumnInfo {
 
 extern const std::array<FileListColumnInfo, kFileListColumnCount> kFileListColumns;
 
-// Upper-case extension -> type code. Holds "MP3" -> 2.
+// Upper-case extension -> type code: "MP3" -> 2, then the other audio formats loads take.
 const std::map<QString, uint8_t>& fileTypeTable();
 // The type code of an upper-case extension, 0 when it is not in the table.
 uint8_t FileTypeOf(const QString& upperExtension);

@@ -49,33 +49,51 @@ QStringList ListEntries(const QString& folder) {
 }  // namespace
 
 const QStringList& scanExtensions() {
+    static const QStringList extensions{QStringLiteral("WAV"),  QStringLiteral("FLAC"), QStringLiteral("OGG"),
+                                        QStringLiteral("OGA"),  QStringLiteral("OPUS"), QStringLiteral("M4A"),
+                                        QStringLiteral("M4B"),  QStringLiteral("AAC"),  QStringLiteral("WMA"),
+                                        QStringLiteral("MP3"),  QStringLiteral("MP2")};
+    return extensions;
+}
+
+const QStringList& mp3Extensions() {
     static const QStringList extensions{QStringLiteral("MP3")};
     return extensions;
 }
 
+const QStringList& LoadExtensions(int32_t otherAudioFiles) {
+    return otherAudioFiles != 0 ? scanExtensions() : mp3Extensions();
+}
+
+bool HasExtensionIn(const QString& fileName, const QStringList& extensions) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0) return false;
+    const QStringView suffix = QStringView(fileName).mid(dot + 1);
+    for (const QString& extension : extensions)
+        if (suffix.compare(extension, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
 void ScanFolder(const QString& folder, bool includeSubfolders, const std::function<void(const QFileInfo&)>& onFile,
-                const std::atomic<int>* keepGoing, const std::function<void(const QString&)>& onFolder) {
-    if (scanExtensions().isEmpty()) return;
+                const std::atomic<int>* keepGoing, const std::function<void(const QString&)>& onFolder,
+                const QStringList& extensions) {
+    if (extensions.isEmpty()) return;
     const QString base = WithSlash(folder);
     if (onFolder) onFolder(folder);
     const QStringList names = ListEntries(base);
-    for (const QString& extension : scanExtensions()) {
+    for (const QString& name : names) {
         if (!GoOn(keepGoing)) break;
-        const QString suffix = QLatin1Char('.') + extension;
-        for (const QString& name : names) {
-            if (!GoOn(keepGoing)) break;
-            if (!name.endsWith(suffix, Qt::CaseInsensitive)) continue;
-            const QFileInfo info(base + name);
-            if (info.isDir()) continue;
-            onFile(info);
-        }
+        if (!HasExtensionIn(name, extensions)) continue;
+        const QFileInfo info(base + name);
+        if (info.isDir()) continue;
+        onFile(info);
     }
     if (!includeSubfolders || !GoOn(keepGoing)) return;
     for (const QString& name : names) {
         if (!GoOn(keepGoing)) break;
         const QFileInfo info(base + name);
         if (info.isSymLink() || !info.isDir()) continue;
-        ScanFolder(base + name, true, onFile, keepGoing, onFolder);
+        ScanFolder(base + name, true, onFile, keepGoing, onFolder, extensions);
     }
 }
 

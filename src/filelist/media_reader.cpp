@@ -1,5 +1,6 @@
 #include "filelist/media_reader.h"
 
+#include "engine/audio_source.h"
 #include "engine/media_file.h"
 #include "engine/stream_info.h"
 #include "filelist/file_list_summary.h"
@@ -11,6 +12,12 @@
 #include <taglib/apefooter.h>
 #include <taglib/apeitem.h>
 #include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/flacfile.h>
+#include <taglib/mp4file.h>
+#include <taglib/oggfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/wavfile.h>
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
@@ -143,6 +150,10 @@ void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter
 
 void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer) {
     const QByteArray nativePath = NativePath(path);
+    if (!IsMpegAudioFile(nativePath.toStdString())) {
+        ReadOtherAudio(path, row, writer);
+        return;
+    }
     FileItemInfo& info = row.info;
 
     // One open for both steps (and the bit rate): the stream probe and the tag reader work
@@ -202,6 +213,77 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
     if (id3v2) FillFromId3v2(*id3v2, row, writer);
     if (ape) FillFromApe(*ape, row, writer);
     if (id3v1) FillFromId3v1(*id3v1, row, writer);
+}
+
+void MediaInfoReader::ReadOtherAudio(const QString& path, FileRow& row, RowWriter& writer) {
+    const std::string nativePath = NativePath(path).toStdString();
+    FileItemInfo& info = row.info;
+
+    // Stream step: FFmpeg's probe, which opens only a regular file.
+    const AudioFileInfo stream = ProbeAudioFile(nativePath);
+    constantPath_ = path;
+    constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
+    tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
+    if (stream.readable) {
+        info.totalSamples = stream.totalSamples;
+        info.channels = static_cast<int32_t>(stream.channels);
+        info.sampleRate = static_cast<int32_t>(stream.sampleRate);
+        info.duration = stream.duration;
+        SetCell(row, writer, kColType, QString::fromStdString(stream.typeName));
+        writer.AddSeconds(info.duration);
+    } else {
+        info.unreadable = 1;
+        writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
+    }
+
+    // Tag step, for unreadable files too, by TagLib's reader of the file's kind. No audio
+    // properties: the probe gave them.
+    if (!IsRegularFile(nativePath)) return;
+    TagLib::FileRef ref(nativePath.c_str(), false);
+    if (ref.isNull()) return;
+    const TagLib::PropertyMap properties = ref.file()->properties();
+    if (properties.isEmpty()) return;
+    // The Tag column names the kind of tag read, as it does for ID3 and APE.
+    QString kind;
+    TagLib::File* file = ref.file();
+    if (dynamic_cast<TagLib::FLAC::File*>(file) || dynamic_cast<TagLib::Ogg::File*>(file)) {
+        kind = QStringLiteral("Xiph");
+    } else if (dynamic_cast<TagLib::MP4::File*>(file)) {
+        kind = QStringLiteral("MP4");
+    } else if (dynamic_cast<TagLib::ASF::File*>(file)) {
+        kind = QStringLiteral("ASF");
+    } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
+        kind = wav->hasID3v2Tag() ? QStringLiteral("ID3v2") : QStringLiteral("RIFF INFO");
+    }
+    SetCell(row, writer, kColTag, kind);
+    FillFromProperties(properties, row, writer);
+}
+
+void MediaInfoReader::FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer) {
+    auto first = [&](const char* key) {
+        auto it = properties.find(TagLib::String(key));
+        return it == properties.end() || it->second.isEmpty() ? QString() : TagTextToWide(it->second.front());
+    };
+    for (int column : kTagFieldColumns) {
+        QString text;
+        switch (column) {
+        case kColArtist: text = first("ARTIST"); break;
+        case kColAlbumArtist: text = first("ALBUMARTIST"); break;
+        case kColAlbum: text = first("ALBUM"); break;
+        case kColTrack: {
+            // Xiph comments keep the count apart; MP4 and ASF give "3/12" already.
+            text = first("TRACKNUMBER");
+            const QString total = first("TRACKTOTAL");
+            if (!text.isEmpty() && !text.contains(QLatin1Char('/')) && !total.isEmpty()) text += QLatin1Char('/') + total;
+            break;
+        }
+        case kColTitle: text = first("TITLE"); break;
+        case kColGenre: text = first("GENRE"); break;
+        case kColDate: text = first("DATE"); break;
+        case kColComment: text = first("COMMENT"); break;
+        }
+        if (!text.isEmpty()) FillField(row, writer, column, text);
+    }
 }
 
 void MediaInfoReader::FillFromId3v2(TagLib::ID3v2::Tag& tag, FileRow& row, RowWriter& writer) {

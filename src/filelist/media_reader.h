@@ -13,6 +13,7 @@ typedef struct mpg123_handle_struct mpg123_handle;
 
 namespace TagLib {
 class String;
+class PropertyMap;
 namespace ID3v1 { class Tag; }
 namespace ID3v2 { class Tag; }
 namespace APE { class Tag; }
@@ -46,13 +47,18 @@ public:
     // Clears the tag cells, reads stream and tags, writes the duration, channel and
     // frequency cells.
     void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer);
+    // MPEG audio goes to libmpg123 and the ID3/APE readers; every other file to FFmpeg's
+    // probe and TagLib's reader of its kind (ReadOtherAudio).
     void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer);
+    void ReadOtherAudio(const QString& path, FileRow& row, RowWriter& writer);
     // Cell 17 and the record's bit rate, from TagLib's audio properties.
     void ReadBitrate(const QString& path, FileRow& row, RowWriter& writer);
 
     static void FillFromId3v2(TagLib::ID3v2::Tag& tag, FileRow& row, RowWriter& writer);
     static void FillFromApe(TagLib::APE::Tag& tag, FileRow& row, RowWriter& writer);
     static void FillFromId3v1(TagLib::ID3v1::Tag& tag, FileRow& row, RowWriter& writer);
+    // The tag fields of any format TagLib reads, through its common property names.
+    static void FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer);
 
 private:
     mpg123_handle* decoder_;

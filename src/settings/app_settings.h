@@ -23,6 +23,7 @@ struct AppSettings {
     int32_t loudness = 0;             // 1: even out the inputs' loudness
     int32_t loudnessTarget = -16;     // LUFS, -30 to -10
     int32_t naturalSort = 1;          // 1: runs of digits in names sort by their value
+    int32_t otherAudioFiles = 1;      // 1: loads take WAV, FLAC, Ogg, Opus, M4A, AAC, WMA too; 0: MP3 only
 };
 
 // Initial values of the three index fields; a table lookup falls back to them.

@@ -125,6 +125,7 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     // A target outside the allowed range is brought to its nearest end.
     s.loudnessTarget = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kLoudnessTarget, -16), -30, -10);
     s.naturalSort = cfg.GetInt(ini::kFileListSection, ini::kNaturalSort, 1) != 0 ? 1 : 0;
+    s.otherAudioFiles = cfg.GetInt(ini::kFileListSection, ini::kOtherAudioFiles, 1) != 0 ? 1 : 0;
     return true;
 }
 
@@ -147,6 +148,7 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kLoudness, s.loudness);
     cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
     cfg->SetInt(ini::kFileListSection, ini::kNaturalSort, s.naturalSort);
+    cfg->SetInt(ini::kFileListSection, ini::kOtherAudioFiles, s.otherAudioFiles);
     return SaveConfigIni(file, *cfg, error);
 }
 

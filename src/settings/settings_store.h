@@ -34,6 +34,7 @@ inline constexpr const char* kLoudnessTarget = "LoudnessTarget";
 // The file list's own keys, in a section of their own after the others.
 inline constexpr const char* kFileListSection = "FileList";
 inline constexpr const char* kNaturalSort = "NaturalSort";
+inline constexpr const char* kOtherAudioFiles = "OtherAudioFiles";
 }  // namespace ini
 
 // The folder of the running executable, without a trailing "/".

@@ -36,6 +36,7 @@
 #include "filelist/list_locked.h"
 #include "foldertree/file_tree_ctrl.h"
 #include "join/processing.h"
+#include "support/ffmpeg_fixtures.h"
 #include "support/mp3_fixtures.h"
 #include "template_mp3.h"
 
@@ -221,6 +222,56 @@ TEST_F(FileLoaderTest, FoldersLoadInNaturalOrderAndTheOptionTurnsTheNameSortBack
     EXPECT_EQ(Names(List()), (QStringList{"Part 1.mp3", "Part 10.mp3", "Part 11.mp3", "Part 2.mp3", "Part 9.mp3", "x.mp3",
                                           "y.mp3"}));
     ExpectIdleState();
+}
+
+TEST_F(FileLoaderTest, OtherAudioFormatsLoadInNameOrderUntilTheOptionTurnsThemOff) {
+    const fs::path mixed = files_ / "mixed";
+    fs::create_directories(mixed);
+    ASSERT_TRUE(velmora::testing::MakeToneWithFfmpeg(mixed / "1 intro.WAV", {.rate = 22050, .channels = 1, .seconds = 0.5}));
+    ASSERT_TRUE(velmora::testing::MakeToneWithFfmpeg(mixed / "2 talk.m4a",
+                                                     {.seconds = 0.5, .tags = {{"title", "Talk"}}}));
+    PutMp3(mixed / "3 outro.mp3");
+    PutText(mixed / "notes.txt", "not audio");
+    PutText(files_ / "loose.flac", "dropped with the option off");
+    CZEPHDlg& dlg = Open();
+    ASSERT_EQ(dlg.settings().otherAudioFiles, 1);
+    List().SetSortList({});
+    Loader().LoadTreeFolder(Q(mixed), Qt::NoModifier);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(Names(List()), (QStringList{"1 intro.WAV", "2 talk.m4a", "3 outro.mp3"}));
+    EXPECT_EQ(List().GetItemText(0, kColType), "WAV");
+    EXPECT_EQ(List().GetItemText(0, kColFrequency), "22050 Hz");
+    EXPECT_EQ(List().GetItemText(1, kColType), "M4A");
+    EXPECT_EQ(List().GetItemText(1, kColTitle), "Talk");
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(static_cast<FileItemInfo*>(List().GetItemUserData(r))->unreadable, 0) << r;
+    ExpectTotalsMatchRows();
+
+    // Off through the Options dialog: folders and drops take MP3 files only.
+    AnswerModal<COption>([](COption* options) {
+        QCheckBox* check = options->otherAudioCheck();
+        EXPECT_TRUE(check->isChecked());
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(5, check->height() / 2));
+        QTest::mouseClick(options->okButton(), Qt::LeftButton);
+    });
+    QTest::keyClick(&dlg, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(dlg.settings().otherAudioFiles, 0);
+    Loader().LoadTreeFolder(Q(mixed), Qt::NoModifier);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), QStringList{"3 outro.mp3"});
+    QCoreApplication::postEvent(&dlg, new FilesDroppedEvent({Q(files_ / "loose.flac"), Q(mixed / "1 intro.WAV")}));
+    QTest::qWait(50);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Names(List()), QStringList{"3 outro.mp3"});
+    ExpectIdleState();
+}
+
+TEST(AddFilesDialog, OffersEveryAudioFormatFirstAndMp3Second) {
+    const QStringList filters = AddFilesFilters();
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith("Audio files (*.wav *.flac ")) << filters[0].toStdString();
+    for (const char* pattern : {"*.ogg", "*.oga", "*.opus", "*.m4a", "*.m4b", "*.aac", "*.wma", "*.mp3", "*.mp2"})
+        EXPECT_TRUE(filters[0].contains(pattern)) << pattern;
+    EXPECT_EQ(filters[1], "MP3 files (*.mp3)");
 }
 
 TEST_F(FileLoaderTest, ItemsWithoutAFolderPathAndAHiddenTreeLoadNothing) {

@@ -22,6 +22,7 @@
 #include "controls/report_ctrl.h"
 #include "controls/s_splitter.h"
 #include "filelist/file_list_columns.h"
+#include "filelist/file_scan.h"
 #include "engine/join_runner.h"
 #include "foldertree/file_tree_ctrl.h"
 #include "join/processing.h"
@@ -75,7 +76,7 @@ TEST_F(MainWindowTest, FreshStartShowsTitleSummaryAndTree) {
     EXPECT_NE(dlg->joinEngine()->mpg123Handle, nullptr);
     EXPECT_EQ(dlg->joinEngine()->decodedSamples.Capacity(), 1048576u);
     EXPECT_EQ(dlg->joinEngine()->convertedSamples.Capacity(), 1048576u);
-    EXPECT_EQ(dlg->scanExtensions, QStringList{"MP3"});
+    EXPECT_EQ(dlg->scanExtensions, scanExtensions());
     EXPECT_FALSE(dlg->IsBusy());
     // No attribute hides a file in the tree, and it shows folders only.
     EXPECT_EQ(dlg->fileTree()->GetFileHideAttributes(), 0u);

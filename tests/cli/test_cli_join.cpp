@@ -312,13 +312,13 @@ TEST_F(CliJoin, AFolderStandsForItsFilesInNaturalOrderAsListShowsThem) {
     chapters = RunCliProcess(CliRun{{"chapters", out.string()}, home_});
     EXPECT_EQ(titles(chapters.out), expected + "Bonus\n");
 
-    // A folder with no MP3 file refuses the join: an input is never lost unnoticed.
+    // A folder with no audio file refuses the join: an input is never lost unnoticed.
     const fs::path empty = tmp_.path() / "empty";
     fs::create_directories(empty);
     const fs::path other = tmp_.path() / "other.mp3";
     r = Run({"-o", other.string(), book.string(), empty.string()});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find(empty.string() + ": no MP3 file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(empty.string() + ": no audio file"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(other));
 }
 

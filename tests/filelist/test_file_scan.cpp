@@ -46,6 +46,23 @@ TEST(FileScan, FolderFilesMatchTheExtensionIgnoringCase) {
     EXPECT_EQ(names, (std::set<QString>{"a.MP3", "b.mp3", ".hidden.mp3"}));
 }
 
+TEST(FileScan, OtherAudioFormatsInNameOrderAndMp3OnlyWhenAsked) {
+    velmora::testing::TempDir dir;
+    for (const char* name : {"3 outro.mp3", "1 intro.WAV", "2 talk.m4a", "2b.flac", "4.ogg", "5.oga", "6.opus",
+                             "7.m4b", "8.aac", "9.wma", "10.mp2", "notes.txt", "cover.jpg", "wav"})
+        Touch(dir / name);
+    std::vector<QString> all;
+    ScanFolder(Q(dir.path()), false, [&](const QFileInfo& f) { all.push_back(f.fileName()); });
+    EXPECT_EQ(all, (std::vector<QString>{"1 intro.WAV", "2 talk.m4a", "2b.flac", "3 outro.mp3", "4.ogg", "5.oga",
+                                         "6.opus", "7.m4b", "8.aac", "9.wma", "10.mp2"}));
+    std::vector<QString> mp3;
+    ScanFolder(Q(dir.path()), false, [&](const QFileInfo& f) { mp3.push_back(f.fileName()); }, nullptr, {},
+               LoadExtensions(0));
+    EXPECT_EQ(mp3, std::vector<QString>{"3 outro.mp3"});
+    EXPECT_TRUE(HasExtensionIn("x.Opus", LoadExtensions(1)));
+    EXPECT_FALSE(HasExtensionIn("x.Opus", LoadExtensions(0)));
+}
+
 TEST(FileScan, FilesOfAFolderComeBeforeItsSubfoldersDepthFirst) {
     velmora::testing::TempDir dir;
     Touch(dir / "top.mp3");

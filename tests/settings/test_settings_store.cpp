@@ -63,7 +63,8 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "LameChannel=0\n"
               "Freq=0\n"
               "[FileList]\n"
-              "NaturalSort=1\n");
+              "NaturalSort=1\n"
+              "OtherAudioFiles=1\n");
 }
 
 TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
@@ -88,6 +89,7 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     EXPECT_EQ(s.loudness, 0);
     EXPECT_EQ(s.loudnessTarget, -16);
     EXPECT_EQ(s.naturalSort, 1);
+    EXPECT_EQ(s.otherAudioFiles, 1);
 }
 
 TEST(SettingsStore, LoadReadsEveryKey) {
@@ -96,7 +98,7 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     WriteFile(file,
               "[mp3]\nlamebits=16\nLameChannel=3\nFreq=9\n"
               "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\nTags=0\nChapters=2\n"
-              "[filelist]\nNaturalSort=0\n");
+              "[filelist]\nNaturalSort=0\nOtherAudioFiles=0\n");
     AppSettings s;
     ASSERT_TRUE(LoadSettings(s, file.string()));
     EXPECT_EQ(s.askOutputPath, 1);
@@ -109,6 +111,7 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     EXPECT_EQ(s.outputTags, 0);
     EXPECT_EQ(s.chapterMode, 2);
     EXPECT_EQ(s.naturalSort, 0);
+    EXPECT_EQ(s.otherAudioFiles, 0);
 }
 
 TEST(SettingsStore, NumbersFollowedByLettersAndLettersAlone) {
@@ -224,7 +227,8 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "Loudness=0\n"
               "LoudnessTarget=-16\n"
               "[FileList]\n"
-              "NaturalSort=1\n");
+              "NaturalSort=1\n"
+              "OtherAudioFiles=1\n");
 }
 
 TEST(SettingsStore, DeletedFileLoadsEveryDefault) {

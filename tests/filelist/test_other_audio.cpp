@@ -1,0 +1,127 @@
+// The media information reader on inputs that are not MPEG audio: FFmpeg's probe for the
+// stream cells, TagLib's reader of each kind for the tags.
+#include "filelist/media_reader.h"
+
+#include "support/ffmpeg_fixtures.h"
+#include "support/mp3_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+using namespace velmora;
+using velmora::testing::FfmpegTone;
+using velmora::testing::MakeToneWithFfmpeg;
+using velmora::testing::TempDir;
+
+namespace {
+
+class OtherAudioWriter : public RowWriter {
+public:
+    void SetCellText(int, const QString&) override {}
+    void StoreRecord(const FileItemInfo&) override {}
+    void ReportUnreadable(const QString& message) override { messages.push_back(message); }
+    void AddSeconds(double seconds) override { totalSeconds += seconds; }
+    std::vector<QString> messages;
+    double totalSeconds = 0;
+};
+
+FileRow ReadOtherFile(const std::filesystem::path& path, OtherAudioWriter& writer) {
+    ReaderDecoder decoder(true);
+    MediaInfoReader reader(decoder.handle());
+    FileRow row;
+    const QString p = QString::fromStdString(path.string());
+    reader.ReadMediaInfo(p, row, writer);
+    reader.ReadBitrate(p, row, writer);
+    return row;
+}
+
+struct FormatCase {
+    const char* name;
+    int rate;
+    int channels;
+    const char* type;
+    const char* tagKind;
+};
+
+}  // namespace
+
+TEST(OtherAudio, EachFormatFillsStreamCellsTypeAndTags) {
+    TempDir dir;
+    const FormatCase cases[] = {
+        {"a.flac", 44100, 2, "FLAC", "Xiph"}, {"b.wav", 22050, 1, "WAV", "RIFF INFO"},
+        {"c.ogg", 32000, 2, "OGG", "Xiph"},   {"d.opus", 48000, 1, "OPUS", "Xiph"},
+        {"e.m4a", 44100, 2, "M4A", "MP4"},    {"f.wma", 22050, 2, "WMA", "ASF"},
+    };
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string title = std::string("Title of ") + c.name;
+        FfmpegTone tone{.rate = c.rate, .channels = c.channels, .seconds = 1.5,
+                        .tags = {{"title", title}, {"artist", "Ann \xC3\xA9"}, {"album", "Album"}}};
+        const auto path = dir / c.name;
+        ASSERT_TRUE(MakeToneWithFfmpeg(path, tone));
+        OtherAudioWriter writer;
+        const FileRow row = ReadOtherFile(path, writer);
+        EXPECT_TRUE(writer.messages.empty());
+        EXPECT_EQ(row.info.unreadable, 0);
+        EXPECT_EQ(row.cells[kColType], c.type);
+        EXPECT_EQ(row.cells[kColTag], c.tagKind);
+        EXPECT_EQ(row.info.sampleRate, c.rate);
+        EXPECT_EQ(row.cells[kColFrequency], QString::number(c.rate) + " Hz");
+        EXPECT_EQ(row.info.channels, c.channels);
+        EXPECT_EQ(row.cells[kColChannel], c.channels == 1 ? "1 (Mono)" : "2 (Stereo)");
+        // Within one codec frame of the tone's length, as the container gives it.
+        EXPECT_NEAR(row.info.duration, 1.5, 2048.0 / c.rate);
+        EXPECT_EQ(row.info.totalSamples, static_cast<uint64_t>(std::llround(row.info.duration * c.rate)) * c.channels);
+        EXPECT_DOUBLE_EQ(writer.totalSeconds, row.info.duration);
+        EXPECT_EQ(row.cells[kColDuration], "00:00:01");
+        EXPECT_GT(row.info.bitrate, 0);
+        EXPECT_EQ(row.cells[kColBitrate], QString::number(row.info.bitrate) + " kbps");
+        EXPECT_EQ(row.cells[kColTitle], QString::fromStdString(title));
+        EXPECT_EQ(row.info.title, QString::fromStdString(title));
+        EXPECT_EQ(row.cells[kColArtist], QString::fromUtf8("Ann \xC3\xA9"));
+        EXPECT_EQ(row.cells[kColAlbum], "Album");
+        EXPECT_EQ(InputTagsOf(row.info).artist, "Ann \xC3\xA9");
+    }
+}
+
+TEST(OtherAudio, PcmBitRateAndTrackNumbers) {
+    TempDir dir;
+    const auto wav = dir / "pcm.wav";
+    ASSERT_TRUE(MakeToneWithFfmpeg(wav, {.rate = 22050, .channels = 1, .seconds = 0.5}));
+    OtherAudioWriter writer;
+    // 22050 Hz x 16 bits x 1 channel.
+    EXPECT_EQ(ReadOtherFile(wav, writer).info.bitrate, 353);
+
+    const auto flac = dir / "track.flac";
+    ASSERT_TRUE(MakeToneWithFfmpeg(flac, {.seconds = 0.5, .tags = {{"track", "3/12"}}}));
+    const FileRow row = ReadOtherFile(flac, writer);
+    EXPECT_EQ(row.cells[kColTrack], "3/12");
+    EXPECT_EQ(row.info.trackNumber, 3);
+    EXPECT_EQ(row.info.trackCount, 12);
+}
+
+TEST(OtherAudio, ContentDecidesForAnOddNameAndDamageGetsTheProbesMessage) {
+    TempDir dir;
+    const auto made = dir / "made.flac";
+    ASSERT_TRUE(MakeToneWithFfmpeg(made, {.rate = 8000, .channels = 1, .seconds = 0.5}));
+    const auto odd = dir / "recording.audio";
+    std::filesystem::rename(made, odd);
+    OtherAudioWriter writer;
+    const FileRow row = ReadOtherFile(odd, writer);
+    EXPECT_TRUE(writer.messages.empty());
+    EXPECT_EQ(row.cells[kColType], "FLAC");
+    EXPECT_EQ(row.info.sampleRate, 8000);
+
+    const auto broken = dir / "broken.m4a";
+    std::ofstream(broken) << "this is not audio at all";
+    OtherAudioWriter brokenWriter;
+    const FileRow bad = ReadOtherFile(broken, brokenWriter);
+    EXPECT_EQ(bad.info.unreadable, 1);
+    ASSERT_EQ(brokenWriter.messages.size(), 1u);
+    EXPECT_TRUE(brokenWriter.messages[0].startsWith(QString::fromStdString("Trouble with " + broken.string() + ": ")))
+        << brokenWriter.messages[0].toStdString();
+    EXPECT_EQ(bad.info.duration, 0.0);
+    EXPECT_TRUE(bad.cells[kColFrequency].isEmpty());
+}
