@@ -269,7 +269,7 @@ TEST(CliList, PipesAreRefusedLikeUnreadableFilesWithoutWaiting) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;  // both keep their rows
     const std::string ogg = (tmp.path() / "pipe.ogg").string();
-    EXPECT_NE(r.err.find(ogg + ": Trouble with " + ogg + ": not a regular file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(ogg + ": Trouble with " + ogg + ": Not a regular file"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find((tmp.path() / "pipe.mp3").string() + ": Trouble with mpg123: File access error. (code 22)"),
               std::string::npos)
         << r.err;
