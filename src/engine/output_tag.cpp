@@ -1,6 +1,10 @@
 #include "engine/output_tag.h"
 
 #include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/mp4file.h>
+#include <taglib/opusfile.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/chapterframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
@@ -10,11 +14,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <utility>
 
+#include "engine/audio_source.h"
 #include "engine/book_plan.h"
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
@@ -157,9 +163,52 @@ enum class CoverFound { None, Carried, TooLarge };
 // The picture to carry from one input's ID3v2 tag: the front cover, else the first one. A
 // tag holding a picture frame over the limit (with room for its type, MIME type and
 // description) is not loaded at all; the picture's own size is checked exactly after.
+// The cover of a FLAC, Ogg or Opus file (its picture blocks) or of an MP4 file (its covr atom):
+// the front cover, else the first picture.
+CoverFound ReadOtherCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto take = [&](const TagLib::ByteVector& bytes, const std::string& type) {
+        if (bytes.isEmpty()) return CoverFound::None;
+        if (bytes.size() > kMaxCoverBytes) return CoverFound::TooLarge;
+        data.assign(bytes.begin(), bytes.end());
+        mime = type;
+        return CoverFound::Carried;
+    };
+    auto fromPictures = [&](const TagLib::List<TagLib::FLAC::Picture*>& pictures) {
+        const TagLib::FLAC::Picture* chosen = nullptr;
+        for (const TagLib::FLAC::Picture* p : pictures) {
+            if (p->data().isEmpty()) continue;
+            if (!chosen || p->type() == TagLib::FLAC::Picture::FrontCover) chosen = p;
+            if (p->type() == TagLib::FLAC::Picture::FrontCover) break;
+        }
+        return chosen ? take(chosen->data(), chosen->mimeType().to8Bit(true)) : CoverFound::None;
+    };
+    if (extension == ".flac") {
+        TagLib::FLAC::File file(path.c_str(), false);
+        return file.isValid() ? fromPictures(file.pictureList()) : CoverFound::None;
+    }
+    if (extension == ".ogg" || extension == ".oga") {
+        TagLib::Ogg::Vorbis::File file(path.c_str(), false);
+        return file.isValid() && file.tag() ? fromPictures(file.tag()->pictureList()) : CoverFound::None;
+    }
+    if (extension == ".opus") {
+        TagLib::Ogg::Opus::File file(path.c_str(), false);
+        return file.isValid() && file.tag() ? fromPictures(file.tag()->pictureList()) : CoverFound::None;
+    }
+    if (extension == ".m4a" || extension == ".m4b" || extension == ".mp4") {
+        TagLib::MP4::File file(path.c_str(), false);
+        if (!file.isValid() || !file.tag() || !file.tag()->contains("covr")) return CoverFound::None;
+        for (const TagLib::MP4::CoverArt& art : file.tag()->item("covr").toCoverArtList())
+            return take(art.data(), art.format() == TagLib::MP4::CoverArt::PNG ? "image/png" : "image/jpeg");
+    }
+    return CoverFound::None;
+}
+
 CoverFound ReadCover(const std::string& path, std::vector<uint8_t>& data, std::string& mime) {
     constexpr uint64_t kPictureFieldsRoom = 64 * 1024;
     if (!IsRegularFile(path)) return CoverFound::None;
+    if (!IsMpegAudioFile(path)) return ReadOtherCover(path, data, mime);
     if (LargestPictureFrame(path) > kMaxCoverBytes + kPictureFieldsRoom) return CoverFound::TooLarge;
     TagLib::MPEG::File file(path.c_str(), false);
     if (!file.isValid() || !file.hasID3v2Tag()) return CoverFound::None;

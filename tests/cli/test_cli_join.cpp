@@ -246,6 +246,39 @@ TEST_F(CliJoin, ADryRunPrintsThePlanTheJoinThenWrites) {
     EXPECT_FALSE(fs::exists(other));
 }
 
+// Other formats bring their tags and covers: a FLAC's title, artist and picture and an M4A's
+// title become the chapters, the carried artist and the output's cover.
+TEST_F(CliJoin, TagsAndCoverComeFromOtherFormats) {
+    const fs::path png = tmp_.path() / "cover.png";
+    const fs::path flac = in_ / "a.flac";
+    const fs::path m4a = in_ / "b.m4a";
+    const std::string ffmpeg = "ffmpeg -nostdin -loglevel error -y ";
+    ASSERT_EQ(std::system((ffmpeg + "-f lavfi -i color=c=red:s=32x32 -frames:v 1 '" + png.string() + "'").c_str()), 0);
+    ASSERT_EQ(std::system((ffmpeg + "-f lavfi -i sine=frequency=440:duration=1 -i '" + png.string() +
+                           "' -map 0 -map 1 -c:a flac -c:v copy -disposition:v attached_pic -metadata title='Flac Part' "
+                           "-metadata artist=Ann '" + flac.string() + "'").c_str()),
+              0);
+    ASSERT_EQ(std::system((ffmpeg + "-f lavfi -i sine=frequency=660:duration=1 -c:a aac -metadata title='AAC Part' '" +
+                           m4a.string() + "'").c_str()),
+              0);
+    const fs::path out = tmp_.path() / "mixed.mp3";
+    const CliResult r = Run({"-o", out.string(), flac.string(), m4a.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const CliResult chapters = RunCliProcess(CliRun{{"chapters", out.string()}, home_, tmp_.path()});
+    EXPECT_NE(chapters.out.find("\tFlac Part\n"), std::string::npos) << chapters.out;
+    EXPECT_NE(chapters.out.find("\tAAC Part\n"), std::string::npos) << chapters.out;
+    TagLib::MPEG::File written(out.c_str(), false);
+    ASSERT_TRUE(written.hasID3v2Tag());
+    EXPECT_EQ(written.ID3v2Tag()->artist().to8Bit(true), "Ann");
+    const TagLib::ID3v2::FrameList pictures = written.ID3v2Tag()->frameListMap()["APIC"];
+    ASSERT_EQ(pictures.size(), 1u);
+    const auto* picture = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(pictures.front());
+    ASSERT_NE(picture, nullptr);
+    const std::string bytes = ReadWholeFile(png);
+    EXPECT_EQ(std::string(picture->picture().data(), picture->picture().size()), bytes);
+    EXPECT_EQ(picture->mimeType(), "image/png");
+}
+
 TEST_F(CliJoin, OutputOntoAnInputIsAlwaysRefused) {
     const auto a = Tone("a.mp3", {44100, 2, 0.5, 440.0, 128, true});
     const auto b = Tone("b.mp3", {44100, 2, 0.5, 660.0, 128, true});
