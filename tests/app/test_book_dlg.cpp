@@ -123,7 +123,10 @@ protected:
     static void RenameRow(QTreeWidget* t, int row, const QString& title) {
         ClickRow(t, row, CBookDlg::kColNumber);
         QTest::keyClick(t, Qt::Key_F2);
-        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        // The editor takes the focus through the event loop; a slow (sanitized) run needs a moment.
+        QLineEdit* editor = nullptr;
+        for (int i = 0; i < 200 && !(editor = qobject_cast<QLineEdit*>(QApplication::focusWidget())); ++i)
+            QTest::qWait(10);
         ASSERT_NE(editor, nullptr);
         QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(editor, title);
