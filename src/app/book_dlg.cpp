@@ -261,13 +261,13 @@ void CBookDlg::BuildWidgets() {
 }
 
 void CBookDlg::LoadFields() {
-    title_->setText(Q(plan_.title));
-    artist_->setText(Q(plan_.artist));
-    albumArtist_->setText(Q(plan_.albumArtist));
-    album_->setText(Q(plan_.album));
-    year_->setText(Q(plan_.year));
-    genre_->setText(Q(plan_.genre));
-    comment_->setText(Q(plan_.comment));
+    title_->setText(Q(plan_.tags.title));
+    artist_->setText(Q(plan_.tags.artist));
+    albumArtist_->setText(Q(plan_.tags.albumArtist));
+    album_->setText(Q(plan_.tags.album));
+    year_->setText(Q(plan_.tags.year));
+    genre_->setText(Q(plan_.tags.genre));
+    comment_->setText(Q(plan_.tags.comment));
     switch (plan_.coverSource) {
         case CoverSource::FirstInput:
             coverFromInput_->setChecked(true);
@@ -514,7 +514,7 @@ void CBookDlg::UpdateOutputName() {
     const bool fromTitle = nameFromTitle_->isChecked();
     name_->setEnabled(!fromTitle);
     BookPlan titled;
-    titled.title = S(title_->text());
+    titled.tags.title = S(title_->text());
     BookEdits e;
     e.outputName = plainName_;
     e.nameFromTitle = fromTitle;
@@ -541,13 +541,13 @@ void CBookDlg::accept() {
         if (text == carried) return std::nullopt;
         return text;
     };
-    edits_.title = field(title_, defaults_.title);
-    edits_.artist = field(artist_, defaults_.artist);
-    edits_.albumArtist = field(albumArtist_, defaults_.albumArtist);
-    edits_.album = field(album_, defaults_.album);
-    edits_.year = field(year_, defaults_.year);
-    edits_.genre = field(genre_, defaults_.genre);
-    edits_.comment = field(comment_, defaults_.comment);
+    edits_.title = field(title_, defaults_.tags.title);
+    edits_.artist = field(artist_, defaults_.tags.artist);
+    edits_.albumArtist = field(albumArtist_, defaults_.tags.albumArtist);
+    edits_.album = field(album_, defaults_.tags.album);
+    edits_.year = field(year_, defaults_.tags.year);
+    edits_.genre = field(genre_, defaults_.tags.genre);
+    edits_.comment = field(comment_, defaults_.tags.comment);
 
     edits_.coverSource.reset();
     edits_.coverInputPath.clear();

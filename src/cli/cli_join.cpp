@@ -173,9 +173,9 @@ void PrintPlan(const std::string& output, const BookPlan& plan, const std::vecto
     std::printf("Output: %s\n", output.c_str());
     if (tags) {
         const std::pair<const char*, const std::string*> fields[] = {
-            {"Title", &plan.title}, {"Artist", &plan.artist}, {"Album artist", &plan.albumArtist},
-            {"Album", &plan.album}, {"Year", &plan.year},     {"Genre", &plan.genre},
-            {"Comment", &plan.comment}};
+            {"Title", &plan.tags.title}, {"Artist", &plan.tags.artist}, {"Album artist", &plan.tags.albumArtist},
+            {"Album", &plan.tags.album}, {"Year", &plan.tags.year},     {"Genre", &plan.tags.genre},
+            {"Comment", &plan.tags.comment}};
         for (const auto& [name, value] : fields)
             if (!value->empty())
                 std::printf("%s: %s\n", name, TabSafeCell(QString::fromStdString(*value)).toUtf8().constData());
@@ -581,18 +581,21 @@ int RunJoin(const std::vector<std::string>& args) {
         return kExitBadArguments;
     }
     if (overrides->title)
-        plan->title = *overrides->title;
+        plan->tags.title = *overrides->title;
     if (overrides->artist)
-        plan->artist = *overrides->artist;
+        plan->tags.artist = *overrides->artist;
     if (overrides->album)
-        plan->album = *overrides->album;
+        plan->tags.album = *overrides->album;
     if (!overrides->cover.empty()) {
         plan->coverSource = CoverSource::Image;
         plan->cover = overrides->cover;
         plan->coverMime = overrides->coverMime;
     }
     if (opt.nameFromTitle) {
-        const fs::path named = fs::path(output).parent_path() / (FileNameFromTitle(plan->title, settings.defaultFileName) + ".mp3");
+        std::string name = FileNameFromTitle(plan->tags.title);
+        if (name.empty())
+            name = settings.defaultFileName;
+        const fs::path named = fs::path(output).parent_path() / (name + ".mp3");
         output = named.string();
         std::error_code ec;
         if (fs::exists(output, ec) || fs::is_symlink(output, ec))

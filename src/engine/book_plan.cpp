@@ -290,13 +290,10 @@ bool PlanBook(const std::vector<CFileToBeJoin>& files, const std::string& output
               const std::string& chaptersFile, BookPlan& plan, std::string& error) {
     BookPlan p;
     if (!PlanBookChapters(files, source, chaptersFile, p, error)) return false;
-    p.album = FirstOf(files, &InputTags::album);
-    p.title = p.album.empty() ? std::filesystem::path(outputPath).stem().string() : p.album;
-    p.artist = FirstOf(files, &InputTags::artist);
-    p.albumArtist = FirstOf(files, &InputTags::albumArtist);
-    p.year = FirstOf(files, &InputTags::year);
-    p.genre = FirstOf(files, &InputTags::genre);
-    p.comment = FirstOf(files, &InputTags::comment);
+    for (std::string InputTags::*field : {&InputTags::artist, &InputTags::albumArtist, &InputTags::album,
+                                          &InputTags::year, &InputTags::genre, &InputTags::comment})
+        p.tags.*field = FirstOf(files, field);
+    p.tags.title = p.tags.album.empty() ? std::filesystem::path(outputPath).stem().string() : p.tags.album;
     plan = std::move(p);
     return true;
 }
@@ -362,19 +359,26 @@ std::vector<PlannedChapter> PreviewChapters(const BookPlan& plan, const std::vec
     return rows;
 }
 
-std::string FileNameFromTitle(const std::string& title, const std::string& fallback) {
+std::string FileNameFromTitle(const std::string& title) {
     std::string name;
-    for (const char c : ValidUtf8Text(title)) name += (c == '/' || c == '\0' || c == '\\') ? '_' : c;
-    name = Trim(name);
-    // A name of dots alone is no file's name; a long title is cut at a character's start.
-    if (name.find_first_not_of('.') == std::string::npos) name.clear();
+    for (const char c : ValidUtf8Text(title)) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool bad = u < 0x20 || u == 0x7f || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' ||
+                         c == '"' || c == '<' || c == '>' || c == '|';
+        name.push_back(bad ? '_' : c);
+    }
+    // A long title is cut at a character's start.
     constexpr size_t kMaxBytes = 200;
     if (name.size() > kMaxBytes) {
         size_t cut = kMaxBytes;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-        name = Trim(name.substr(0, cut));
+        name.resize(cut);
     }
-    return name.empty() ? fallback : name;
+    // A name ending in a dot or space is lost on other systems, and one made of dots is no name.
+    const size_t first = name.find_first_not_of(" .");
+    if (first == std::string::npos) return {};
+    const size_t last = name.find_last_not_of(" .");
+    return name.substr(first, last - first + 1);
 }
 
 int SplitPoint(const BookPlan& plan, const std::vector<CFileToBeJoin>& files, size_t row) {

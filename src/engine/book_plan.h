@@ -34,13 +34,7 @@ enum class CoverSource : int32_t {
 
 struct BookPlan {
     // The output's tags, written as they stand (an empty field is left out).
-    std::string title;
-    std::string artist;
-    std::string albumArtist;
-    std::string album;
-    std::string year;
-    std::string genre;
-    std::string comment;
+    InputTags tags;
 
     CoverSource coverSource = CoverSource::FirstInput;
     size_t coverInput = 0;        // with CoverSource::Input: an index into the inputs
@@ -96,9 +90,10 @@ std::vector<PlannedChapter> ResolveChapters(const BookPlan& plan, const std::vec
 // show. Its chapters' start and end are in milliseconds.
 std::vector<PlannedChapter> PreviewChapters(const BookPlan& plan, const std::vector<CFileToBeJoin>& files);
 
-// A file name (without extension) for an output named after `title`: "/" and "\" become "_",
-// a name of dots alone or an empty one gives `fallback`, a long one is cut to 200 bytes.
-std::string FileNameFromTitle(const std::string& title, const std::string& fallback);
+// A title as a file name (without extension): "/", "\", NUL, control characters and the
+// characters other systems' file names cannot hold (: * ? " < > |) become "_", spaces and dots
+// at the ends go, a long title is cut to 200 bytes. Empty when nothing of it is left.
+std::string FileNameFromTitle(const std::string& title);
 
 // Edits at file boundaries, by row of the table PreviewChapters gives. MergeWithNext joins a
 // chapter with the one after it (the next one's mark goes, its input goes on with this

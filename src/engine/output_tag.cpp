@@ -274,13 +274,13 @@ OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const 
     };
     if (const BookPlan* plan = request.plan.get()) {
         // The plan is written as it stands: it was planned from these inputs and edited.
-        c.title = plan->title;
-        c.artist = plan->artist;
-        c.albumArtist = plan->albumArtist;
-        c.album = plan->album;
-        c.year = plan->year;
-        c.genre = plan->genre;
-        c.comment = plan->comment;
+        c.title = plan->tags.title;
+        c.artist = plan->tags.artist;
+        c.albumArtist = plan->tags.albumArtist;
+        c.album = plan->tags.album;
+        c.year = plan->tags.year;
+        c.genre = plan->tags.genre;
+        c.comment = plan->tags.comment;
         switch (plan->coverSource) {
         case CoverSource::Image:
             c.cover = plan->cover;

@@ -35,22 +35,6 @@ int32_t ChapterSourceOf(const BookEdits& edits, const AppSettings& settings) {
     return mode == kChaptersNone || mode == kChaptersPerTitle ? mode : kChaptersPerFile;
 }
 
-std::string FileNameFromTitle(const std::string& title) {
-    std::string name;
-    name.reserve(title.size());
-    for (const char c : title) {
-        const auto u = static_cast<unsigned char>(c);
-        const bool bad = u < 0x20 || u == 0x7f || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' ||
-                         c == '"' || c == '<' || c == '>' || c == '|';
-        name.push_back(bad ? '_' : c);
-    }
-    // A name ending in a dot or space is lost on other systems, and one made of dots is no name.
-    const size_t first = name.find_first_not_of(" .");
-    if (first == std::string::npos) return {};
-    const size_t last = name.find_last_not_of(" .");
-    return name.substr(first, last - first + 1);
-}
-
 namespace {
 
 std::string PlainOutputName(const BookEdits& edits, const AppSettings& settings) {
@@ -61,7 +45,7 @@ std::string PlainOutputName(const BookEdits& edits, const AppSettings& settings)
 
 std::string OutputNameOf(const BookPlan& plan, const BookEdits& edits, const AppSettings& settings) {
     if (edits.nameFromTitle) {
-        std::string name = FileNameFromTitle(plan.title);
+        std::string name = FileNameFromTitle(plan.tags.title);
         if (!name.empty()) return name;
     }
     return PlainOutputName(edits, settings);
@@ -95,13 +79,13 @@ bool PlanFromEdits(const std::vector<CFileToBeJoin>& files,
     auto overlay = [](std::string& field, const std::optional<std::string>& edited) {
         if (edited) field = *edited;
     };
-    overlay(p.title, edits.title);
-    overlay(p.artist, edits.artist);
-    overlay(p.albumArtist, edits.albumArtist);
-    overlay(p.album, edits.album);
-    overlay(p.year, edits.year);
-    overlay(p.genre, edits.genre);
-    overlay(p.comment, edits.comment);
+    overlay(p.tags.title, edits.title);
+    overlay(p.tags.artist, edits.artist);
+    overlay(p.tags.albumArtist, edits.albumArtist);
+    overlay(p.tags.album, edits.album);
+    overlay(p.tags.year, edits.year);
+    overlay(p.tags.genre, edits.genre);
+    overlay(p.tags.comment, edits.comment);
 
     if (edits.coverSource) {
         switch (*edits.coverSource) {

@@ -63,9 +63,6 @@ int32_t ChapterSourceOf(const BookEdits& edits, const AppSettings& settings);
 // the characters a file name cannot hold replaced, when the user asked for that and the title
 // is not empty; else the edited name; else the settings' default name.
 std::string OutputNameOf(const BookPlan& plan, const BookEdits& edits, const AppSettings& settings);
-// A title as a file name: "/", "\", NUL, control characters and the characters that other
-// systems' file names cannot hold (: * ? " < > |) become "_"; spaces and dots at the ends go.
-std::string FileNameFromTitle(const std::string& title);
 
 // The plan with nothing edited for these rows: PlanBook over the rows with the source the
 // edits or the settings choose (a chapters file's marks are taken from the edits, not read

@@ -84,10 +84,10 @@ protected:
     void LoadTones(const std::vector<std::pair<std::string, double>>& tones) {
         QStringList paths;
         for (const auto& [name, seconds] : tones) {
-            velmora::testing::ToneSpec spec;
-            spec.seconds = seconds;
-            spec.kbps = 96;
-            ASSERT_TRUE(velmora::testing::MakeToneMp3(files_ / name, spec));
+            velmora::testing::ToneSpec tone;
+            tone.seconds = seconds;
+            tone.kbps = 96;
+            ASSERT_TRUE(velmora::testing::MakeToneMp3(files_ / name, tone));
             paths << Q(files_ / name);
         }
         QCoreApplication::postEvent(dlg_.get(), new FilesDroppedEvent(paths));

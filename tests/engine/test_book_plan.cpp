@@ -82,7 +82,7 @@ TEST(BookPlan, EachSourcePlacesItsChaptersWhereTheirInputsStart) {
     std::string error;
     ASSERT_TRUE(PlanBook(titled, "/out/Book.mp3", kChaptersPerTitle, "", plan, error));
     EXPECT_EQ(Titles(PreviewChapters(plan, titled)), (std::vector<std::string>{"Same", "Other"}));
-    EXPECT_EQ(plan.title, "Book");
+    EXPECT_EQ(plan.tags.title, "Book");
 
     // An input that carries chapters of its own: a joined file of two tones with one per file.
     ToneSpec tone;
@@ -109,7 +109,7 @@ TEST(BookPlan, EachSourcePlacesItsChaptersWhereTheirInputsStart) {
     EXPECT_EQ(rows[2].chapter.startFrame, 22050u + uint64_t(own[1].startMs) * 44100 / 1000);
     EXPECT_EQ(rows[2].chapter.endFrame, 66150u);
     // The title "Book" stays through a replan of the chapters alone.
-    EXPECT_EQ(plan.title, "Book");
+    EXPECT_EQ(plan.tags.title, "Book");
 }
 
 TEST(BookPlan, EditsWorkAtFileBoundariesAndMarksPastTheEndAreLeftOut) {
@@ -145,6 +145,6 @@ TEST(BookPlan, EditsWorkAtFileBoundariesAndMarksPastTheEndAreLeftOut) {
     EXPECT_EQ(Titles(rows), (std::vector<std::string>{"Start", "Later"}));
     EXPECT_EQ(rows[1].chapter.startFrame, 66150u);
     EXPECT_EQ(dropped, 1u);
-    EXPECT_EQ(FileNameFromTitle(" A/B\\C ", "Untitled"), "A_B_C");
-    EXPECT_EQ(FileNameFromTitle("..", "Untitled"), "Untitled");
+    EXPECT_EQ(FileNameFromTitle(" A/B\\C "), "A_B_C");
+    EXPECT_EQ(FileNameFromTitle(".."), "");
 }

@@ -38,9 +38,9 @@ TEST(BookEdits, EditsOverlayTheDefaultsAndMarksStayWithTheirRow) {
     BookPlan plan;
     std::string error;
     ASSERT_TRUE(PlanFromEdits(files, marks, edits, settings, plan, error)) << error;
-    EXPECT_EQ(plan.title, "Edited");
-    EXPECT_EQ(plan.album, "Carried Album");
-    EXPECT_EQ(plan.genre, "");
+    EXPECT_EQ(plan.tags.title, "Edited");
+    EXPECT_EQ(plan.tags.album, "Carried Album");
+    EXPECT_EQ(plan.tags.genre, "");
     EXPECT_EQ(plan.coverSource, CoverSource::Input);
     EXPECT_EQ(plan.coverInput, 2u);
     ASSERT_EQ(plan.inputMarks.size(), 3u);
@@ -67,14 +67,14 @@ TEST(BookEdits, TheOutputNameFollowsTheTitleOnlyWhenAskedAndStaysAFileName) {
     AppSettings settings;
     settings.defaultFileName = "Untitled";
     BookPlan plan;
-    plan.title = " AC/DC: Live? <1991>. ";
+    plan.tags.title = " AC/DC: Live? <1991>. ";
     BookEdits edits;
     EXPECT_EQ(OutputNameOf(plan, edits, settings), "Untitled");
     edits.outputName = "My Book";
     EXPECT_EQ(OutputNameOf(plan, edits, settings), "My Book");
     edits.nameFromTitle = true;
     EXPECT_EQ(OutputNameOf(plan, edits, settings), "AC_DC_ Live_ _1991_");
-    plan.title = " .. ";
+    plan.tags.title = " .. ";
     EXPECT_EQ(OutputNameOf(plan, edits, settings), "My Book");
     EXPECT_EQ(FileNameFromTitle("Tab\there"), "Tab_here");
 }
