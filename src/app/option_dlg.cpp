@@ -42,7 +42,7 @@ constexpr int kWidthDlu = 316;
 // The chapter list's items in order, and the stored mode each stands for.
 constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
 int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
-constexpr int kHeightDlu = 372;  // with the "Output file" and "File list" groups below the encoder's
+constexpr int kHeightDlu = 389;  // with the "Output file" and "File list" groups below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -131,7 +131,7 @@ void COption::BuildTemplate() {
           188, 257, 12);
 
     auto* fileGroup = new QGroupBox(QStringLiteral("Output file"), this);
-    place(fileGroup, 0, 7, 214, 302, 84);
+    place(fileGroup, 0, 7, 214, 302, 101);
     tagsCheck_ = new QCheckBox(QStringLiteral("Copy tags and cover from the first files"), this);
     place(tagsCheck_, IDC_TAGS, 19, 229, 270, 11);
     place(new QLabel(QStringLiteral("Chapters:"), this), IDC_CHAPTERS_LABEL, 21, 246, 75, 12);
@@ -145,23 +145,35 @@ void COption::BuildTemplate() {
     loudnessTarget_->setRange(kLoudnessTargetMin, kLoudnessTargetMax);
     loudnessTarget_->setSuffix(QStringLiteral(" LUFS"));
     placeField(loudnessTarget_, IDC_LOUDNESS_TARGET, 209, 280, 90, 12);
+    partsLabel_ = new QLabel(QStringLiteral("Split into parts of at &most"), this);
+    place(partsLabel_, IDC_PARTS_LABEL, 21, 299, 86, 12);
+    partHours_ = new QSpinBox(this);
+    partHours_->setRange(0, kMaxPartMinutesLimit / 60);
+    partHours_->setSuffix(QStringLiteral(" h"));
+    placeField(partHours_, IDC_PART_HOURS, 109, 297, 50, 12);
+    partsLabel_->setBuddy(partHours_);
+    partMinutes_ = new QSpinBox(this);
+    partMinutes_->setRange(0, 59);
+    partMinutes_->setSuffix(QStringLiteral(" min"));
+    placeField(partMinutes_, IDC_PART_MINUTES, 163, 297, 55, 12);
+    place(new QLabel(QStringLiteral("(0 = one file)"), this), IDC_PARTS_NOTE, 224, 299, 75, 12);
 
     auto* listGroup = new QGroupBox(QStringLiteral("File list"), this);
-    place(listGroup, 0, 7, 300, 302, 46);
+    place(listGroup, 0, 7, 317, 302, 46);
     naturalSortCheck_ = new QCheckBox(QStringLiteral("Sort numbers in names by their value"), this);
-    place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 315, 270, 11);
+    place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 332, 270, 11);
     otherAudioCheck_ = new QCheckBox(QStringLiteral("Add other audio files (WAV, FLAC, M4A, ...)"), this);
-    place(otherAudioCheck_, IDC_OTHER_AUDIO, 19, 331, 270, 11);
+    place(otherAudioCheck_, IDC_OTHER_AUDIO, 19, 348, 270, 11);
 
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 352, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 369, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 352, 50, 14);
+    place(okButton_, IDC_OK, 138, 369, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 352, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 369, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
@@ -235,6 +247,8 @@ void COption::OnInitDialog() {
     loudnessTarget_->setValue(settings_.loudnessTarget);
     naturalSortCheck_->setChecked(settings_.naturalSort != 0);
     otherAudioCheck_->setChecked(settings_.otherAudioFiles != 0);
+    partHours_->setValue(settings_.maxPartMinutes / 60);
+    partMinutes_->setValue(settings_.maxPartMinutes % 60);
     chapterList_->clear();
     for (const char* text : {"One chapter per file", "One chapter per title", "No chapters"})
         chapterList_->addItem(QString::fromLatin1(text));
@@ -282,6 +296,7 @@ void COption::OnOK() {
     settings_.loudnessTarget = loudnessTarget_->value();
     settings_.naturalSort = naturalSortCheck_->isChecked() ? 1 : 0;
     settings_.otherAudioFiles = otherAudioCheck_->isChecked() ? 1 : 0;
+    settings_.maxPartMinutes = partHours_->value() * 60 + partMinutes_->value();
     settings_.chapterMode = kChapterModeOfItem[std::clamp(chapterList_->currentIndex(), 0, 2)];
     // 7.
     accept();

@@ -53,6 +53,10 @@ public:
         IDC_LOUDNESS_TARGET = 1097,
         IDC_NATURAL_SORT = 1098,
         IDC_OTHER_AUDIO = 1099,
+        IDC_PARTS_LABEL = 1100,
+        IDC_PART_HOURS = 1101,
+        IDC_PART_MINUTES = 1102,
+        IDC_PARTS_NOTE = 1103,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -86,6 +90,8 @@ public:
     QSpinBox* loudnessTarget() const { return loudnessTarget_; }
     QCheckBox* naturalSortCheck() const { return naturalSortCheck_; }
     QCheckBox* otherAudioCheck() const { return otherAudioCheck_; }
+    QSpinBox* partHours() const { return partHours_; }
+    QSpinBox* partMinutes() const { return partMinutes_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -119,6 +125,9 @@ private:
     QSpinBox* loudnessTarget_ = nullptr;
     QCheckBox* naturalSortCheck_ = nullptr;
     QCheckBox* otherAudioCheck_ = nullptr;
+    QLabel* partsLabel_ = nullptr;
+    QSpinBox* partHours_ = nullptr;
+    QSpinBox* partMinutes_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

@@ -40,6 +40,7 @@ struct JoinOptions {
     bool copy = false;                        // --copy
     std::optional<int> threads;               // --threads N
     std::optional<int> loudness;              // --loudness [LUFS]: the target
+    std::optional<uint64_t> maxLengthMs;      // --max-length DURATION: parts of at most this; 0: one file
     std::optional<std::string> title;         // --title TEXT
     std::optional<std::string> artist;        // --artist TEXT
     std::optional<std::string> album;         // --album TEXT

@@ -20,6 +20,7 @@
 #include "engine/join_runner.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
+#include "engine/book_parts.h"
 #include "engine/book_plan.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
@@ -36,7 +37,7 @@ const char* const kJoinUsage =
     "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|keep|none]\n"
     "                        [--chapters-from FILE] [--dry-run] [--name-from-title]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
-    "                        [--copy] [--threads N] [--loudness [LUFS]]\n"
+    "                        [--copy] [--threads N] [--loudness [LUFS]] [--max-length DURATION]\n"
     "                        [--quiet] [--recursive] FILE|FOLDER...";
 
 namespace {
@@ -54,7 +55,8 @@ void OnInterrupt(int) {
 bool TakesValue(const std::string& option) {
     return option == "-o" || option == "--output" || option == "--bitrate" || option == "--frequency" ||
            option == "--channels" || option == "--chapters" || option == "--title" || option == "--artist" ||
-           option == "--album" || option == "--cover" || option == "--threads" || option == "--chapters-from";
+           option == "--album" || option == "--cover" || option == "--threads" || option == "--chapters-from" ||
+           option == "--max-length";
 }
 
 const char* kJoinHelp =
@@ -92,6 +94,12 @@ const char* kJoinHelp =
     "  --loudness [LUFS]\n"
     "                  even out the inputs' loudness to LUFS (-30 to -10, default -16),\n"
     "                  each true peak kept at or below -1 dBTP\n"
+    "  --max-length DURATION\n"
+    "                  split the output into parts of at most DURATION (\"90m\", \"10h\",\n"
+    "                  \"3600s\", \"1h30m\"; 0: one file), cut where a chapter starts:\n"
+    "                  \"NAME (Part 1).mp3\", \"NAME (Part 2).mp3\", ... each with the\n"
+    "                  book's tags, track N/M and its own chapters; a chapter longer than\n"
+    "                  DURATION makes a part of its own\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
     "  --recursive     a folder's subfolders add their files after the folder's own\n"
     "\n"
@@ -175,7 +183,7 @@ void PrintPlan(const std::string& output, const BookPlan& plan, const std::vecto
         const std::pair<const char*, const std::string*> fields[] = {
             {"Title", &plan.tags.title}, {"Artist", &plan.tags.artist}, {"Album artist", &plan.tags.albumArtist},
             {"Album", &plan.tags.album}, {"Year", &plan.tags.year},     {"Genre", &plan.tags.genre},
-            {"Comment", &plan.tags.comment}};
+            {"Comment", &plan.tags.comment}, {"Track", &plan.track}};
         for (const auto& [name, value] : fields)
             if (!value->empty())
                 std::printf("%s: %s\n", name, TabSafeCell(QString::fromStdString(*value)).toUtf8().constData());
@@ -370,6 +378,14 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                 r.error = "--threads must be a number from 1 to 16, not '" + value + "'";
                 return r;
             }
+        } else if (arg == "--max-length") {
+            uint64_t ms = 0;
+            if (!ParseMaxLength(value, ms)) {
+                r.error = "--max-length takes a length such as 90m, 10h, 3600s or 1h30m (0: one file), not '" +
+                          value + "'";
+                return r;
+            }
+            o.maxLengthMs = ms;
         } else if (arg == "--copy") {
             o.copy = true;
         } else if (arg == "--no-tags") {
@@ -606,17 +622,40 @@ int RunJoin(const std::vector<std::string>& args) {
                 return kExitBadArguments;
             }
     }
-    if (opt.dryRun) {
-        PrintPlan(output, *plan, *task.files, settings.outputTags != 0);
-        return kExitDone;
-    }
-
     PrepareTask(task, settings);
     task.outputPath = output;
     if (task.tagRequest) {
         auto request = std::make_shared<OutputTagRequest>(*task.tagRequest);
         request->plan = plan;
         task.tagRequest = request;
+    }
+    // Parts of a maximum length: one task a part, each named after the output.
+    const uint64_t maxMs = opt.maxLengthMs ? *opt.maxLengthMs : uint64_t(settings.maxPartMinutes) * 60000;
+    std::vector<CConversionTask> tasks = maxMs > 0 ? SplitIntoParts(task, maxMs) : std::vector<CConversionTask>{task};
+    if (tasks.size() > 1) {
+        for (CConversionTask& part : tasks) {
+            std::error_code ec;
+            const bool exists = fs::exists(part.outputPath, ec) || fs::is_symlink(part.outputPath, ec);
+            for (const std::string& input : opt.inputs)
+                if (SameFile(part.outputPath, input)) {
+                    std::fprintf(stderr, "velmora-cli: the output %s is one of the inputs; nothing written\n",
+                                 part.outputPath.c_str());
+                    return kExitBadArguments;
+                }
+            if (exists && !opt.output.empty() && !opt.overwrite) {
+                std::fprintf(stderr, "velmora-cli: %s exists; use --overwrite to replace it\n", part.outputPath.c_str());
+                return kExitBadArguments;
+            }
+            if (exists && opt.output.empty()) part.outputPath = UniqueOutputPath(part.outputPath);
+        }
+    }
+    if (opt.dryRun) {
+        for (const CConversionTask& t : tasks) {
+            if (!t.partNote.empty()) std::printf("%s\n", t.partNote.c_str());
+            PrintPlan(t.outputPath, t.tagRequest && t.tagRequest->plan ? *t.tagRequest->plan : *plan, *t.files,
+                      settings.outputTags != 0);
+        }
+        return kExitDone;
     }
 
     auto engine = std::make_shared<JoinEngine>();
@@ -626,8 +665,12 @@ int RunJoin(const std::vector<std::string>& args) {
     auto queue = std::make_shared<JoinEventQueue>(/*waitForFinal=*/true);
     engine->sink = queue;
     const std::shared_ptr<JoinRunState> run = engine->activeRun;
-    run->tasks.push_back(task);
-    run->overallSamplesTotal = task.totalSamples;
+    uint64_t total = 0;
+    for (const CConversionTask& t : tasks) {
+        run->tasks.push_back(t);
+        total += t.totalSamples;
+    }
+    run->overallSamplesTotal = total;
 
     ConsoleReporter reporter(opt.quiet, !opt.quiet && ::isatty(STDERR_FILENO));
 
@@ -698,7 +741,7 @@ int RunJoin(const std::vector<std::string>& args) {
     if (done && !cancelled) {
         // The path written goes to stdout, so that a script learns the free name picked for
         // the settings' output path.
-        std::printf("%s\n", output.c_str());
+        for (const CConversionTask& t : tasks) std::printf("%s\n", t.outputPath.c_str());
         return kExitDone;
     }
     return kExitFailed;

@@ -35,6 +35,7 @@ enum class CoverSource : int32_t {
 struct BookPlan {
     // The output's tags, written as they stand (an empty field is left out).
     InputTags tags;
+    std::string track;  // "N/M" for a part of a book; empty: no track number
 
     CoverSource coverSource = CoverSource::FirstInput;
     size_t coverInput = 0;        // with CoverSource::Input: an index into the inputs

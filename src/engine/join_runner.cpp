@@ -239,6 +239,8 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
 
             PostJoinMessage(*engine, "Start a new joining task.", kMessageInfo);
             PostJoinMessage(*engine, FormatText("Destination: %s.", copy->outputPath.c_str()), kMessageInfo);
+            if (!copy->partNote.empty()) PostJoinMessage(*engine, copy->partNote, kMessageInfo);
+            const std::string shownPath = copy->outputPath;  // before a temporary name replaces it
 
             run.taskSamplesDone = 0;
             run.taskSecondsDone = 0.0f;
@@ -304,6 +306,11 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                                 kMessageInfo);
                 PostJoinMessage(*engine, "Joining status: OK.", kMessageInfo);
             } else {
+                // The parts before this one are complete files; this one holds what was joined.
+                if (copy->partCount > 0)
+                    PostJoinMessage(*engine, FormatText("Part %d of %d was cut short: %s.", copy->partNumber,
+                                                        copy->partCount, shownPath.c_str()),
+                                    kMessageError);
                 PostJoinMessage(*engine, "Joining status: ERROR.", kMessageError);
             }
 

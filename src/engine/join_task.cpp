@@ -69,6 +69,21 @@ void PrepareTask(CConversionTask& task, const AppSettings& settings) {
         task.outputRate = chosen;
     }
 
+    SetTaskOutput(task, task.outputRate, task.outputChannels);
+
+    auto request = std::make_shared<OutputTagRequest>();
+    request->tags = settings.outputTags != 0;
+    // A hand-edited value outside the three modes reads as the default.
+    request->chapters = settings.chapterMode == kChaptersNone || settings.chapterMode == kChaptersPerTitle
+                            ? settings.chapterMode
+                            : kChaptersPerFile;
+    task.tagRequest = request;
+}
+
+void SetTaskOutput(CConversionTask& task, uint32_t rate, uint32_t channels) {
+    const FileList& files = *task.files;
+    task.outputRate = rate;
+    task.outputChannels = channels;
     const uint32_t outPerSecond = task.outputRate * task.outputChannels;
     double total = 0;
     uint64_t totalSamples = 0;
@@ -86,14 +101,6 @@ void PrepareTask(CConversionTask& task, const AppSettings& settings) {
     totalSamples -= totalSamples % task.outputChannels;
     task.totalSamples = totalSamples;
     task.needsConversion = differs ? 1 : 0;
-
-    auto request = std::make_shared<OutputTagRequest>();
-    request->tags = settings.outputTags != 0;
-    // A hand-edited value outside the three modes reads as the default.
-    request->chapters = settings.chapterMode == kChaptersNone || settings.chapterMode == kChaptersPerTitle
-                            ? settings.chapterMode
-                            : kChaptersPerFile;
-    task.tagRequest = request;
 }
 
 std::string UniqueOutputPath(const std::string& path) {

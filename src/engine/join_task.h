@@ -81,6 +81,11 @@ struct CConversionTask {
     std::vector<AtomicValue<uint64_t>> inputSamples;
     // Even loudness: the linear gain of each input (empty: none), set before the workers start.
     std::vector<float> inputGain;
+    // A part of a book cut to a maximum length (0: the whole book), and a line the log gets
+    // when the part starts (a chapter longer than the limit), empty: none.
+    int32_t partNumber = 0;
+    int32_t partCount = 0;
+    std::string partNote;
 
     // Duration of n samples in the output format, in seconds (0 for an unset format).
     float SecondsOf(uint64_t n) const;
@@ -123,6 +128,9 @@ struct JoinRunState {
 // Fills currentRate, currentChannels, outputRate, outputChannels, totalSamples and
 // needsConversion of a task whose `files` list is complete.
 void PrepareTask(CConversionTask& task, const AppSettings& settings);
+// The output format part of PrepareTask: sets outputRate, outputChannels, totalSamples and
+// needsConversion for the given format.
+void SetTaskOutput(CConversionTask& task, uint32_t rate, uint32_t channels);
 
 // The first "<stem> (n)<ext>" (n = 2, 3, …) at which no file exists.
 std::string UniqueOutputPath(const std::string& path);

@@ -281,6 +281,7 @@ OutputTagContent GatherOutputTag(const std::vector<CFileToBeJoin>& files, const 
         c.year = plan->tags.year;
         c.genre = plan->tags.genre;
         c.comment = plan->tags.comment;
+        c.track = plan->track;
         switch (plan->coverSource) {
         case CoverSource::Image:
             c.cover = plan->cover;
@@ -330,7 +331,7 @@ std::vector<uint8_t> RenderTagFrames(const OutputTagContent& content) {
     if (content.tags) {
         const std::pair<const char*, const std::string*> texts[] = {
             {"TIT2", &content.title}, {"TPE1", &content.artist}, {"TPE2", &content.albumArtist},
-            {"TALB", &content.album}, {"TCON", &content.genre}};
+            {"TALB", &content.album}, {"TCON", &content.genre}, {"TRCK", &content.track}};
         for (const auto& [id, value] : texts)
             if (!value->empty()) tag.addFrame(TextFrame(id, *value));
         // The year as the inputs wrote it; ID3v2.3 keeps it in TYER, four digits.

@@ -89,6 +89,7 @@ struct OutputTagContent {
     std::string year;
     std::string genre;
     std::string comment;
+    std::string track;  // "N/M", empty: none
     std::vector<uint8_t> cover;
     std::string coverMime;
     std::string coverLeftOut;  // the input whose cover was too large to carry, empty: none

@@ -2,6 +2,7 @@
 
 #include "controls/report_ctrl.h"
 #include "controls/report_item_info.h"
+#include "engine/book_parts.h"
 #include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "filelist/file_item_info.h"
@@ -154,8 +155,18 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
     // earlier run lives (it still reads the run, the settings and the encoder): the dialog then
     // refuses to start.
     auto run = std::make_shared<JoinRunState>();
-    run->overallSamplesTotal = task.totalSamples;
-    run->tasks.push_back(task);
+    // Parts of a maximum length: one task a part. The Save As dialog confirmed replacing the
+    // name it showed, not the parts' names: an existing part takes the " (2)" rule instead.
+    std::vector<CConversionTask> tasks{task};
+    if (settings.maxPartMinutes > 0) tasks = SplitIntoParts(task, uint64_t(settings.maxPartMinutes) * 60000);
+    uint64_t total = 0;
+    for (CConversionTask& t : tasks) {
+        if (tasks.size() > 1 && settings.askOutputPath != 0 && std::filesystem::exists(std::filesystem::u8path(t.outputPath)))
+            t.outputPath = UniqueOutputPath(t.outputPath);
+        total += t.totalSamples;
+        run->tasks.push_back(t);
+    }
+    run->overallSamplesTotal = total;
     if (!engine->activeRun->WorkerStillRunning()) {
         engine->settings = settings;
         if (!engine->encodeTask)

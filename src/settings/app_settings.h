@@ -22,6 +22,7 @@ struct AppSettings {
     int32_t copyFrames = 0;           // 1: copy the audio frames when the inputs allow it
     int32_t loudness = 0;             // 1: even out the inputs' loudness
     int32_t loudnessTarget = -16;     // LUFS, -30 to -10
+    int32_t maxPartMinutes = 0;       // split the output into parts of at most this long; 0: one file
     int32_t naturalSort = 1;          // 1: runs of digits in names sort by their value
     int32_t otherAudioFiles = 1;      // 1: loads take WAV, FLAC, Ogg, Opus, M4A, AAC, WMA too; 0: MP3 only
 };
@@ -30,6 +31,8 @@ struct AppSettings {
 // The product's name: the title of every message box without a title of its own. (The
 // executable's name, which keys the profile and the single-instance lock, may differ in case.)
 inline constexpr char kProductName[] = "Velmora";
+
+inline constexpr int32_t kMaxPartMinutesLimit = 999 * 60 + 59;
 
 inline constexpr int16_t kDefaultBitrateIndex = 11;
 inline constexpr int16_t kDefaultChannelModeIndex = 0;

@@ -124,6 +124,8 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.loudness = cfg.GetInt(ini::kOutputSection, ini::kLoudness, 0) != 0 ? 1 : 0;
     // A target outside the allowed range is brought to its nearest end.
     s.loudnessTarget = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kLoudnessTarget, -16), -30, -10);
+    // Parts longer than 999 h cannot be asked for in the dialog; a negative value means none.
+    s.maxPartMinutes = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kMaxPartMinutes, 0), 0, kMaxPartMinutesLimit);
     s.naturalSort = cfg.GetInt(ini::kFileListSection, ini::kNaturalSort, 1) != 0 ? 1 : 0;
     s.otherAudioFiles = cfg.GetInt(ini::kFileListSection, ini::kOtherAudioFiles, 1) != 0 ? 1 : 0;
     return true;
@@ -147,6 +149,7 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kCopy, s.copyFrames);
     cfg->SetInt(ini::kOutputSection, ini::kLoudness, s.loudness);
     cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
+    cfg->SetInt(ini::kOutputSection, ini::kMaxPartMinutes, s.maxPartMinutes);
     cfg->SetInt(ini::kFileListSection, ini::kNaturalSort, s.naturalSort);
     cfg->SetInt(ini::kFileListSection, ini::kOtherAudioFiles, s.otherAudioFiles);
     return SaveConfigIni(file, *cfg, error);

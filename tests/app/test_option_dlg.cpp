@@ -357,8 +357,18 @@ TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
         QTest::mouseClick(dlg->loudnessCheck(), Qt::LeftButton, {}, QPoint(5, dlg->loudnessCheck()->height() / 2));
         dlg->loudnessTarget()->setFocus();
         for (int i = 0; i < 20; ++i) QTest::keyClick(dlg->loudnessTarget(), Qt::Key_Down);  // stops at -30
+        // Parts: the label's mnemonic reaches the hours; 1 h 30 min.
+        EXPECT_EQ(dlg->partHours()->value(), 0);
+        EXPECT_LT(dlg->partMinutes()->geometry().bottom(), dlg->okButton()->y());
+        QTest::keyClick(dlg.get(), Qt::Key_M, Qt::AltModifier);
+        ASSERT_TRUE(dlg->partHours()->hasFocus());
+        QTest::keyClick(dlg->partHours(), Qt::Key_Up);
+        dlg->partMinutes()->setFocus();
+        dlg->partMinutes()->selectAll();
+        QTest::keyClicks(dlg->partMinutes(), "30");
         QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
     }
+    EXPECT_EQ(settings_.maxPartMinutes, 90);
     EXPECT_EQ(settings_.copyFrames, 1);
     EXPECT_EQ(settings_.loudness, 1);
     EXPECT_EQ(settings_.loudnessTarget, -30);

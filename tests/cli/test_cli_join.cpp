@@ -539,3 +539,80 @@ TEST_F(CliJoin, CopyJoinsFramesWithoutReEncodingWhenTheInputsAllowIt) {
     EXPECT_GE(Frames(out), Frames(a) + Frames(b));
     EXPECT_LT(Frames(out), Frames(a) + Frames(b) + 2 * 1152);
 }
+
+TEST_F(CliJoin, MaxLengthCutsPartsAtChapterStartsAndKeepsEverySample) {
+    // Chapters per title: b and c share one, so no part may separate them; d alone is longer
+    // than the limit. Parts of 8 s: [a] [b c] [d] [e].
+    struct Input { const char* name; double seconds; double hz; const char* title; };
+    const Input inputs[] = {{"a.mp3", 3, 300, "Opening"}, {"b.mp3", 4, 500, "Middle"}, {"c.mp3", 2, 700, "Middle"},
+                            {"d.mp3", 12, 900, "Long one"}, {"e.mp3", 3, 1100, "End"}};
+    std::vector<std::string> args{"--chapters", "title", "--max-length", "8s", "-o", (tmp_.path() / "Book.mp3").string()};
+    size_t inputFrames = 0;
+    for (const Input& in : inputs) {
+        const fs::path p = Tone(in.name, {44100, 2, in.seconds, in.hz, 128, true});
+        TagLib::MPEG::File f(p.c_str());
+        f.ID3v2Tag(true)->setTitle(in.title);
+        f.ID3v2Tag(true)->setAlbum("The Book");
+        f.save();
+        inputFrames += Frames(p);
+        args.push_back(p.string());
+    }
+    const CliResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Part 3 holds only the chapter \"Long one\": it alone lasts 0:00:12, longer than the limit "
+                         "of 0:00:08."),
+              std::string::npos)
+        << r.err;
+
+    const std::vector<std::vector<std::string>> chapterTitles = {{"Opening"}, {"Middle"}, {"Long one"}, {"End"}};
+    const double lastHz[] = {300, 700, 900, 1100};
+    size_t partFrames = 0;
+    std::string expectedOut;
+    for (size_t k = 0; k < 4; ++k) {
+        const fs::path part = tmp_.path() / ("Book (Part " + std::to_string(k + 1) + ").mp3");
+        expectedOut += part.string() + "\n";
+        const auto decoded = DecodeMp3(part);
+        ASSERT_TRUE(decoded.ok) << part;
+        partFrames += decoded.frames();
+        if (k != 2) EXPECT_LE(decoded.frames(), 8u * 44100u) << part;
+        // Each part ends with the tone of its last input: the cut fell where a chapter starts.
+        EXPECT_NEAR(EstimateFrequency(decoded, decoded.frames() - 30000, 20000), lastHz[k], 25.0) << part;
+        TagLib::MPEG::File written(part.c_str(), false);
+        ASSERT_TRUE(written.ID3v2Tag());
+        EXPECT_EQ(written.ID3v2Tag()->frameListMap()["TRCK"].front()->toString(),
+                  TagLib::String(std::to_string(k + 1) + "/4"));
+        EXPECT_EQ(written.ID3v2Tag()->album(), "The Book");
+        const CliResult chapters = RunCliProcess(CliRun{{"chapters", part.string()}, home_});
+        ASSERT_EQ(chapters.status, 0) << chapters.err;
+        EXPECT_EQ(chapters.out.rfind("00:00:00.000\t", 0), 0u) << chapters.out;
+        EXPECT_NE(chapters.out.find("\t" + chapterTitles[k].front() + "\n"), std::string::npos) << chapters.out;
+    }
+    EXPECT_EQ(r.out, expectedOut);
+    EXPECT_EQ(partFrames, inputFrames);  // together the parts hold every sample
+}
+
+TEST_F(CliJoin, ACancelledPartIsNamedAndTheFinishedPartsStay) {
+    const auto a = Tone("a.mp3", {44100, 2, 2.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 60.0, 660.0, 128, false});
+    const fs::path book = tmp_.path() / "Book.mp3";
+    const fs::path second = tmp_.path() / "Book (Part 2).mp3";
+    CliRun run{{"join", "--max-length", "1m", "-o", book.string(), a.string(), b.string()}, home_, tmp_.path()};
+    bool sent = false;
+    run.whileRunning = [&](pid_t pid, const std::string& err) {
+        std::error_code ec;
+        if (err.find("Destination: " + second.string()) == std::string::npos || fs::file_size(second, ec) < 20000 || ec)
+            return false;
+        ::kill(pid, SIGINT);
+        sent = true;
+        return true;
+    };
+    const CliResult r = RunCliProcess(run);
+    ASSERT_TRUE(sent) << r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Part 2 of 2 was cut short: " + second.string() + "."), std::string::npos) << r.err;
+    EXPECT_EQ(DecodeMp3(tmp_.path() / "Book (Part 1).mp3").frames(), Frames(a));
+    const auto cut = DecodeMp3(second);
+    ASSERT_TRUE(cut.ok);
+    EXPECT_GT(cut.frames(), 0u);
+    EXPECT_LT(cut.frames(), Frames(b));
+}

@@ -3,6 +3,7 @@
 // chapters once the join knows where each input starts.
 #include "test_encoder_support.h"
 
+#include "engine/book_parts.h"
 #include "engine/book_plan.h"
 
 using namespace velmora;
@@ -147,4 +148,34 @@ TEST(BookPlan, EditsWorkAtFileBoundariesAndMarksPastTheEndAreLeftOut) {
     EXPECT_EQ(dropped, 1u);
     EXPECT_EQ(FileNameFromTitle(" A/B\\C "), "A_B_C");
     EXPECT_EQ(FileNameFromTitle(".."), "");
+}
+
+TEST(BookParts, LengthsAndCutsAtChapterStarts) {
+    struct Case { const char* text; bool ok; uint64_t ms; };
+    for (const Case& c : {Case{"90m", true, 5400000}, Case{"10h", true, 36000000}, Case{"3600s", true, 3600000},
+                          Case{"1h30m", true, 5400000}, Case{"45", true, 2700000}, Case{"0", true, 0},
+                          Case{"", false, 0}, Case{"h", false, 0}, Case{"1x", false, 0}, Case{"1h30", false, 0},
+                          Case{"-5m", false, 0}, Case{"1001h", false, 0}}) {
+        uint64_t ms = 7;
+        EXPECT_EQ(velmora::ParseMaxLength(c.text, ms), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(ms, c.ms) << c.text;
+    }
+    // Four 10 s inputs; a chapters file whose marks start inputs 0 and 2 only (one 20 ms off
+    // the listed start): parts of 25 s can only be cut at input 2.
+    std::vector<CFileToBeJoin> files;
+    for (int i = 0; i < 4; ++i) files.push_back(CFileToBeJoin{"f" + std::to_string(i) + ".mp3", 1000, 1, 10000, {}});
+    BookPlan plan;
+    plan.chapterSource = velmora::kChaptersFromFile;
+    plan.outputMarks = {{0, "One"}, {5000, "Inside"}, {20020, "Two"}};
+    const auto parts = velmora::PlanParts(plan, files, 25000);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].endInput, 2u);
+    EXPECT_EQ(parts[1].firstInput, 2u);
+    EXPECT_FALSE(parts[0].overLimit || parts[1].overLimit);
+    const BookPlan second = velmora::PartPlan(plan, parts, 1, {}, "");
+    ASSERT_EQ(second.outputMarks.size(), 1u);
+    EXPECT_EQ(second.outputMarks[0], (velmora::ChapterMark{20, "Two"}));
+    EXPECT_EQ(second.track, "2/2");
+    EXPECT_EQ(velmora::PlanParts(plan, files, 0).size(), 1u);
+    EXPECT_EQ(velmora::PartOutputPath("/a.b/Book.mp3", 2), "/a.b/Book (Part 2).mp3");
 }

@@ -58,6 +58,7 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "Copy=0\n"
               "Loudness=0\n"
               "LoudnessTarget=-16\n"
+              "MaxPartMinutes=0\n"
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
@@ -88,6 +89,7 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     EXPECT_EQ(s.copyFrames, 0);
     EXPECT_EQ(s.loudness, 0);
     EXPECT_EQ(s.loudnessTarget, -16);
+    EXPECT_EQ(s.maxPartMinutes, 0);
     EXPECT_EQ(s.naturalSort, 1);
     EXPECT_EQ(s.otherAudioFiles, 1);
 }
@@ -97,7 +99,7 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     const auto file = tmp / "Config.ini";
     WriteFile(file,
               "[mp3]\nlamebits=16\nLameChannel=3\nFreq=9\n"
-              "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\nTags=0\nChapters=2\n"
+              "[Output]\nSameAsSrc=1\nDesDir=/out/dir/\nLastDir=/music/last\nName=Joined \xC3\xA9\nTags=0\nChapters=2\nMaxPartMinutes=90\n"
               "[filelist]\nNaturalSort=0\nOtherAudioFiles=0\n");
     AppSettings s;
     ASSERT_TRUE(LoadSettings(s, file.string()));
@@ -110,6 +112,7 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     EXPECT_EQ(s.defaultFileName, "Joined \xC3\xA9");
     EXPECT_EQ(s.outputTags, 0);
     EXPECT_EQ(s.chapterMode, 2);
+    EXPECT_EQ(s.maxPartMinutes, 90);
     EXPECT_EQ(s.naturalSort, 0);
     EXPECT_EQ(s.otherAudioFiles, 0);
 }
@@ -226,6 +229,7 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "Copy=0\n"
               "Loudness=0\n"
               "LoudnessTarget=-16\n"
+              "MaxPartMinutes=0\n"
               "[FileList]\n"
               "NaturalSort=1\n"
               "OtherAudioFiles=1\n");
