@@ -12,6 +12,12 @@
 
 namespace velmora {
 
+class MediaFile;
+
+// True when `path`'s extension says MPEG audio (.mp3, .mp2, .mpga): such a file goes to
+// libmpg123 without asking FFmpeg.
+bool HasMpegAudioExtension(const std::string& path);
+
 // True when `path` is read by libmpg123: its extension says MPEG audio (.mp3, .mp2, .mpga), or
 // it has another and FFmpeg's probe takes it for MPEG audio. Every other file goes to FFmpeg.
 bool IsMpegAudioFile(const std::string& path);
@@ -26,8 +32,16 @@ struct AudioFileInfo {
     uint64_t totalSamples = 0; // length per channel x channels, as the container gives it
     double duration = 0;       // seconds
     int bitrateKbps = 0;       // the stream's (or the container's) bit rate, 0 when unknown
+    // Only from the probe of an open file: FFmpeg's probe took its bytes for MPEG audio, and
+    // nothing else is filled (libmpg123 reads such a file).
+    bool mpegAudio = false;
 };
 AudioFileInfo ProbeAudioFile(const std::string& path);
+// The same over a file the caller opened (`file`, opened from `path`, or left closed when
+// `path` is no regular file), so that whatever else reads the file (the file list's tag
+// reader) reads the same open. One probe also answers IsMpegAudioFile: MPEG audio stops it
+// there with `mpegAudio` set.
+AudioFileInfo ProbeAudioFile(const std::string& path, MediaFile& file);
 
 // A file decoded through FFmpeg, packet by packet, on the caller's thread. Encoder delay and
 // padding are trimmed as the libraries report them (edit lists, pre-skip, exact lengths).
