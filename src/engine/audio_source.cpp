@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
@@ -12,12 +13,14 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <vector>
 
 #include "engine/media_file.h"
+#include "engine/output_tag.h"
 
 namespace velmora {
 
@@ -268,6 +271,33 @@ AudioFileInfo ProbeAudioFile(const std::string& path, MediaFile& file) {
     Container c;
     const bool opened = c.Open(path, file, true, true);
     return ProbeContainer(path, c, opened);
+}
+
+bool ReadAudioChapters(const std::string& path, std::vector<ChapterEntry>& chapters, std::string& error) {
+    chapters.clear();
+    Container c;
+    // The stream info read also gives each chapter without an end (Ogg and FLAC comments
+    // carry starts only) the next one's start, or the file's end.
+    if (!c.Open(path, true)) {
+        error = c.error;
+        return false;
+    }
+    auto ms = [](int64_t t, AVRational base) -> uint32_t {
+        if (t == AV_NOPTS_VALUE) return 0;
+        const int64_t v = av_rescale_q(t, base, AVRational{1, 1000});
+        return static_cast<uint32_t>(std::clamp<int64_t>(v, 0, std::numeric_limits<uint32_t>::max()));
+    };
+    for (unsigned i = 0; i < c.format->nb_chapters; ++i) {
+        const AVChapter* ch = c.format->chapters[i];
+        ChapterEntry e;
+        e.startMs = ms(ch->start, ch->time_base);
+        e.endMs = ch->end == AV_NOPTS_VALUE ? e.startMs : std::max(e.startMs, ms(ch->end, ch->time_base));
+        if (const AVDictionaryEntry* title = av_dict_get(ch->metadata, "title", nullptr, 0)) e.title = title->value;
+        chapters.push_back(std::move(e));
+    }
+    std::stable_sort(chapters.begin(), chapters.end(),
+                     [](const ChapterEntry& a, const ChapterEntry& b) { return a.startMs < b.startMs; });
+    return true;
 }
 
 struct FfmpegAudioSource::State {

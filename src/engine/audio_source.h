@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
 class MediaFile;
+struct ChapterEntry;
 
 // True when `path`'s extension says MPEG audio (.mp3, .mp2, .mpga): such a file goes to
 // libmpg123 without asking FFmpeg.
@@ -42,6 +44,13 @@ AudioFileInfo ProbeAudioFile(const std::string& path);
 // reader) reads the same open. One probe also answers IsMpegAudioFile: MPEG audio stops it
 // there with `mpegAudio` set.
 AudioFileInfo ProbeAudioFile(const std::string& path, MediaFile& file);
+
+// The chapters FFmpeg reads in a file that is not MPEG audio: an MP4/M4A/M4B chapter track or
+// Nero chapter list, Ogg and FLAC CHAPTERnn comments, Matroska chapters. In the order of their
+// starts; a chapter without an end ends where the next starts (the last at the file's end).
+// False, with `error` (the library's message), when the file cannot be read as audio; an empty
+// list when it has no chapters.
+bool ReadAudioChapters(const std::string& path, std::vector<ChapterEntry>& chapters, std::string& error);
 
 // A file decoded through FFmpeg, packet by packet, on the caller's thread. Encoder delay and
 // padding are trimmed as the libraries report them (edit lists, pre-skip, exact lengths).
