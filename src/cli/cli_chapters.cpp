@@ -1,9 +1,11 @@
 // velmora-cli chapters FILE: the chapters of a file, one per line: start, end and title,
-// tab-separated, in the order of its table of contents.
+// tab-separated: an MP3's ID3v2 chapters in the order of its table of contents, any other
+// audio file's as FFmpeg reads them, in the order of their starts.
 #include <cstdio>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_list.h"
+#include "engine/audio_source.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
 
@@ -21,7 +23,12 @@ std::string FormatChapterTime(uint32_t ms) {
 int RunChapters(const std::vector<std::string>& args) {
     const char* usage = "usage: velmora-cli chapters FILE";
     if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
-        std::printf("%s\n", usage);
+        std::printf("%s\n\n"
+                    "Prints the chapters of FILE, one per line: start, end (hh:mm:ss.mmm) and title,\n"
+                    "tab-separated. Reads the ID3v2 chapters of MP3 files, and the chapters of\n"
+                    "M4A/M4B/MP4 (chapter track or Nero list), Ogg, Opus and FLAC (CHAPTERnn comments)\n"
+                    "and Matroska audio files.\n",
+                    usage);
         return kExitDone;
     }
     if (args.size() != 1) {
@@ -30,9 +37,11 @@ int RunChapters(const std::vector<std::string>& args) {
     }
     const std::string& path = args[0];
     std::vector<ChapterEntry> chapters;
-    // Only a regular file is opened: a pipe's name would hang the reader.
-    if (!ReadChapters(path, chapters)) {
-        std::fprintf(stderr, "velmora-cli chapters: %s: cannot be read as an MP3 file\n", path.c_str());
+    // Only a regular file is opened (by either reader): a pipe's name would hang it.
+    std::string error;
+    const bool readable = IsMpegAudioFile(path) ? ReadChapters(path, chapters) : ReadAudioChapters(path, chapters, error);
+    if (!readable) {
+        std::fprintf(stderr, "velmora-cli chapters: %s: cannot be read as an audio file\n", path.c_str());
         return kExitFailed;
     }
     if (chapters.empty()) {

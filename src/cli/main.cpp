@@ -21,7 +21,7 @@ constexpr Subcommand kSubcommands[] = {
     {"join", velmora::cli::RunJoin, "join audio files (MP3, WAV, FLAC, Ogg, Opus, M4A, WMA) into one MP3 file, in argument order"},
     {"settings", velmora::cli::RunSettings, "print the encoder summary and the settings as loaded"},
     {"list", velmora::cli::RunList, "list audio files with the columns of the file list, then the summary"},
-    {"chapters", velmora::cli::RunChapters, "print the chapters of an MP3 file: start, end and title"},
+    {"chapters", velmora::cli::RunChapters, "print the chapters of an audio file (MP3, M4A/M4B, Ogg, Opus, FLAC, MKA): start, end and title"},
 };
 
 void PrintUsage(FILE* out) {

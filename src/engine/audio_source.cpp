@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
@@ -12,12 +13,14 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <vector>
 
 #include "engine/media_file.h"
+#include "engine/output_tag.h"
 
 namespace velmora {
 
@@ -44,26 +47,28 @@ std::string LowerExtension(const std::string& path) {
 
 // libavformat reads the file through the engine's file layer: one descriptor, no pipes or
 // devices, read failures and shrunk files told apart from the end, and the tests' read hook.
+// The file is the container's own, or one the caller opened and keeps (the file list's).
 struct FileIo {
-    MediaFile file;
+    MediaFile own;
+    MediaFile* file = &own;
     int64_t position = 0;
 
     static int ReadPacket(void* opaque, uint8_t* buf, int size) {
         auto* io = static_cast<FileIo*>(opaque);
         if (size <= 0) return 0;
-        const size_t n = io->file.Read(io->position, buf, static_cast<size_t>(size));
+        const size_t n = io->file->ReadSome(io->position, buf, static_cast<size_t>(size));
         io->position += static_cast<int64_t>(n);
         if (n > 0) return static_cast<int>(n);
-        return io->file.failed() ? AVERROR(EIO) : AVERROR_EOF;
+        return io->file->failed() ? AVERROR(EIO) : AVERROR_EOF;
     }
 
     static int64_t Seek(void* opaque, int64_t offset, int whence) {
         auto* io = static_cast<FileIo*>(opaque);
         switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE: return io->file.size();
+        case AVSEEK_SIZE: return io->file->size();
         case SEEK_SET: break;
         case SEEK_CUR: offset += io->position; break;
-        case SEEK_END: offset += io->file.size(); break;
+        case SEEK_END: offset += io->file->size(); break;
         default: return AVERROR(EINVAL);
         }
         if (offset < 0) return AVERROR(EINVAL);
@@ -72,12 +77,35 @@ struct FileIo {
     }
 };
 
+// The demuxer of a container whose first bytes name it unmistakably (FLAC, Ogg, MP4, RIFF
+// WAVE, ASF), or null. FFmpeg's probe would pick the same one, but only after running every
+// demuxer's probe over the first bytes, which is most of the time it takes to read the
+// properties of a short file; anything else still goes through the probe.
+const AVInputFormat* SignedContainer(MediaFile& file) {
+    static const AVInputFormat* const flac = av_find_input_format("flac");
+    static const AVInputFormat* const ogg = av_find_input_format("ogg");
+    static const AVInputFormat* const mov = av_find_input_format("mov");
+    static const AVInputFormat* const wav = av_find_input_format("wav");
+    static const AVInputFormat* const asf = av_find_input_format("asf");
+    static const unsigned char kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    unsigned char b[16];
+    if (file.Read(0, b, sizeof b) != sizeof b) return nullptr;
+    if (std::memcmp(b, "fLaC", 4) == 0) return flac;
+    if (std::memcmp(b, "OggS", 4) == 0) return ogg;
+    if (std::memcmp(b + 4, "ftyp", 4) == 0) return mov;
+    if (std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WAVE", 4) == 0) return wav;
+    if (std::memcmp(b, kAsfHeader, sizeof kAsfHeader) == 0) return asf;
+    return nullptr;
+}
+
 // An opened container with its first audio stream found; the decoder is not opened here.
 struct Container {
     FileIo io;
     AVIOContext* avio = nullptr;
     AVFormatContext* format = nullptr;
     int stream = -1;
+    bool mpeg = false;  // stopped at MPEG audio: no stream chosen
     std::string error;
 
     ~Container() {
@@ -91,14 +119,23 @@ struct Container {
     // `findInfo`: read ahead until every stream's parameters are known (rate and channels of
     // an ADTS stream, say); only the MPEG check does without.
     bool Open(const std::string& path, bool findInfo) {
+        if (IsRegularFile(path)) io.own.Open(path);
+        return Open(path, io.own, findInfo, false);
+    }
+
+    // The same over `file`, which the caller opened from `path` (or left closed). With
+    // `stopAtMpeg`, a file the probe takes for MPEG audio ends the open there, successfully,
+    // with `mpeg` set.
+    bool Open(const std::string& path, MediaFile& file, bool findInfo, bool stopAtMpeg) {
         QuietLibraries();
-        if (!IsRegularFile(path)) {
+        io.file = &file;
+        // An open MediaFile is a regular file's.
+        if (!file.isOpen()) {
             std::error_code ec;
-            error = std::filesystem::exists(path, ec) ? "Not a regular file" : ErrorText(AVERROR(ENOENT));
-            return false;
-        }
-        if (!io.file.Open(path)) {
-            error = ErrorText(io.file.failed() ? AVERROR(EIO) : AVERROR(ENOENT));
+            if (!IsRegularFile(path))
+                error = std::filesystem::exists(path, ec) ? "Not a regular file" : ErrorText(AVERROR(ENOENT));
+            else
+                error = ErrorText(file.failed() ? AVERROR(EIO) : AVERROR(ENOENT));
             return false;
         }
         constexpr int kBufferBytes = 64 * 1024;
@@ -116,10 +153,14 @@ struct Container {
         }
         format->pb = avio;
         // The name is a hint for the probe (its extension); the bytes decide.
-        int r = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+        int r = avformat_open_input(&format, path.c_str(), SignedContainer(file), nullptr);
         if (r < 0) {  // the context is freed on failure
             error = ErrorText(r);
             return false;
+        }
+        if (stopAtMpeg && std::strcmp(format->iformat->name, "mp3") == 0) {
+            mpeg = true;
+            return true;
         }
         if (findInfo && (r = avformat_find_stream_info(format, nullptr)) < 0) {
             error = ErrorText(r);
@@ -168,18 +209,27 @@ uint32_t OutputChannels(int channels) { return channels <= 1 ? 1u : 2u; }
 
 }  // namespace
 
-bool IsMpegAudioFile(const std::string& path) {
+bool HasMpegAudioExtension(const std::string& path) {
     const std::string ext = LowerExtension(path);
-    if (ext == ".mp3" || ext == ".mp2" || ext == ".mpga") return true;
+    return ext == ".mp3" || ext == ".mp2" || ext == ".mpga";
+}
+
+bool IsMpegAudioFile(const std::string& path) {
+    if (HasMpegAudioExtension(path)) return true;
     Container c;
     return c.Open(path, false) && std::strcmp(c.format->iformat->name, "mp3") == 0;
 }
 
-AudioFileInfo ProbeAudioFile(const std::string& path) {
+namespace {
+
+AudioFileInfo ProbeContainer(const std::string& path, Container& c, bool opened) {
     AudioFileInfo info;
-    Container c;
-    if (!c.Open(path, true)) {
+    if (!opened) {
         info.message = "Trouble with " + path + ": " + c.error;
+        return info;
+    }
+    if (c.mpeg) {
+        info.mpegAudio = true;
         return info;
     }
     const AVStream* st = c.Stream();
@@ -207,6 +257,47 @@ AudioFileInfo ProbeAudioFile(const std::string& path) {
     const int64_t bitrate = par->bit_rate > 0 ? par->bit_rate : c.format->bit_rate;
     info.bitrateKbps = bitrate > 0 ? static_cast<int>((bitrate + 500) / 1000) : 0;
     return info;
+}
+
+}  // namespace
+
+AudioFileInfo ProbeAudioFile(const std::string& path) {
+    Container c;
+    const bool opened = c.Open(path, true);
+    return ProbeContainer(path, c, opened);
+}
+
+AudioFileInfo ProbeAudioFile(const std::string& path, MediaFile& file) {
+    Container c;
+    const bool opened = c.Open(path, file, true, true);
+    return ProbeContainer(path, c, opened);
+}
+
+bool ReadAudioChapters(const std::string& path, std::vector<ChapterEntry>& chapters, std::string& error) {
+    chapters.clear();
+    Container c;
+    // The stream info read also gives each chapter without an end (Ogg and FLAC comments
+    // carry starts only) the next one's start, or the file's end.
+    if (!c.Open(path, true)) {
+        error = c.error;
+        return false;
+    }
+    auto ms = [](int64_t t, AVRational base) -> uint32_t {
+        if (t == AV_NOPTS_VALUE) return 0;
+        const int64_t v = av_rescale_q(t, base, AVRational{1, 1000});
+        return static_cast<uint32_t>(std::clamp<int64_t>(v, 0, std::numeric_limits<uint32_t>::max()));
+    };
+    for (unsigned i = 0; i < c.format->nb_chapters; ++i) {
+        const AVChapter* ch = c.format->chapters[i];
+        ChapterEntry e;
+        e.startMs = ms(ch->start, ch->time_base);
+        e.endMs = ch->end == AV_NOPTS_VALUE ? e.startMs : std::max(e.startMs, ms(ch->end, ch->time_base));
+        if (const AVDictionaryEntry* title = av_dict_get(ch->metadata, "title", nullptr, 0)) e.title = title->value;
+        chapters.push_back(std::move(e));
+    }
+    std::stable_sort(chapters.begin(), chapters.end(),
+                     [](const ChapterEntry& a, const ChapterEntry& b) { return a.startMs < b.startMs; });
+    return true;
 }
 
 struct FfmpegAudioSource::State {
@@ -297,7 +388,7 @@ struct FfmpegAudioSource::State {
             const int r = av_read_frame(container.format, packet);
             AVIOContext* pb = container.format->pb;
             if (r < 0) {
-                if (container.io.file.failed() || pb->error < 0) {
+                if (container.io.file->failed() || pb->error < 0) {
                     Fail(pb->error < 0 && pb->error != AVERROR_EOF ? pb->error : AVERROR(EIO));
                     return;
                 }
@@ -372,7 +463,7 @@ bool FfmpegAudioSource::Open(const std::string& path) {
     };
     if (!s.container.Open(path, true)) {
         // A read that failed is no verdict on the file's contents.
-        s.failed = s.container.io.file.failed();
+        s.failed = s.container.io.file->failed();
         return fail(s.container.error);
     }
     const AVStream* st = s.container.Stream();

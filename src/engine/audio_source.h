@@ -9,8 +9,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velmora {
+
+class MediaFile;
+struct ChapterEntry;
+
+// True when `path`'s extension says MPEG audio (.mp3, .mp2, .mpga): such a file goes to
+// libmpg123 without asking FFmpeg.
+bool HasMpegAudioExtension(const std::string& path);
 
 // True when `path` is read by libmpg123: its extension says MPEG audio (.mp3, .mp2, .mpga), or
 // it has another and FFmpeg's probe takes it for MPEG audio. Every other file goes to FFmpeg.
@@ -26,8 +34,23 @@ struct AudioFileInfo {
     uint64_t totalSamples = 0; // length per channel x channels, as the container gives it
     double duration = 0;       // seconds
     int bitrateKbps = 0;       // the stream's (or the container's) bit rate, 0 when unknown
+    // Only from the probe of an open file: FFmpeg's probe took its bytes for MPEG audio, and
+    // nothing else is filled (libmpg123 reads such a file).
+    bool mpegAudio = false;
 };
 AudioFileInfo ProbeAudioFile(const std::string& path);
+// The same over a file the caller opened (`file`, opened from `path`, or left closed when
+// `path` is no regular file), so that whatever else reads the file (the file list's tag
+// reader) reads the same open. One probe also answers IsMpegAudioFile: MPEG audio stops it
+// there with `mpegAudio` set.
+AudioFileInfo ProbeAudioFile(const std::string& path, MediaFile& file);
+
+// The chapters FFmpeg reads in a file that is not MPEG audio: an MP4/M4A/M4B chapter track or
+// Nero chapter list, Ogg and FLAC CHAPTERnn comments, Matroska chapters. In the order of their
+// starts; a chapter without an end ends where the next starts (the last at the file's end).
+// False, with `error` (the library's message), when the file cannot be read as audio; an empty
+// list when it has no chapters.
+bool ReadAudioChapters(const std::string& path, std::vector<ChapterEntry>& chapters, std::string& error);
 
 // A file decoded through FFmpeg, packet by packet, on the caller's thread. Encoder delay and
 // padding are trimmed as the libraries report them (edit lists, pre-skip, exact lengths).

@@ -68,28 +68,92 @@ bool MediaFile::Open(const std::string& path) {
 
     head_.resize(static_cast<size_t>(std::min<int64_t>(size_, kHeadBytes)));
     head_.resize(ReadAt(0, head_.data(), head_.size()));
-    // An ID3v2 tag (its size is syncsafe, after a 10-byte header, plus a footer when flagged)
-    // is read whole with the frames after it: the tag reader parses all of it anyway.
-    if (head_.size() >= 10 && std::memcmp(head_.data(), "ID3", 3) == 0) {
+    int64_t tailStart = size_ - static_cast<int64_t>(kTailBytes);
+    if (head_.size() == kHeadBytes) {
         const unsigned char* h = head_.data();
-        if (((h[6] | h[7] | h[8] | h[9]) & 0x80) == 0) {
-            const int64_t tag = 10 + ((int64_t(h[6]) << 21) | (int64_t(h[7]) << 14) | (int64_t(h[8]) << 7) | h[9]) +
-                                ((h[5] & 0x10) ? 10 : 0);
-            const int64_t want = std::min<int64_t>(size_, tag + static_cast<int64_t>(kFramesBytes));
-            if (want > static_cast<int64_t>(head_.size()) && head_.size() == kHeadBytes) {
-                const size_t had = head_.size();
-                head_.resize(static_cast<size_t>(want));
-                head_.resize(had + ReadAt(static_cast<int64_t>(had), head_.data() + had, head_.size() - had));
-            }
+        if (std::memcmp(h, "ID3", 3) == 0) {
+            ReadWholeId3v2();
+        } else if (std::memcmp(h, "fLaC", 4) == 0) {
+            ReadWholeFlacMetadata();
+        } else if (std::memcmp(h + 4, "ftyp", 4) == 0) {
+            tailStart = ReadWholeMp4Index(tailStart);
+        } else if (std::memcmp(h, "OggS", 4) == 0) {
+            // The Ogg reader finds the length in the last page, looked for in the last 64 KiB.
+            tailStart = size_ - static_cast<int64_t>(kOggTailBytes);
         }
     }
     const int64_t headEnd = static_cast<int64_t>(head_.size());
-    if (headEnd < size_) {
-        tailStart_ = std::max(headEnd, size_ - static_cast<int64_t>(kTailBytes));
+    if (headEnd < size_ && tailStart < size_) {
+        tailStart_ = std::max(headEnd, tailStart);
         tail_.resize(static_cast<size_t>(size_ - tailStart_));
         tail_.resize(ReadAt(tailStart_, tail_.data(), tail_.size()));
     }
     return true;
+}
+
+bool MediaFile::ExtendHead(int64_t to) {
+    to = std::min(to, size_);
+    const size_t had = head_.size();
+    if (to <= static_cast<int64_t>(had)) return true;
+    head_.resize(static_cast<size_t>(to));
+    head_.resize(had + ReadAt(static_cast<int64_t>(had), head_.data() + had, head_.size() - had));
+    return static_cast<int64_t>(head_.size()) == to;
+}
+
+// An ID3v2 tag (its size is syncsafe, after a 10-byte header, plus a footer when flagged) is
+// read whole with the frames after it: the tag reader parses all of it anyway.
+void MediaFile::ReadWholeId3v2() {
+    const unsigned char* h = head_.data();
+    if (((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) return;
+    const int64_t tag = 10 + ((int64_t(h[6]) << 21) | (int64_t(h[7]) << 14) | (int64_t(h[8]) << 7) | h[9]) +
+                        ((h[5] & 0x10) ? 10 : 0);
+    ExtendHead(tag + static_cast<int64_t>(kFramesBytes));
+}
+
+// FLAC's metadata blocks (a cover picture can be large) are read whole with the first frames
+// after them: FFmpeg's probe and the tag reader both parse every block.
+void MediaFile::ReadWholeFlacMetadata() {
+    int64_t at = 4;
+    while (at <= static_cast<int64_t>(kMaxMetadataBytes)) {
+        // A header past the head: read on, far enough for the small blocks that follow a
+        // picture and the first frames.
+        if (at + 4 > static_cast<int64_t>(head_.size()) &&
+            (!ExtendHead(at + static_cast<int64_t>(kHeadBytes)) || at + 4 > static_cast<int64_t>(head_.size())))
+            return;
+        const unsigned char* b = head_.data() + at;
+        at += 4 + ((int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3]);
+        if (b[0] & 0x80) {  // the last block
+            if (at <= static_cast<int64_t>(kMaxMetadataBytes)) ExtendHead(at + static_cast<int64_t>(kFramesBytes));
+            return;
+        }
+    }
+}
+
+// MP4 keeps its index and tags in the moov box, before or after the media data (mdat; after
+// it unless the file was made for streaming). A moov first is read whole into the head, with
+// the first packets after it; a moov after the media data starts the tail, which then holds
+// all of it. The result is where the tail starts (`tailStart` when the boxes say nothing).
+int64_t MediaFile::ReadWholeMp4Index(int64_t tailStart) {
+    auto be32 = [](const unsigned char* p) { return (uint64_t(p[0]) << 24) | (uint64_t(p[1]) << 16) | (uint64_t(p[2]) << 8) | p[3]; };
+    int64_t at = 0;
+    for (int boxes = 0; boxes < 64 && at + 16 <= static_cast<int64_t>(head_.size()); ++boxes) {
+        const unsigned char* b = head_.data() + at;
+        uint64_t length = be32(b);
+        if (length == 1) length = (be32(b + 8) << 32) | be32(b + 12);  // a 64-bit size follows the type
+        else if (length == 0) length = static_cast<uint64_t>(size_ - at);  // to the end of the file
+        if (length < 8 || length > static_cast<uint64_t>(size_ - at)) break;
+        const int64_t end = at + static_cast<int64_t>(length);
+        if (std::memcmp(b + 4, "mdat", 4) == 0) {
+            // Nothing after the media data: no tail to read.
+            if (end == size_) return size_;
+            return size_ - end <= static_cast<int64_t>(kMaxMetadataBytes) ? end : tailStart;
+        }
+        if (end > static_cast<int64_t>(head_.size()) &&
+            (end > static_cast<int64_t>(kMaxMetadataBytes) || !ExtendHead(end + static_cast<int64_t>(kFramesBytes))))
+            break;
+        at = end;
+    }
+    return tailStart;
 }
 
 size_t MediaFile::ReadAt(int64_t offset, void* into, size_t count) {
@@ -117,30 +181,57 @@ size_t MediaFile::ReadExpecting(int64_t offset, void* into, size_t count) {
 size_t MediaFile::Read(int64_t offset, void* into, size_t count) {
     if (fd_ < 0 || offset < 0 || offset >= size_) return 0;
     count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size_ - offset));
-    const int64_t end = offset + static_cast<int64_t>(count);
-    if (end <= static_cast<int64_t>(head_.size())) {
-        std::memcpy(into, head_.data() + offset, count);
-        return count;
-    }
-    if (!tail_.empty() && offset >= tailStart_ && end <= tailStart_ + static_cast<int64_t>(tail_.size())) {
-        std::memcpy(into, tail_.data() + (offset - tailStart_), count);
-        return count;
-    }
-    // The head and tail were read at open and may hold less than the size promised; reads
-    // here are measured against the size the file had then, so a file that shrinks shows.
-    if (count > kWindowBytes / 2) return ReadExpecting(offset, into, count);
-    if (window_.empty() || offset < windowStart_ || end > windowStart_ + static_cast<int64_t>(window_.size())) {
-        window_.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindowBytes), size_ - offset)));
-        windowStart_ = offset;
-        window_.resize(ReadExpecting(offset, window_.data(), window_.size()));
-        if (end > windowStart_ + static_cast<int64_t>(window_.size())) {
-            const size_t got = window_.size();
-            std::memcpy(into, window_.data(), got);
-            return got;
+    auto* out = static_cast<unsigned char*>(into);
+    size_t done = 0;
+    // Piece by piece: what the head, the tail or the window hold is copied, the rest read, so
+    // a read that crosses the end of the head does not read again what is in memory.
+    while (done < count) {
+        const int64_t at = offset + static_cast<int64_t>(done);
+        size_t n = FromMemory(at, out + done, count - done);
+        if (n == 0) {
+            // The head and tail were read at open and may hold less than the size promised;
+            // reads here are measured against the size the file had then, so a file that
+            // shrinks shows. A large read goes straight to the caller, up to the tail.
+            const int64_t upTo = !tail_.empty() && at < tailStart_ ? tailStart_ : size_;
+            const size_t direct = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count - done), upTo - at));
+            if (direct > kWindowBytes / 2) {
+                n = ReadExpecting(at, out + done, direct);
+                done += n;
+                if (n < direct) break;
+                continue;
+            }
+            // The window starts where the read does, or, near the end of the file, ends at the
+            // end: readers that look at the last bytes step back and forth there.
+            const int64_t headEnd = static_cast<int64_t>(head_.size());
+            windowStart_ = std::max(headEnd, std::min(at, size_ - static_cast<int64_t>(kWindowBytes)));
+            window_.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindowBytes), size_ - windowStart_)));
+            window_.resize(ReadExpecting(windowStart_, window_.data(), window_.size()));
+            n = FromMemory(at, out + done, count - done);
+            if (n == 0) break;  // the window came back short
         }
+        done += n;
     }
-    std::memcpy(into, window_.data() + (offset - windowStart_), count);
-    return count;
+    return done;
+}
+
+size_t MediaFile::ReadSome(int64_t offset, void* into, size_t count) {
+    if (fd_ < 0 || offset < 0 || offset >= size_) return 0;
+    count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size_ - offset));
+    const size_t n = FromMemory(offset, into, count);
+    return n > 0 ? n : Read(offset, into, count);
+}
+
+size_t MediaFile::FromMemory(int64_t offset, void* into, size_t count) const {
+    auto copy = [&](const std::vector<unsigned char>& bytes, int64_t start) -> size_t {
+        if (bytes.empty() || offset < start || offset >= start + static_cast<int64_t>(bytes.size())) return 0;
+        const size_t n = std::min(count, static_cast<size_t>(start + static_cast<int64_t>(bytes.size()) - offset));
+        std::memcpy(into, bytes.data() + (offset - start), n);
+        return n;
+    };
+    size_t n = copy(head_, 0);
+    if (n == 0) n = copy(tail_, tailStart_);
+    if (n == 0) n = copy(window_, windowStart_);
+    return n;
 }
 
 namespace {

@@ -1,7 +1,8 @@
-// One file opened once for the whole media information read: the stream probe (libmpg123) and
-// the tag reader (TagLib) both read it through here. The head (the ID3v2 tag, whose size its
-// header gives, and the first frames) and the tail (ID3v1, APE, Lyrics3) are read in one large
-// read each; anything else either parser asks for is read where it lies, on the same
+// One file opened once for the whole media information read: the stream probe (libmpg123 or
+// FFmpeg's libavformat) and the tag reader (TagLib) both read it through here. The head (the
+// ID3v2 tag, whose size its header gives, FLAC's metadata blocks or an MP4 index at the front,
+// and the first frames) and the tail (ID3v1, APE, Lyrics3; an MP4 index at the end) are read in
+// one large read each; anything else either parser asks for is read where it lies, on the same
 // descriptor.
 #pragma once
 
@@ -36,6 +37,10 @@ public:
     // was opened), 0 past it. A read that fails, or finds the file shorter than it was when it
     // was opened, gives what it got and leaves failed() set.
     size_t Read(int64_t offset, void* into, size_t count);
+    // The same for a reader that takes short reads (libavformat's): when bytes at `offset` are
+    // in memory, only those, so that nothing is read from the file that the reader may never
+    // ask for.
+    size_t ReadSome(int64_t offset, void* into, size_t count);
 
     // A read failed or the file shrank after it was opened: what was read can no longer be
     // trusted to be the whole file. errorText() is the system's message for it.
@@ -46,16 +51,29 @@ public:
     int reads() const { return reads_; }
 
     // The head is read in one go, large enough for the ID3v2 tags most files carry and the
-    // first frames after them; a larger tag is read whole with kFramesBytes after it. The
-    // tail holds the end tags of most files.
+    // first frames after them; a larger tag is read whole with kFramesBytes after it, and so
+    // are FLAC's metadata blocks and an MP4 index (moov) at the front, up to
+    // kMaxMetadataBytes. The tail holds the end tags of most files; for an MP4 file it holds
+    // the index written after the media data, for an Ogg file its last 64 KiB (the last page
+    // gives its length).
     static constexpr size_t kHeadBytes = 64 * 1024;
     static constexpr size_t kFramesBytes = 16 * 1024;
     static constexpr size_t kTailBytes = 8 * 1024;
+    static constexpr size_t kOggTailBytes = 72 * 1024;
+    static constexpr size_t kMaxMetadataBytes = 16 * 1024 * 1024;
     // Reads between the head and the tail are served from a window of this size, so a decoder
     // asking for a frame at a time costs one system call per window, not per frame.
     static constexpr size_t kWindowBytes = 256 * 1024;
 
 private:
+    // What the head, tail or window hold from `offset` on, up to `count` bytes; 0 when
+    // `offset` is in none of them.
+    size_t FromMemory(int64_t offset, void* into, size_t count) const;
+    // Reads the head on up to `to` (at most the size); false when a read came back short.
+    bool ExtendHead(int64_t to);
+    void ReadWholeId3v2();
+    void ReadWholeFlacMetadata();
+    int64_t ReadWholeMp4Index(int64_t tailStart);
     size_t ReadAt(int64_t offset, void* into, size_t count);
     // ReadAt where fewer than `count` bytes is a fault: the file shrank, or a read failed.
     size_t ReadExpecting(int64_t offset, void* into, size_t count);

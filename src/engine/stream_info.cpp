@@ -145,7 +145,10 @@ StreamInfo ReadStreamInfo(mpg123_handle* handle, MediaFile& file) {
         // The frames' own rate for a stream the decoder knows as constant (no VBR or ABR
         // header): a size-based estimate would count tags and headers too.
         mpg123_frameinfo frame{};
-        if (mpg123_info(handle, &frame) == MPG123_OK) info.constantKbps = ConstantKbps(frame);
+        if (mpg123_info(handle, &frame) == MPG123_OK) {
+            info.constantKbps = ConstantKbps(frame);
+            info.layer = frame.layer;
+        }
     } else {
         info.message = DecoderFailureText(handle, result == MPG123_OK ? MPG123_ERR : result);
     }

@@ -1,8 +1,28 @@
 #include "filelist/media_read_ahead.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 
 namespace velmora {
+
+namespace {
+
+// Every file read allocates and frees a few hundred KiB (the probe's and the decoders'
+// buffers, the file's head). By default glibc hands freed memory at the top of a thread's
+// heap back to the kernel once 128 KiB lie free, so each file paid a madvise (a TLB flush on
+// every core) and page faults on the next: half of a list's time. Freed memory is kept for
+// the next file instead, up to 64 MiB, and blocks up to 4 MiB come from the heaps rather than
+// a mapping of their own each. Process-wide, set once, before the first reader starts.
+void KeepFreedMemoryForTheNextFile() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+    });
+}
+
+}  // namespace
 
 void ReadFileMedia(MediaInfoReader& reader, MediaRead& read) {
     reader.ReadMediaInfo(read.path, read.row, read.writer);
@@ -12,6 +32,7 @@ void ReadFileMedia(MediaInfoReader& reader, MediaRead& read) {
 unsigned MediaReadAhead::DefaultThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
 MediaReadAhead::MediaReadAhead(unsigned threads, bool quiet) {
+    KeepFreedMemoryForTheNextFile();
     for (unsigned t = 0; t < std::max(1u, threads); ++t) threads_.emplace_back([this, quiet] { Work(quiet); });
 }
 

@@ -106,12 +106,20 @@ private:
     int64_t position_ = 0;
 };
 
-// The extensions whose files TagLib's generic reference reads with its MPEG reader: for
-// those the bit rate read with the tags is the one it would give.
+// The MPEG audio files TagLib's generic reference reads with its MPEG reader: for those the
+// bit rate read with the tags is the one it would give. It goes by the extensions it knows
+// (.mp3, .mp2 and .aac to the MPEG reader), by the content for any other (.mpga, a name
+// without one, an odd one), which for MPEG audio is the MPEG reader too.
 bool ReadAsMpeg(const QString& path) {
-    const QString suffix = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1).toUpper();
-    return path.contains(QLatin1Char('.')) &&
-           (suffix == QLatin1String("MP3") || suffix == QLatin1String("MP2") || suffix == QLatin1String("AAC"));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (dot < 0 || dot < slash) return true;
+    const QString suffix = path.mid(dot + 1).toUpper();
+    if (suffix == QLatin1String("MP3") || suffix == QLatin1String("MP2") || suffix == QLatin1String("AAC")) return true;
+    static const TagLib::StringList known = TagLib::FileRef::defaultFileExtensions();
+    for (const TagLib::String& ext : known)
+        if (suffix == QString::fromStdString(ext.upper().to8Bit())) return false;
+    return true;
 }
 
 QString Number(long long value) { return QString::number(value); }
@@ -149,18 +157,28 @@ void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter
 }
 
 void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer) {
-    const QByteArray nativePath = NativePath(path);
-    if (!IsMpegAudioFile(nativePath.toStdString())) {
-        ReadOtherAudio(path, row, writer);
+    const std::string nativePath = NativePath(path).toStdString();
+    // One open for both steps (and the bit rate), whatever the format: the stream probe and
+    // the tag reader work from the same head and tail in memory. Only a regular file is
+    // opened: anything else reads as a file that cannot be opened.
+    MediaFile media;
+    if (IsRegularFile(nativePath)) media.Open(nativePath);
+    // A name that says MPEG audio pays no FFmpeg probe; for any other name FFmpeg's probe
+    // decides, and the same probe goes on to read the stream when it is not MPEG audio.
+    if (HasMpegAudioExtension(nativePath)) {
+        ReadMpegAudio(path, media, row, writer);
         return;
     }
-    FileItemInfo& info = row.info;
+    const AudioFileInfo stream = ProbeAudioFile(nativePath, media);
+    if (stream.mpegAudio) {
+        ReadMpegAudio(path, media, row, writer);
+    } else {
+        ReadOtherAudio(path, media, stream, row, writer);
+    }
+}
 
-    // One open for both steps (and the bit rate): the stream probe and the tag reader work
-    // from the same head and tail in memory. Only a regular file is opened: anything else
-    // reads as a file that cannot be opened.
-    MediaFile media;
-    if (IsRegularFile(nativePath.toStdString())) media.Open(nativePath.toStdString());
+void MediaInfoReader::ReadMpegAudio(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer) {
+    FileItemInfo& info = row.info;
 
     // Stream step: format and length from the decoder's queries, nothing decoded.
     const StreamInfo stream = ReadStreamInfo(decoder_, media);
@@ -215,12 +233,11 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
     if (id3v1) FillFromId3v1(*id3v1, row, writer);
 }
 
-void MediaInfoReader::ReadOtherAudio(const QString& path, FileRow& row, RowWriter& writer) {
-    const std::string nativePath = NativePath(path).toStdString();
+void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
+                                     RowWriter& writer) {
     FileItemInfo& info = row.info;
 
-    // Stream step: FFmpeg's probe, which opens only a regular file.
-    const AudioFileInfo stream = ProbeAudioFile(nativePath);
+    // Stream step: FFmpeg's probe, done by the caller.
     constantPath_ = path;
     constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
     tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
@@ -236,10 +253,12 @@ void MediaInfoReader::ReadOtherAudio(const QString& path, FileRow& row, RowWrite
         writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
     }
 
-    // Tag step, for unreadable files too, by TagLib's reader of the file's kind. No audio
+    // Tag step, for unreadable files too, by TagLib's reader of the file's kind (chosen by
+    // the name, then by the content, as for a path), on the same open file. No audio
     // properties: the probe gave them.
-    if (!IsRegularFile(nativePath)) return;
-    TagLib::FileRef ref(nativePath.c_str(), false);
+    if (!media.isOpen()) return;
+    MediaFileStream tagStream(media);
+    TagLib::FileRef ref(&tagStream, false);
     if (ref.isNull()) return;
     const TagLib::PropertyMap properties = ref.file()->properties();
     if (properties.isEmpty()) return;

@@ -21,6 +21,9 @@ namespace APE { class Tag; }
 
 namespace velmora {
 
+class MediaFile;
+struct AudioFileInfo;
+
 // The reader's libmpg123 handle, made the way the main window makes it: mpg123_init, then
 // mpg123_new with the default decoder and default parameters.
 class ReaderDecoder {
@@ -48,9 +51,9 @@ public:
     // frequency cells.
     void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer);
     // MPEG audio goes to libmpg123 and the ID3/APE readers; every other file to FFmpeg's
-    // probe and TagLib's reader of its kind (ReadOtherAudio).
+    // probe and TagLib's reader of its kind (ReadOtherAudio). The file is opened once for all
+    // of it, whatever its format.
     void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer);
-    void ReadOtherAudio(const QString& path, FileRow& row, RowWriter& writer);
     // Cell 17 and the record's bit rate, from TagLib's audio properties.
     void ReadBitrate(const QString& path, FileRow& row, RowWriter& writer);
 
@@ -61,6 +64,10 @@ public:
     static void FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer);
 
 private:
+    void ReadMpegAudio(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer);
+    void ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
+                        RowWriter& writer);
+
     mpg123_handle* decoder_;
     // The frames' bit rate of the file the stream step read last (0: not constant), for its
     // bit-rate cell.

@@ -1,6 +1,8 @@
 #include "foldertree/item_properties_dlg.h"
 
+#include "engine/audio_source.h"
 #include "engine/stream_info.h"
+#include "filelist/file_scan.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -85,7 +87,8 @@ CItemPropertiesDlg::CItemPropertiesDlg(const QString& path, QWidget* parent) : Q
                QStringLiteral("%1 (%2:%3)").arg(PermissionText(stx.stx_mode & 07777),
                                                  fi.owner().isEmpty() ? QString::number(stx.stx_uid) : fi.owner(),
                                                  fi.group().isEmpty() ? QString::number(stx.stx_gid) : fi.group()));
-        if (!isDir && fi.suffix().compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0) AddAudioRows();
+        // Every kind of audio file the list takes, by the same extensions.
+        if (!isDir && HasExtensionIn(fi.fileName(), scanExtensions())) AddAudioRows();
     }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -94,14 +97,42 @@ CItemPropertiesDlg::CItemPropertiesDlg(const QString& path, QWidget* parent) : Q
 }
 
 void CItemPropertiesDlg::AddAudioRows() {
-    const StreamInfo info = ReadStreamInfo(QFile::encodeName(path_).toStdString());
-    if (!info.readable) {
-        AddRow(tr("Audio:"), QString::fromStdString(info.message));
-        return;
+    // MPEG audio goes to libmpg123, everything else to FFmpeg's probe, as the list reads them.
+    const std::string path = QFile::encodeName(path_).toStdString();
+    QString format;
+    QString bitrate;
+    uint32_t rate = 0;
+    uint32_t channels = 0;
+    double duration = 0;
+    if (IsMpegAudioFile(path)) {
+        const StreamInfo info = ReadStreamInfo(path);
+        if (!info.readable) {
+            AddRow(tr("Audio:"), QString::fromStdString(info.message));
+            return;
+        }
+        format = info.layer == 1 ? QStringLiteral("MP1") : info.layer == 2 ? QStringLiteral("MP2") : QStringLiteral("MP3");
+        // Without decoding, a VBR stream has no one figure worth showing.
+        bitrate = info.constantKbps > 0 ? tr("%1 kbps").arg(info.constantKbps) : tr("variable");
+        rate = info.sampleRate;
+        channels = info.channels;
+        duration = info.duration;
+    } else {
+        const AudioFileInfo info = ProbeAudioFile(path);
+        if (!info.readable) {
+            AddRow(tr("Audio:"), QString::fromStdString(info.message));
+            return;
+        }
+        format = QString::fromStdString(info.typeName);
+        if (info.bitrateKbps > 0) bitrate = tr("%1 kbps").arg(info.bitrateKbps);
+        rate = info.sampleRate;
+        channels = info.channels;
+        duration = info.duration;
     }
-    AddRow(tr("Sampling rate:"), tr("%1 Hz").arg(info.sampleRate));
-    AddRow(tr("Channels:"), info.channels == 1 ? tr("1 (mono)") : tr("%1 (stereo)").arg(info.channels));
-    AddRow(tr("Duration:"), DurationText(info.duration));
+    AddRow(tr("Format:"), format);
+    AddRow(tr("Sampling rate:"), tr("%1 Hz").arg(rate));
+    AddRow(tr("Channels:"), channels == 1 ? tr("1 (mono)") : tr("%1 (stereo)").arg(channels));
+    if (!bitrate.isEmpty()) AddRow(tr("Bit rate:"), bitrate);
+    AddRow(tr("Duration:"), DurationText(duration));
 }
 
 void CItemPropertiesDlg::AddRow(const QString& caption, const QString& value) {

@@ -1,6 +1,7 @@
 // CItemPropertiesDlg: the properties of one file or folder, shown when no file manager
 // answers the desktop's request to show them: path, type, size, times and permissions, and
-// for MP3 files the stream's sampling rate, channels and length.
+// for the audio files the list takes (MP3, MP2, WAV, FLAC, Ogg, Opus, M4A/M4B, AAC, WMA) the
+// stream's format, sampling rate, channels, bit rate and length.
 #pragma once
 
 #include <QDialog>

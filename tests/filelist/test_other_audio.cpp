@@ -2,16 +2,23 @@
 // stream cells, TagLib's reader of each kind for the tags.
 #include "filelist/media_reader.h"
 
+#include "engine/media_file.h"
 #include "support/ffmpeg_fixtures.h"
 #include "support/mp3_fixtures.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 
 using namespace velmora;
 using velmora::testing::FfmpegTone;
+using velmora::testing::MakeToneMp3;
 using velmora::testing::MakeToneWithFfmpeg;
 using velmora::testing::TempDir;
 
@@ -36,6 +43,36 @@ FileRow ReadOtherFile(const std::filesystem::path& path, OtherAudioWriter& write
     reader.ReadBitrate(p, row, writer);
     return row;
 }
+
+// open(2) calls on the files of one folder, as the kernel reports them: a second probe, or
+// a tag reader opening by path, shows here whatever library makes it.
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::filesystem::path& folder) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        // Closes are watched too, so that two opens in a row are not merged into one event.
+        if (fd_ >= 0) inotify_add_watch(fd_, folder.c_str(), IN_OPEN | IN_CLOSE);
+    }
+    ~OpenCounter() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // Opens of each file name since the last call.
+    std::map<std::string, int> Take() {
+        std::map<std::string, int> opens;
+        alignas(inotify_event) char buffer[16384];
+        ssize_t n;
+        while ((n = ::read(fd_, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(p);
+                if ((e->mask & IN_OPEN) && e->len > 0) ++opens[e->name];
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+        return opens;
+    }
+
+private:
+    int fd_;
+};
 
 struct FormatCase {
     const char* name;
@@ -124,4 +161,53 @@ TEST(OtherAudio, ContentDecidesForAnOddNameAndDamageGetsTheProbesMessage) {
         << brokenWriter.messages[0].toStdString();
     EXPECT_EQ(bad.info.duration, 0.0);
     EXPECT_TRUE(bad.cells[kColFrequency].isEmpty());
+}
+
+TEST(OtherAudio, AFileIsOpenedOnceAndReadInAFewLargeReads) {
+    TempDir dir;
+    // Noise, so that the cover is larger than the head read at open.
+    const auto cover = dir / "cover.png";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i 'nullsrc=s=320x320,geq=random(1)*255:128:128' "
+                           "-frames:v 1 '" + cover.string() + "'").c_str()),
+              0);
+    struct Case {
+        const char* name;
+        int maxReads;  // pread calls
+        const char* type;
+    };
+    // FLAC: its metadata blocks with the cover, and the tail; M4A (index after the media
+    // data): the tail from the index on; Ogg: the last 64 KiB with the tail; an MP3 under
+    // another name: FFmpeg's probe and libmpg123 on the same open.
+    const Case cases[] = {{"cover.flac", 3, "FLAC"}, {"index.m4a", 2, "M4A"}, {"long.ogg", 2, "OGG"}, {"mpeg.audio", 3, ""}};
+    for (const Case& c : cases) {
+        const auto path = dir / c.name;
+        const std::string ext = path.extension().string();
+        if (ext == ".audio") {
+            ASSERT_TRUE(MakeToneMp3(dir / "made.mp3", {.rate = 32000, .seconds = 20}));
+            std::filesystem::rename(dir / "made.mp3", path);
+        } else {
+            ASSERT_TRUE(MakeToneWithFfmpeg(path, {.rate = 32000, .seconds = 20, .tags = {{"title", c.name}},
+                                                  .cover = ext == ".ogg" ? std::filesystem::path() : cover}));
+        }
+    }
+    OpenCounter opens(dir.path());
+    opens.Take();
+    std::map<std::string, int> reads;
+    SetInputReadHook([&reads](const std::string& path, int fd, void* into, size_t count, int64_t offset) {
+        ++reads[std::filesystem::path(path).filename().string()];
+        return ::pread(fd, into, count, offset);
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OtherAudioWriter writer;
+        const FileRow row = ReadOtherFile(dir / c.name, writer);
+        EXPECT_TRUE(writer.messages.empty());
+        EXPECT_EQ(row.info.sampleRate, 32000);
+        EXPECT_EQ(row.cells[kColDuration], "00:00:20");
+        EXPECT_EQ(row.cells[kColType], c.type);
+        if (*c.type) EXPECT_EQ(row.cells[kColTitle], c.name);
+        EXPECT_EQ(opens.Take()[c.name], 1);
+        EXPECT_LE(reads[c.name], c.maxReads);
+    }
+    SetInputReadHook({});
 }

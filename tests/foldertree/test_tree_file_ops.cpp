@@ -5,6 +5,7 @@
 #include "tree_fixture.h"
 
 #include "foldertree/item_properties_dlg.h"
+#include "support/ffmpeg_fixtures.h"
 #include "support/mp3_fixtures.h"
 
 #include <QAction>
@@ -604,35 +605,59 @@ TEST_F(FileOpsTest, PropertiesOfAFolderShowItsOwnDialog) {
     dlg->close();
 }
 
-TEST_F(FileOpsTest, PropertiesOfAnMp3FileShowItsStream) {
+TEST_F(FileOpsTest, PropertiesOfAudioFilesShowTheirStream) {
     MakeDir(M("Audio"));
     ToneSpec toneSpec;
     toneSpec.rate = 32000;
     toneSpec.channels = 1;
     toneSpec.seconds = 2.5;
     ASSERT_TRUE(MakeToneMp3((M("Audio/tone.mp3")).toStdString(), toneSpec));
+    ASSERT_TRUE(MakeToneWithFfmpeg(M("Audio/tone.flac").toStdString(), {.rate = 22050, .channels = 2, .seconds = 3.5}));
+    ASSERT_TRUE(MakeToneWithFfmpeg(M("Audio/tone.m4a").toStdString(), {.rate = 48000, .channels = 1, .seconds = 1.2}));
     MakeFile(M("Audio/broken.mp3"));
+    MakeFile(M("Audio/broken.flac"));
     CFileTreeCtrl& t = Make();
     t.SetShowFiles(true);
     QTreeWidgetItem* audio = Select(M("Audio"), true);
-    QTreeWidgetItem* tone = t.FindChildByName(audio, "tone.mp3");
-    ASSERT_NE(tone, nullptr);
-    ASSERT_TRUE(t.ShowItemProperties(tone));
-    auto* dlg = qobject_cast<CItemPropertiesDlg*>(QApplication::activeWindow());
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<CItemPropertiesDlg*>(w); d && d->isVisible() && d->path() == M("Audio/tone.mp3"))
-            dlg = d;
-    ASSERT_NE(dlg, nullptr);
-    EXPECT_EQ(dlg->Value("Sampling rate:"), "32000 Hz");
-    EXPECT_EQ(dlg->Value("Channels:"), "1 (mono)");
-    EXPECT_EQ(dlg->Value("Duration:"), "00:00:02");
-    EXPECT_TRUE(dlg->Value("Size:").endsWith(QString(" bytes)"))) << dlg->Value("Size:").toStdString();
-    dlg->close();
+    struct Case {
+        const char* name;
+        const char* format;
+        const char* rate;
+        const char* channels;
+        const char* duration;
+    };
+    const Case cases[] = {{"tone.mp3", "MP3", "32000 Hz", "1 (mono)", "00:00:02"},
+                          {"tone.flac", "FLAC", "22050 Hz", "2 (stereo)", "00:00:03"},
+                          {"tone.m4a", "M4A", "48000 Hz", "1 (mono)", "00:00:01"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTreeWidgetItem* item = t.FindChildByName(audio, c.name);
+        ASSERT_NE(item, nullptr);
+        ASSERT_TRUE(t.ShowItemProperties(item));
+        CItemPropertiesDlg* dlg = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<CItemPropertiesDlg*>(w); d && d->isVisible() && d->path() == M("Audio/") + c.name)
+                dlg = d;
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->Value("Format:"), c.format);
+        EXPECT_EQ(dlg->Value("Sampling rate:"), c.rate);
+        EXPECT_EQ(dlg->Value("Channels:"), c.channels);
+        EXPECT_EQ(dlg->Value("Duration:"), c.duration);
+        EXPECT_TRUE(dlg->Value("Bit rate:").endsWith(" kbps")) << dlg->Value("Bit rate:").toStdString();
+        EXPECT_TRUE(dlg->Value("Size:").endsWith(QString(" bytes)"))) << dlg->Value("Size:").toStdString();
+        dlg->close();
+    }
+    // The MP3 is constant-bit-rate: its frames' rate.
+    EXPECT_EQ(CItemPropertiesDlg(M("Audio/tone.mp3")).Value("Bit rate:"), "128 kbps");
 
-    // A file that only looks like an MP3: the reader's message instead of the stream.
+    // Files that only look like audio: the reader's message instead of the stream.
     CItemPropertiesDlg broken(M("Audio/broken.mp3"));
     EXPECT_TRUE(broken.Value("Audio:").startsWith("Trouble with mpg123: ")) << broken.Value("Audio:").toStdString();
     EXPECT_TRUE(broken.Value("Sampling rate:").isEmpty());
+    CItemPropertiesDlg brokenFlac(M("Audio/broken.flac"));
+    EXPECT_TRUE(brokenFlac.Value("Audio:").startsWith("Trouble with " + M("Audio/broken.flac") + ": "))
+        << brokenFlac.Value("Audio:").toStdString();
+    EXPECT_TRUE(brokenFlac.Value("Format:").isEmpty());
 }
 
 TEST_F(FileOpsTest, PropertiesRefuseWhenNotAllowedOrWithoutAPath) {

@@ -28,6 +28,9 @@ bool MakeToneWithFfmpeg(const std::filesystem::path& path, const FfmpegTone& ton
     std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i " +
                           Quoted("sine=frequency=" + std::to_string(tone.hz) + ":sample_rate=" + std::to_string(tone.rate) +
                                  ":duration=" + std::to_string(tone.seconds)) +
+                          (tone.cover.empty() ? std::string()
+                                              : " -i " + Quoted(tone.cover.string()) +
+                                                    " -map 0:a -map 1:v -c:v copy -disposition:v attached_pic") +
                           " -ac " + std::to_string(tone.channels) + " -c:a " + codec->second;
     for (const auto& [key, value] : tone.tags) command += " -metadata " + Quoted(key + "=" + value);
     command += " " + Quoted(path.string());
