@@ -37,7 +37,6 @@ void RegisterTreeFileCommands(CZEPHDlg& dlg) {
         context.settings = &main->settings();
         context.engine = main->joinEngine();
         context.profile = &main->profile();
-        context.isBusy = [main] { return main && main->IsBusy(); };
         JoinEachSubfolder(context, folder);
     }));
 }

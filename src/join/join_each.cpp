@@ -54,8 +54,10 @@ bool GatherBooks(QWidget* owner, const std::string& folder, const AppSettings& s
 }  // namespace
 
 JoinOutcome JoinEachSubfolder(const JoinCommandContext& context, const QString& folder) {
+    // Not refused while the window is busy: the right click that opens the tree's menu selects
+    // the folder and so starts loading it, and that load only fills the list, which this
+    // command neither reads nor changes.
     if (!context.settings || folder.isEmpty()) return JoinOutcome::Ignored;
-    if (context.isBusy && context.isBusy()) return JoinOutcome::Ignored;
     const AppSettings& settings = *context.settings;
     // The books go to the output folder of the options, whatever "ask for the path" says: a
     // Save As per book would undo "in one go".
