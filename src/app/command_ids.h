@@ -52,6 +52,7 @@ enum CommandId : int {
     ID_TREE_RENAME = 32814,
     ID_TREE_DELETE = 32815,
     ID_TREE_PROPERTIES = 32809,
+    ID_TREE_JOIN_EACH = 32902,
 };
 
 }  // namespace velmora

@@ -99,6 +99,8 @@ constexpr std::array kTreeMenu{
     MenuEntry{"Rename", "", ID_TREE_RENAME},
     MenuEntry{"Delete", "", ID_TREE_DELETE},
     MenuEntry{"Properties", "", ID_TREE_PROPERTIES},
+    kSeparator,
+    MenuEntry{"Join Each Subfolder", "", ID_TREE_JOIN_EACH},
 };
 
 constexpr std::array kToolbar{
@@ -156,6 +158,8 @@ QString CommandPrompt(int command) {
         case ID_TREE_RENAME: return QStringLiteral("Rename the selected folder");
         case ID_TREE_DELETE: return QStringLiteral("Permanently delete the selected folder");
         case ID_TREE_PROPERTIES: return QStringLiteral("Show the properties dialog of the selected folder");
+        case ID_TREE_JOIN_EACH:
+            return QStringLiteral("Join each subfolder of the selected folder into a file of its own");
         default: return {};
     }
 }

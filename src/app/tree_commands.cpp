@@ -3,6 +3,7 @@
 #include "app/command_ids.h"
 #include "app/zeph_dlg.h"
 #include "foldertree/file_tree_ctrl.h"
+#include "join/join_each.h"
 
 #include <QPointer>
 
@@ -26,6 +27,18 @@ void RegisterTreeFileCommands(CZEPHDlg& dlg) {
                           onSelected([](CFileTreeCtrl& t, QTreeWidgetItem* i) { t.DeleteItemFile(i); }));
     dlg.SetCommandHandler(ID_TREE_PROPERTIES,
                           onSelected([](CFileTreeCtrl& t, QTreeWidgetItem* i) { t.ShowItemProperties(i); }));
+    dlg.SetCommandHandler(ID_TREE_JOIN_EACH, onSelected([main](CFileTreeCtrl& t, QTreeWidgetItem* i) {
+        // A folder of the file system (home, documents, a volume too); not the computer,
+        // network or file items.
+        const QString folder = i ? t.ItemToPath(i) : QString();
+        if (folder.isEmpty() || !t.IsFolder(folder) || !main) return;
+        JoinCommandContext context;
+        context.owner = main;
+        context.settings = &main->settings();
+        context.engine = main->joinEngine();
+        context.profile = &main->profile();
+        JoinEachSubfolder(context, folder);
+    }));
 }
 
 }  // namespace velmora

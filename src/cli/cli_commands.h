@@ -3,9 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace velmora {
+struct JoinEngine;
+struct AppSettings;
+}  // namespace velmora
 
 namespace velmora::cli {
 
@@ -47,6 +53,7 @@ struct JoinOptions {
     std::string cover;                        // --cover IMAGE
     bool help = false;                        // -h, --help
     bool recursive = false;                   // --recursive: folder inputs take their subfolders too
+    bool eachFolder = false;                  // --each-folder: each subfolder of the inputs is a book
     std::vector<std::string> inputs;
 };
 
@@ -57,6 +64,21 @@ struct JoinParse {
 };
 
 JoinParse ParseJoinArguments(const std::vector<std::string>& args);
+
+// How a run on the console ended.
+struct ConsoleEnd {
+    bool started = false;
+    bool done = false;       // finished every task
+    bool cancelled = false;  // Ctrl+C or SIGTERM
+};
+// Runs the tasks of engine->activeRun with the log (and, on a terminal, a progress bar) on
+// stderr; Ctrl+C cancels. Returns once every worker has ended.
+ConsoleEnd RunJoinOnConsole(const std::shared_ptr<JoinEngine>& engine, bool quiet);
+
+// --each-folder (cli_each_folder.cpp): what it refuses among the other options and inputs
+// (empty: nothing), and the run of one book per folder.
+std::string CheckEachFolderOptions(const JoinOptions& options);
+int RunEachFolder(const JoinOptions& options, AppSettings settings);
 
 // The audio files of `folder` (every format a load takes) as a folder load finds them: natural name order, then (with
 // `recursive`) each subfolder's files after the folder's own. Absolute paths.

@@ -1,6 +1,5 @@
 // velmora-cli join: reads every input as the file list would, refuses the join when one
 // cannot be read, then runs the same engine as the window with the log on stderr.
-#include <mpg123.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,11 +23,8 @@
 #include "engine/book_plan.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
-#include "filelist/file_item_info.h"
-#include "filelist/media_reader.h"
+#include "filelist/join_inputs.h"
 #include "settings/settings_store.h"
-
-#include <QFile>
 
 namespace velmora::cli {
 
@@ -38,7 +34,8 @@ const char* const kJoinUsage =
     "                        [--chapters-from FILE] [--dry-run] [--name-from-title]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
     "                        [--copy] [--threads N] [--loudness [LUFS]] [--max-length DURATION]\n"
-    "                        [--quiet] [--recursive] FILE|FOLDER...";
+    "                        [--quiet] [--recursive] FILE|FOLDER...\n"
+    "       velmora-cli join --each-folder [options] DIR...";
 
 namespace {
 
@@ -102,6 +99,13 @@ const char* kJoinHelp =
     "                  DURATION makes a part of its own\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
     "  --recursive     a folder's subfolders add their files after the folder's own\n"
+    "  --each-folder   one book per folder: each subfolder of each DIR that holds audio\n"
+    "                  is joined into an output of its own, named after the folder (or\n"
+    "                  its title with --name-from-title), with the files of its own\n"
+    "                  subfolders after its own (CD1, CD2, ...); -o names the folder\n"
+    "                  the books go to (default: the settings' output folder), a taken\n"
+    "                  name gets \" (2)\"; each path written is printed. A book that\n"
+    "                  fails does not stop the others; the status is then 1\n"
     "\n"
     "Exit status: 0 done, 1 failed or cancelled (Ctrl+C), 2 bad arguments.\n";
 
@@ -274,6 +278,81 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+ConsoleEnd RunJoinOnConsole(const std::shared_ptr<JoinEngine>& engine, bool quiet) {
+    ConsoleEnd end;
+    auto queue = std::make_shared<JoinEventQueue>(/*waitForFinal=*/true);
+    engine->sink = queue;
+    const std::shared_ptr<JoinRunState> run = engine->activeRun;
+
+    ConsoleReporter reporter(quiet, !quiet && ::isatty(STDERR_FILENO));
+
+    g_interrupted = 0;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction oldInt {}, oldTerm {};
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+
+    const std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
+    if (!job) {
+        ::sigaction(SIGINT, &oldInt, nullptr);
+        ::sigaction(SIGTERM, &oldTerm, nullptr);
+        std::fprintf(stderr, "velmora-cli: the join could not start\n");
+        return end;
+    }
+    end.started = true;
+
+    auto handle = [&](const JoinEvent& e) {
+        switch (e.type) {
+        case JoinEvent::Type::Message:
+            reporter.Line(e.text, e.kind);
+            break;
+        case JoinEvent::Type::MessageBox:
+            reporter.Box(e.text);
+            break;
+        case JoinEvent::Type::Progress:
+            reporter.Progress(e.overallPercent, *run);
+            break;
+        case JoinEvent::Type::Done:
+            end.done = true;
+            reporter.Line("Finished joining, all done ^_^", kMessageInfo);
+            break;
+        default:
+            break;  // title, Source and Destination texts belong to the dialog
+        }
+    };
+    for (;;) {
+        if (g_interrupted && !end.cancelled) {
+            // Ctrl+C cancels as the dialog's Cancel does: the workers stop at their next poll
+            // and the encoder still closes the output as a valid, shorter MP3.
+            end.cancelled = true;
+            run->stopped = 1;
+            run->running = 0;
+            reporter.Line("Cancelled by the user.", kMessageError);
+        }
+        // A short wait: the job's end is noticed at the next timeout, and a script waits for it.
+        if (auto e = queue->Pop(std::chrono::milliseconds(5))) {
+            handle(*e);
+            continue;
+        }
+        if (job->Finished())
+            break;
+    }
+    // The job thread waits for its encoder only so long; the output must be closed before the
+    // program ends, so wait for every worker here.
+    while (!StopJoinWorkers(*run, 1000)) {
+        for (const JoinEvent& e : queue->TakeAll())
+            handle(e);
+    }
+    for (const JoinEvent& e : queue->TakeAll())
+        handle(e);
+    reporter.Finish();
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    return end;
+}
+
 JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
     JoinParse r;
     JoinOptions& o = r.options;
@@ -414,6 +493,8 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
             o.dryRun = true;
         } else if (arg == "--name-from-title") {
             o.nameFromTitle = true;
+        } else if (arg == "--each-folder") {
+            o.eachFolder = true;
         } else if (arg == "--recursive" || arg == "-r") {
             o.recursive = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -427,6 +508,11 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
     }
     if (o.help) {
         r.ok = true;
+        return r;
+    }
+    if (o.eachFolder) {
+        r.error = CheckEachFolderOptions(o);
+        r.ok = r.error.empty();
         return r;
     }
     if (o.nameFromTitle && !o.output.empty()) {
@@ -502,52 +588,18 @@ int RunJoin(const std::vector<std::string>& args) {
     // The encoder module reads its thread count when a stream starts.
     if (opt.threads)
         ::setenv("VELMORA_ENCODER_THREADS", std::to_string(*opt.threads).c_str(), 1);
-    const bool wantTags = settings.outputTags != 0 || settings.chapterMode != kChaptersNone;
-    ReaderDecoder tagDecoder(true);
-    MediaInfoReader tagReader(tagDecoder.handle());
-
+    if (opt.eachFolder)
+        return RunEachFolder(opt, settings);
     // Every input is read as the file list reads it. The window leaves unreadable rows out
     // silently; a script must not lose an input unnoticed, so one such input refuses the join.
     CConversionTask task;
     task.outputKind = kOutputKindMp3;
     {
-        std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(NewStreamInfoHandle(true), [](mpg123_handle* h) {
-            if (h)
-                mpg123_delete(h);
-        });
-        bool allReadable = true;
-        for (const std::string& input : opt.inputs) {
-            std::error_code ec;
-            StreamInfo info;
-            if (fs::is_directory(input, ec)) {
-                info.message = StreamTroubleMessage("Is a folder, not a file.");
-            } else if (!IsMpegAudioFile(input)) {
-                // Not MPEG audio: FFmpeg's probe, with its own message for what it cannot read.
-                const AudioFileInfo other = ProbeAudioFile(input);
-                info.readable = other.readable;
-                info.message = other.message;
-                info.sampleRate = other.sampleRate;
-                info.channels = other.channels;
-                info.totalSamples = other.totalSamples;
-            } else {
-                info = ReadStreamInfo(handle.get(), input);
-            }
-            if (!info.readable) {
-                std::fprintf(stderr, "velmora-cli: %s: %s\n", input.c_str(), info.message.c_str());
-                allReadable = false;
-                continue;
-            }
-            CFileToBeJoin file{input, info.sampleRate, info.channels, info.totalSamples, {}};
-            if (wantTags) {
-                // The tags as the file list reads them, for the output's tag and chapters.
-                FileRow row;
-                NullRowWriter quiet;
-                tagReader.ReadMediaInfo(QFile::decodeName(QByteArray::fromStdString(input)), row, quiet);
-                file.tags = InputTagsOf(row.info);
-            }
-            task.files->push_back(std::move(file));
-        }
-        if (!allReadable) {
+        std::vector<InputTrouble> troubles;
+        ReadJoinInputs(opt.inputs, JoinWantsTags(settings), *task.files, troubles);
+        for (const InputTrouble& t : troubles)
+            std::fprintf(stderr, "velmora-cli: %s: %s\n", t.path.c_str(), t.message.c_str());
+        if (!troubles.empty()) {
             std::fprintf(stderr, "velmora-cli: nothing written: every input must be readable\n");
             return kExitFailed;
         }
@@ -662,81 +714,16 @@ int RunJoin(const std::vector<std::string>& args) {
     engine->settings = settings;
     engine->startDelayMs = 0;  // no dialog to wait for
     engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
-    auto queue = std::make_shared<JoinEventQueue>(/*waitForFinal=*/true);
-    engine->sink = queue;
-    const std::shared_ptr<JoinRunState> run = engine->activeRun;
     uint64_t total = 0;
     for (const CConversionTask& t : tasks) {
-        run->tasks.push_back(t);
+        engine->activeRun->tasks.push_back(t);
         total += t.totalSamples;
     }
-    run->overallSamplesTotal = total;
-
-    ConsoleReporter reporter(opt.quiet, !opt.quiet && ::isatty(STDERR_FILENO));
-
-    g_interrupted = 0;
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
-
-    const std::shared_ptr<WorkerThread> job = StartJoinRun(engine);
-    if (!job) {
-        std::fprintf(stderr, "velmora-cli: the join could not start\n");
+    engine->activeRun->overallSamplesTotal = total;
+    const ConsoleEnd end = RunJoinOnConsole(engine, opt.quiet);
+    if (!end.started)
         return kExitFailed;
-    }
-
-    bool done = false;
-    bool cancelled = false;
-    auto handle = [&](const JoinEvent& e) {
-        switch (e.type) {
-        case JoinEvent::Type::Message:
-            reporter.Line(e.text, e.kind);
-            break;
-        case JoinEvent::Type::MessageBox:
-            reporter.Box(e.text);
-            break;
-        case JoinEvent::Type::Progress:
-            reporter.Progress(e.overallPercent, *run);
-            break;
-        case JoinEvent::Type::Done:
-            done = true;
-            reporter.Line("Finished joining, all done ^_^", kMessageInfo);
-            break;
-        default:
-            break;  // title, Source and Destination texts belong to the dialog
-        }
-    };
-    for (;;) {
-        if (g_interrupted && !cancelled) {
-            // Ctrl+C cancels as the dialog's Cancel does: the workers stop at their next poll
-            // and the encoder still closes the output as a valid, shorter MP3.
-            cancelled = true;
-            run->stopped = 1;
-            run->running = 0;
-            reporter.Line("Cancelled by the user.", kMessageError);
-        }
-        // A short wait: the job's end is noticed at the next timeout, and a script waits for it.
-        if (auto e = queue->Pop(std::chrono::milliseconds(5))) {
-            handle(*e);
-            continue;
-        }
-        if (job->Finished())
-            break;
-    }
-    // The job thread waits for its encoder only so long; the output must be closed before the
-    // program ends, so wait for every worker here.
-    while (!StopJoinWorkers(*run, 1000)) {
-        for (const JoinEvent& e : queue->TakeAll())
-            handle(e);
-    }
-    for (const JoinEvent& e : queue->TakeAll())
-        handle(e);
-    reporter.Finish();
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    const bool done = end.done, cancelled = end.cancelled;
 
     if (done && !cancelled) {
         // The path written goes to stdout, so that a script learns the free name picked for

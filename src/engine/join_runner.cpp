@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -105,6 +106,95 @@ void SettleReplacement(JoinEngine& engine, JoinRunState& run, const Replacement&
         }
     }
     fs::remove(r.temporary, ec);
+}
+
+// ---- a series of books: each book one or more tasks of the run ----
+
+std::string TaskTitle(const CConversionTask& task) {
+    if (task.bookNumber <= 0) return "Joining...";
+    return FormatText("Joining... Book %d of %d", task.bookNumber, task.bookCount);
+}
+
+// What a book that will not be written any more still counted leaves the overall total, so
+// the bar keeps its meaning for the books after it. The job thread is the total's one writer
+// while the run goes.
+void DropFromTotal(JoinRunState& run, uint64_t samples) {
+    const uint64_t total = run.overallSamplesTotal.load();
+    run.overallSamplesTotal = total - std::min(total, samples);
+}
+
+// Before a task: a book's block starts with its name. False when the task is not run: an
+// earlier task of its book failed, its inputs could not be read (reported here as the book's
+// failure), or the run was cancelled while a failed book was being settled.
+bool BeginBookTask(JoinEngine& engine, JoinRunState& run, size_t index) {
+    run.TakeFirstTaskError();  // a late line of an earlier task is not this one's reason
+    const CConversionTask& task = run.tasks[index];
+    if (task.bookNumber <= 0) return true;
+    if (run.stopped) {
+        run.running = 0;
+        return false;
+    }
+    if (!run.failedBooks.empty() && run.failedBooks.back().number == task.bookNumber) {
+        DropFromTotal(run, task.totalSamples);
+        return false;
+    }
+    if (index == 0 || run.tasks[index - 1].bookNumber != task.bookNumber)
+        PostJoinMessage(engine, FormatText("Book %d of %d: %s", task.bookNumber, task.bookCount, task.bookName.c_str()),
+                        kMessageInfo);
+    if (task.bookError.empty()) return true;
+    PostJoinMessage(engine, task.bookError, kMessageError);
+    PostJoinMessage(engine, "Joining status: ERROR.", kMessageError);
+    run.failedBooks.push_back({task.bookNumber, task.bookName, task.bookError});
+    DropFromTotal(run, task.totalSamples);
+    return false;
+}
+
+// After a task, before its status line. A task that ended OK adds its output to the record.
+// A book that failed by itself (not cancelled) is recorded with the task's first error line
+// and its half-written output removed (among complete books it would pass for one, and a
+// second run gets the plain name back). True when the series goes on after the status line:
+// only once every worker of the failed task has ended, as a worker left running still uses
+// the ring buffers the next task would reset.
+bool SettleBookTask(JoinEngine& engine, JoinRunState& run, const CConversionTask& task, const std::string& output) {
+    std::string firstError = run.TakeFirstTaskError();
+    if (run.running) {
+        run.joinedOutputs.push_back(output);
+        return false;
+    }
+    if (task.bookNumber <= 0 || run.stopped) return false;
+    if (firstError.empty()) firstError = "the join failed";
+    run.failedBooks.push_back({task.bookNumber, task.bookName, firstError});
+    DropFromTotal(run, task.totalSamples - std::min(task.totalSamples, run.taskSamplesDone.load()));
+    if (!WaitForWorker(run.encoderThread, 0) || !WaitForWorker(run.conversionThread, 0)) return false;
+    // From the settings, the output was made under a free name by this task: nobody else's.
+    // A part stays, as parts of a single join do: the log names it as cut short.
+    if (engine.settings.askOutputPath == 0 && task.partCount == 0) {
+        std::error_code ec;
+        std::filesystem::remove(output, ec);
+    }
+    return true;
+}
+
+// The next book starts after a failed one. A cancel between the failure and here wins: it
+// sets stopped before it clears running, so with the fence one of the two sides sees the other.
+void ResumeSeries(JoinRunState& run) {
+    run.running = 1;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (run.stopped) run.running = 0;
+}
+
+// The end of a series: "5 joined, 1 failed: NAME (reason)". False when a book failed: the run
+// then ends as failed, with the good books complete and kept.
+bool ReportBooks(JoinEngine& engine, const JoinRunState& run) {
+    int32_t count = 0;
+    for (const CConversionTask& t : run.tasks) count = std::max(count, t.bookCount);
+    if (count == 0) return true;
+    const size_t failed = run.failedBooks.size();
+    std::string line = FormatText("%zu joined, %zu failed", static_cast<size_t>(count) - failed, failed);
+    for (size_t i = 0; i < failed; ++i)
+        line += (i == 0 ? ": " : "; ") + run.failedBooks[i].name + " (" + run.failedBooks[i].reason + ")";
+    PostJoinMessage(engine, line + (failed == 0 ? "." : ""), failed == 0 ? kMessageInfo : kMessageError);
+    return failed == 0;
 }
 
 }  // namespace
@@ -227,10 +317,15 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             SleepMs(std::min<uint32_t>(10, engine->startDelayMs - slept));
         run.jobStartTick = TickCount();
         run.currentTaskIndex = 0;
+        for (const std::string& line : run.prefaceLines) PostJoinMessage(*engine, line, kMessageInfo);
 
         while (static_cast<size_t>(run.currentTaskIndex.load()) < run.tasks.size() && run.running) {
+            if (!BeginBookTask(*engine, run, static_cast<size_t>(run.currentTaskIndex.load()))) {
+                run.currentTaskIndex = run.currentTaskIndex.load() + 1;
+                continue;
+            }
             const uint32_t taskStart = TickCount();
-            if (sink) sink->SetTitle("Joining...");
+            if (sink) sink->SetTitle(TaskTitle(run.tasks[static_cast<size_t>(run.currentTaskIndex.load())]));
 
             auto copy = std::make_shared<CConversionTask>(run.tasks[static_cast<size_t>(run.currentTaskIndex.load())]);
             if (engine->settings.askOutputPath == 0 && FileExists(copy->outputPath))
@@ -297,6 +392,8 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             if (!replacement.target.empty() && WaitForWorker(run.encoderThread, 0) &&
                 WaitForWorker(run.conversionThread, 0))
                 SettleReplacement(*engine, run, replacement);
+            const bool nextBook =
+                SettleBookTask(*engine, run, *copy, replacement.target.empty() ? copy->outputPath : replacement.target);
 
             if (run.running) {
                 const float elapsed = static_cast<float>(TickCount() - taskStart) / 1000.0f;
@@ -313,6 +410,7 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                                     kMessageError);
                 PostJoinMessage(*engine, "Joining status: ERROR.", kMessageError);
             }
+            if (nextBook) ResumeSeries(run);
 
             // The list goes with the task; workers that may still hold the copy never read it.
             if (copy->files) copy->files->clear();
@@ -330,8 +428,11 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 PostJoinMessage(*engine, FormatText("Total time elapsed %.2f secs, overall speed %.2fx.", elapsed, speed),
                                 kMessageInfo);
             }
-            if (sink) sink->Done();
-            return;
+            if (ReportBooks(*engine, run)) {
+                if (sink) sink->Done();
+                return;
+            }
+            run.running = 0;
         }
     } catch (...) {
         // Only resource exhaustion gets here; the run ends as failed.

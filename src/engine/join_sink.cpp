@@ -15,6 +15,15 @@ void PostJoinProgress(JoinEngine& engine, float taskPercent, float overallPercen
 }
 
 void PostJoinMessage(JoinEngine& engine, std::string text, int kind) {
+    // The first error of a task is kept as its reason (a failed book names it at the end).
+    if (kind == kMessageError) {
+        if (const std::shared_ptr<JoinRunState> run = engine.activeRun;
+            run && !run->firstTaskError.load(std::memory_order_acquire)) {
+            auto* first = new std::string(text);
+            std::string* none = nullptr;
+            if (!run->firstTaskError.compare_exchange_strong(none, first, std::memory_order_acq_rel)) delete first;
+        }
+    }
     if (std::shared_ptr<JoinSink> sink = engine.sink) sink->Message(std::move(text), kind);
 }
 

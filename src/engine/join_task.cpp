@@ -15,6 +15,16 @@ void JoinRunState::ResetForRun() {
     overallSecondsDone = 0.0f;
     taskSecondsDone = 0.0f;
     currentTaskIndex = 0;
+    joinedOutputs.clear();
+    failedBooks.clear();
+    TakeFirstTaskError();
+}
+
+JoinRunState::~JoinRunState() { delete firstTaskError.load(std::memory_order_acquire); }
+
+std::string JoinRunState::TakeFirstTaskError() {
+    std::unique_ptr<std::string> taken(firstTaskError.exchange(nullptr, std::memory_order_acq_rel));
+    return taken ? std::move(*taken) : std::string();
 }
 
 bool JoinRunState::WorkerStillRunning() const {

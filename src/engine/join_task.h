@@ -86,6 +86,14 @@ struct CConversionTask {
     int32_t partNumber = 0;
     int32_t partCount = 0;
     std::string partNote;
+    // One book of a series run ("Join Each Subfolder", --each-folder): its number from 1 and
+    // the series' count (0: not a book), and its name for the log and the end line. A book
+    // whose inputs could not be read carries the reason in bookError: the job reports it in
+    // the book's place and writes nothing for it.
+    int32_t bookNumber = 0;
+    int32_t bookCount = 0;
+    std::string bookName;
+    std::string bookError;
 
     // Duration of n samples in the output format, in seconds (0 for an unset format).
     float SecondsOf(uint64_t n) const;
@@ -110,13 +118,32 @@ struct JoinRunState {
     AtomicValue<uint32_t> taskStartTick;
     AtomicValue<int32_t> currentTaskIndex;
     std::vector<CConversionTask> tasks;  // filled before the run starts; not resized during it
+    // Log lines the job posts before its first task (what a search for books left out).
+    std::vector<std::string> prefaceLines;
+    // Written by the job thread only, read once it has ended: the outputs of the tasks that
+    // ended OK, in order, and the books that failed.
+    struct FailedBook {
+        int32_t number = 0;
+        std::string name;
+        std::string reason;
+    };
+    std::vector<std::string> joinedOutputs;
+    std::vector<FailedBook> failedBooks;
+    // The first error line of the current task, the reason a failed book gives. Set once by
+    // whichever thread reports first (a compare-exchange, so no lock on the audio path), taken
+    // by the job thread when the task ends. Owned: null or a string from new.
+    std::atomic<std::string*> firstTaskError{nullptr};
     WorkerSlot jobThread;
     WorkerSlot encoderThread;
     WorkerSlot conversionThread;
 
     JoinRunState() = default;
-    // Clears the flags (running included) and the progress counters for a new run.
+    ~JoinRunState();
+    // Clears the flags (running included), the progress counters and what the last run
+    // recorded (outputs, failed books) for a new run.
     void ResetForRun();
+    // The task's first error line, taken (empty when none was reported).
+    std::string TakeFirstTaskError();
     // A worker of an earlier run has not ended yet: it still uses the ring buffers, so no
     // new run may start over it.
     bool WorkerStillRunning() const;

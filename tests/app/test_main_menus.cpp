@@ -93,9 +93,10 @@ TEST(MainMenus, FolderTreeMenu) {
     const std::vector<std::pair<std::string, std::string>> expected{
         {"Show/Hide Folder Tree", "F9"}, {"", ""}, {"Refresh", "F5"}, {"Go Up", ""}, {"Go Back", ""},
         {"Go Forward", ""}, {"Expand Folder", ""}, {"", ""}, {"Open", ""}, {"Create Folder", ""},
-        {"Rename", ""}, {"Delete", ""}, {"Properties", ""}};
+        {"Rename", ""}, {"Delete", ""}, {"Properties", ""}, {"", ""}, {"Join Each Subfolder", ""}};
     EXPECT_EQ(Texts(tree), expected);
-    const std::vector<int> commands{32891, 0, 32772, 32774, 32778, 32777, 32900, 0, 32807, 32811, 32814, 32815, 32809};
+    const std::vector<int> commands{32891, 0,     32772, 32774, 32778, 32777, 32900, 0,
+                                    32807, 32811, 32814, 32815, 32809, 0,     32902};
     for (size_t i = 0; i < tree.size(); ++i) EXPECT_EQ(tree[i].command, commands[i]) << i;
 }
 

@@ -382,7 +382,8 @@ TEST_F(MainWindowTest, TreeRightClickSelectsTheItemAndOpensTheMenu) {
     QStringList texts;
     for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
     EXPECT_EQ(texts, (QStringList{"Show/Hide Folder Tree", "-", "Refresh", "Go Up", "Go Back", "Go Forward",
-                                  "Expand Folder", "-", "Open", "Create Folder", "Rename", "Delete", "Properties"}));
+                                  "Expand Folder", "-", "Open", "Create Folder", "Rename", "Delete", "Properties",
+                                  "-", "Join Each Subfolder"}));
     EXPECT_TRUE(menu->actions()[0]->isChecked());
     menu->close();
     QTest::qWait(20);

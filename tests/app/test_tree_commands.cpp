@@ -12,18 +12,25 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <QUrl>
 
+#include <filesystem>
+
 #include "app/command_ids.h"
+#include "app/file_loader.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "controls/report_ctrl.h"
 #include "foldertree/file_tree_ctrl.h"
 #include "foldertree/item_properties_dlg.h"
+#include "join/conv_prog.h"
 
 using namespace velmora;
 using velmora::testing::AppEnv;
@@ -235,7 +242,8 @@ TEST_F(TreeCommandsTest, CommandsWithoutASelectionDoNothing) {
     CFileTreeCtrl& tree = Open();
     tree.setCurrentItem(nullptr);
     ASSERT_EQ(tree.currentItem(), nullptr);
-    for (int id : {ID_TREE_CREATE_FOLDER, ID_TREE_RENAME, ID_TREE_DELETE, ID_TREE_PROPERTIES, ID_TREE_OPEN}) {
+    for (int id :
+         {ID_TREE_CREATE_FOLDER, ID_TREE_RENAME, ID_TREE_DELETE, ID_TREE_PROPERTIES, ID_TREE_OPEN, ID_TREE_JOIN_EACH}) {
         EXPECT_TRUE(dlg->HasCommandHandler(id));
         dlg->OnCommand(id);
     }
@@ -244,6 +252,71 @@ TEST_F(TreeCommandsTest, CommandsWithoutASelectionDoNothing) {
     EXPECT_TRUE(QFileInfo(H("Music/Untouched")).isDir());
     EXPECT_FALSE(QFileInfo::exists(H("New Folder")));
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<CItemPropertiesDlg*>(w), nullptr);
+}
+
+// A library of book folders joined from the tree's menu: one output per book folder, nested CD
+// folders in order, the folder without audio and the loose file named in the log, the book
+// with a damaged file named at the end, and the list left as it was.
+TEST_F(TreeCommandsTest, JoinEachSubfolderFromTheMenuWritesOneBookPerFolder) {
+    const QString lib = H("Music/Library");
+    const struct {
+        const char* path;
+        double frequency;  // 0: not audio
+    } inputs[] = {{"Book 1/a.mp3", 440}, {"Book 2/CD2/a.mp3", 1320}, {"Book 2/CD1/a.mp3", 660},
+                  {"Bad/a.mp3", 440},    {"Bad/b.mp3", 0},           {"loose.mp3", 880}};
+    for (const auto& i : inputs) {
+        const std::filesystem::path p = (lib + "/" + i.path).toStdString();
+        std::filesystem::create_directories(p.parent_path());
+        if (i.frequency == 0)
+            velmora::testing::WriteFile(p, "not audio");
+        else
+            ASSERT_TRUE(velmora::testing::MakeToneMp3(p, {44100, 2, 0.5, i.frequency, 128, true}));
+    }
+    MakeDir(lib + "/Empty");
+    CFileTreeCtrl& tree = Open();
+    dlg->settings().outputFolder = H("Books/").toStdString();
+    QTreeWidgetItem* library = tree.SetSelectedPath(H("Music"), true);
+    ASSERT_NE(library = tree.FindChildByName(library, "Library"), nullptr);
+    // The list holds the library's loose file; the command leaves it so.
+    FileLoaderOf(*dlg).LoadTreeFolder(lib, Qt::NoModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->fileList()->GetItemCount() == 1; }, 10000));
+    ASSERT_TRUE(FileLoaderOf(*dlg).WaitIdle(20000));
+    ASSERT_TRUE(WaitEnabled());
+
+    QStringList log;
+    QString endTitle;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* prog = qobject_cast<CConvProg*>(QApplication::activeModalWidget());
+        if (!prog || !endTitle.isEmpty() || prog->cancelButton()->text() != QStringLiteral("Close")) return;
+        endTitle = prog->windowTitle();
+        for (int i = 0; i < prog->logList()->topLevelItemCount(); ++i) log << prog->logList()->topLevelItem(i)->text(3);
+        QTimer::singleShot(0, [b = QPointer<QPushButton>(prog->cancelButton())] {
+            if (b) QTest::mouseClick(b, Qt::LeftButton);
+        });
+    });
+    watch.start(20);
+    RunFromMenu(library, "Join Each Subfolder");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !endTitle.isEmpty() && !QApplication::activeModalWidget(); }, 30000));
+    watch.stop();
+
+    EXPECT_EQ(endTitle, "Joining Failed");
+    for (const QString& line : {"1 audio file directly in " + lib + " is left out: only its subfolders are books.",
+                                "No audio files in " + lib + "/Empty: skipped.", QStringLiteral("Book 3 of 3: Book 2")})
+        EXPECT_TRUE(log.contains(line)) << line.toStdString() << "\n" << log.join("\n").toStdString();
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.last().startsWith("2 joined, 1 failed: Bad (b.mp3: Trouble with mpg123: ")) << log.last().toStdString();
+
+    const auto one = velmora::testing::DecodeMp3(H("Books/Book 1.mp3").toStdString());
+    const auto two = velmora::testing::DecodeMp3(H("Books/Book 2.mp3").toStdString());
+    EXPECT_EQ(one.frames(), 22050u);
+    ASSERT_EQ(two.frames(), 44100u);
+    EXPECT_NEAR(velmora::testing::EstimateFrequency(two, 4000, 14000), 660, 20);   // CD1
+    EXPECT_NEAR(velmora::testing::EstimateFrequency(two, 26000, 14000), 1320, 40);  // CD2
+    EXPECT_FALSE(QFileInfo::exists(H("Books/Bad.mp3")));
+    // The right click's own load of the folder may still be adding its row.
+    ASSERT_TRUE(FileLoaderOf(*dlg).WaitIdle(20000));
+    EXPECT_EQ(dlg->fileList()->GetItemCount(), 1);
 }
 
 #include "test_tree_commands.moc"

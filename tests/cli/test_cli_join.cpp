@@ -15,6 +15,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
+#include "cli/cli_commands.h"
 #include "cli/cli_process.h"
 #include "engine/stream_info.h"
 #include "support/mp3_fixtures.h"
@@ -615,4 +616,90 @@ TEST_F(CliJoin, ACancelledPartIsNamedAndTheFinishedPartsStay) {
     ASSERT_TRUE(cut.ok);
     EXPECT_GT(cut.frames(), 0u);
     EXPECT_LT(cut.frames(), Frames(b));
+// One book per folder over a library: nested CD folders in natural order, a folder without
+// audio, a book with an unreadable input among good ones, loose files, and taken names.
+TEST_F(CliJoin, EachFolderJoinsOneBookPerSubfolder) {
+    const fs::path lib = tmp_.path() / "lib";
+    const fs::path out = tmp_.path() / "out";
+    struct Input {
+        const char* path;
+        double frequency;  // 0: not an MP3 at all
+    };
+    const Input inputs[] = {{"Alpha/CD2/t.mp3", 880},  {"Alpha/CD10/t.mp3", 1320}, {"Alpha/CD1/t.mp3", 440},
+                            {"Beta/b.mp3", 660},       {"Broken/a.mp3", 550},      {"Broken/b.mp3", 0},
+                            {"loose.mp3", 500}};
+    for (const Input& i : inputs) {
+        fs::create_directories((lib / i.path).parent_path());
+        if (i.frequency == 0)
+            std::ofstream(lib / i.path) << "not audio";
+        else
+            ASSERT_TRUE(MakeToneMp3(lib / i.path, {44100, 2, 0.5, i.frequency, 128, true}));
+    }
+    fs::create_directories(lib / "Empty");
+    std::ofstream(lib / "Empty/cover.jpg") << "jpeg";
+    {
+        TagLib::MPEG::File f((lib / "Alpha/CD1/t.mp3").c_str());
+        f.ID3v2Tag(true)->setAlbum("Alpha Saga");
+        ASSERT_TRUE(f.save());
+    }
+    fs::create_directories(out);
+    std::ofstream(out / "Beta.mp3") << "taken";
+
+    struct Book {
+        const char* output;
+        std::vector<double> tones;
+    };
+    const struct {
+        std::vector<std::string> extra;
+        std::vector<Book> books;
+    } runs[] = {
+        {{}, {{"Alpha.mp3", {440, 880, 1320}}, {"Beta (2).mp3", {660}}}},
+        {{"--name-from-title"}, {{"Alpha Saga.mp3", {440, 880, 1320}}, {"Beta (3).mp3", {660}}}},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.extra.empty() ? "folder names" : "--name-from-title");
+        std::vector<std::string> args = {"--each-folder", "-o", out.string()};
+        args.insert(args.end(), run.extra.begin(), run.extra.end());
+        args.push_back(lib.string());
+        const CliResult r = Run(args);
+        EXPECT_EQ(r.status, 1) << r.err;  // one book failed
+        std::string printed;
+        for (const Book& b : run.books) printed += (out / b.output).string() + "\n";
+        EXPECT_EQ(r.out, printed);
+        for (const std::string& line :
+             {"1 audio file directly in " + lib.string() + " is left out: only its subfolders are books.",
+              "No audio files in " + (lib / "Empty").string() + ": skipped.", std::string("Book 2 of 3: Beta")})
+            EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+        const std::regex end(R"(\d\d:\d\d:\d\d 2 joined, 1 failed: Broken \(b\.mp3: Trouble with mpg123: [^\n]+\)\n)");
+        EXPECT_TRUE(std::regex_search(r.err, end)) << r.err;
+
+        for (const Book& b : run.books) {
+            const auto decoded = DecodeMp3(out / b.output);
+            ASSERT_TRUE(decoded.ok) << b.output;
+            ASSERT_EQ(decoded.frames(), b.tones.size() * 22050u) << b.output;
+            for (size_t i = 0; i < b.tones.size(); ++i)
+                EXPECT_NEAR(EstimateFrequency(decoded, i * 22050 + 4000, 14000), b.tones[i], b.tones[i] / 40) << i;
+        }
+    }
+    EXPECT_EQ(ReadWholeFile(out / "Beta.mp3"), "taken");
+    EXPECT_FALSE(fs::exists(out / "Broken.mp3"));
+    EXPECT_FALSE(fs::exists(out / "Empty.mp3"));
+}
+
+TEST(CliEachFolder, RefusesWhatDoesNotFitASeries) {
+    TempDir tmp;
+    std::ofstream(tmp.path() / "file.mp3") << "x";
+    const std::string dir = tmp.path().string(), file = (tmp.path() / "file.mp3").string();
+    const std::vector<std::string> refused[] = {
+        {"--each-folder", file},          {"--each-folder"},
+        {"--each-folder", "--title", "T", dir}, {"--each-folder", "--overwrite", "-o", dir, dir},
+        {"--each-folder", "-o", file, dir},     {"--each-folder", "--dry-run", dir},
+    };
+    for (const auto& args : refused) {
+        const auto r = velmora::cli::ParseJoinArguments(args);
+        EXPECT_FALSE(r.ok) << ::testing::PrintToString(args);
+        EXPECT_NE(r.error.find("each-folder"), std::string::npos) << r.error;
+    }
+    const auto ok = velmora::cli::ParseJoinArguments({"--each-folder", "--name-from-title", "-o", dir, dir});
+    EXPECT_TRUE(ok.ok) << ok.error;
 }
