@@ -616,6 +616,8 @@ TEST_F(CliJoin, ACancelledPartIsNamedAndTheFinishedPartsStay) {
     ASSERT_TRUE(cut.ok);
     EXPECT_GT(cut.frames(), 0u);
     EXPECT_LT(cut.frames(), Frames(b));
+}
+
 // One book per folder over a library: nested CD folders in natural order, a folder without
 // audio, a book with an unreadable input among good ones, loose files, and taken names.
 TEST_F(CliJoin, EachFolderJoinsOneBookPerSubfolder) {
