@@ -26,6 +26,7 @@ struct AudioFileInfo {
     uint64_t totalSamples = 0; // length per channel x channels, as the container gives it
     double duration = 0;       // seconds
     int bitrateKbps = 0;       // the stream's (or the container's) bit rate, 0 when unknown
+    bool lossless = false;     // a lossless codec or PCM (WAV, FLAC, ALAC, ...)
 };
 AudioFileInfo ProbeAudioFile(const std::string& path);
 

@@ -17,6 +17,7 @@ struct StreamInfo {
     uint64_t totalSamples = 0;  // length per channel × channels
     double duration = 0;        // seconds: totalSamples / (sampleRate × channels)
     int constantKbps = 0;       // a constant-bit-rate stream's bit rate as its frames say; else 0
+    int averageKbps = 0;        // constantKbps, or a VBR stream's audio bytes over its length; 0: unknown
     std::string message;        // when not readable: "Trouble with mpg123: <decoder's text>"
 };
 
