@@ -57,7 +57,7 @@ struct Stream {
     uint8_t tail[3] = {};          // the last audio bytes, for a header split between two calls
     bool walkLost = false;
 
-    // Several encoder threads (constant bit rate, reservoir off): segments encoded side by
+    // Several encoder threads (the reservoir off): segments encoded side by
     // side. Null: the single libmp3lame stream.
     std::unique_ptr<velmora::lame_module::SegmentEncoder> parallel;
 
