@@ -22,7 +22,6 @@
 #include <cmath>
 #include <functional>
 #include <random>
-#include <set>
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -1027,12 +1026,7 @@ TEST(OutputChoices, AVbrJoinOnSeveralThreadsHasTheLengthEveryReaderSeesAndSeeksB
     EXPECT_EQ(file.infoId, "Xing");
     EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
     EXPECT_EQ(file.infoBytes, file.audioBytes());
-    ASSERT_EQ(file.toc.size(), 100u);
-    for (size_t i = 0; i < 100; ++i)
-        EXPECT_EQ(file.toc[i], (file.frames[1 + file.infoFrames * i / 100].offset - file.tagBytes) * 256 / file.infoBytes);
-    std::set<int> rates;
-    for (size_t i = 1; i < file.frames.size(); ++i) rates.insert(file.frames[i].kbps);
-    EXPECT_GE(rates.size(), 3u);
+    // (Its table of contents, frame by frame, is the module test's; here a seek uses it.)
 
     const DecodedMp3 d = DecodeMp3(j.output);
     ASSERT_TRUE(d.ok);
