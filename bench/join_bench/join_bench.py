@@ -10,7 +10,9 @@ inputs' tags, a 1 MB cover and a chapter per input (goal: at most 2 % slower). "
 without re-encoding (--copy) against "ffmpeg-copy" (concat demuxer, -c copy): goals
 velmora-copy/ffmpeg-copy <= 1.0, at least 30x faster than the re-encoding join, peak memory
 <= 40 MiB. "velmora-1t" is the re-encoding join on one encoder thread (--threads 1), the
-single stream; "velmora" uses every hardware thread (segment-parallel encoding). The peers come from `scripts/install-deps bench`.
+single stream; "velmora" uses every hardware thread (segment-parallel encoding). "velmora-vbr" and
+"velmora-vbr-1t" are the same joins at VBR quality 4 (--vbr 4): goal at most 1.1x the constant-rate
+join's time at the same thread count. The peers come from `scripts/install-deps bench`.
 """
 import argparse
 import os
@@ -105,6 +107,11 @@ def main():
             "ffmpeg-copy": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i",
                             concat, "-c", "copy", out_fc],
         }
+        # VBR against the constant rate, on every hardware thread and on one.
+        vbr = [args.cli, "join", "--quiet", "--overwrite", "--vbr", "4", "--frequency", "auto", "--channels", "auto",
+               "--no-tags", "--chapters", "none"]
+        commands["velmora-vbr"] = vbr + ["-o", os.path.join(tmp, "velmora-vbr.mp3")] + inputs
+        commands["velmora-vbr-1t"] = vbr + ["--threads", "1", "-o", os.path.join(tmp, "velmora-vbr-1t.mp3")] + inputs
         # The scaling of the re-encoding join: 1, 2, 4 ... encoder threads up to the machine's.
         threads = [1]
         while threads[-1] * 2 <= (os.cpu_count() or 1):
@@ -152,6 +159,12 @@ def main():
         print("  velmora+tags output frames %d: %s" % (tagged, "exact" if tagged == expected else "DIFFERENT"))
         print("  velmora output frames %d, inputs %d: %s" %
               (frames, expected, "exact" if frames == expected else "DIFFERENT"))
+        print("  ratio velmora-vbr/velmora %.3f with every hardware thread, velmora-vbr-1t/velmora-1t %.3f at one"
+              "  (goal <= 1.1)" % (med["velmora-vbr"] / med["velmora"], med["velmora-vbr-1t"] / med["velmora-1t"]))
+        vbr_frames = decoded_frames(os.path.join(tmp, "velmora-vbr.mp3"))
+        print("  velmora-vbr output frames %d, %.1f kbit/s on average: %s" %
+              (vbr_frames, os.path.getsize(os.path.join(tmp, "velmora-vbr.mp3")) * 8 / audio / 1000,
+               "exact" if vbr_frames == expected else "DIFFERENT"))
 
 
 if __name__ == "__main__":

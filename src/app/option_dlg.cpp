@@ -49,6 +49,11 @@ void FillList(QComboBox* list, const Table& table) {
     for (const auto& entry : table) list->addItem(QString::fromUtf8(entry.text));
 }
 
+// The constant rates, the VBR qualities and "Same as the inputs".
+void FillBitrateList(QComboBox* list) {
+    for (int i = 0; i < kBitrateChoiceCount; ++i) list->addItem(QString::fromStdString(BitrateChoiceText(i)));
+}
+
 // A stored index outside its table leaves the list without a selection.
 void SelectIndex(QComboBox* list, int index) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
@@ -182,7 +187,7 @@ void COption::BuildTemplate() {
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         if (list == frequencyList_) FillList(list, FrequencyTable);
         if (list == channelList_) FillList(list, ChannelModeTable);
-        if (list == bitrateList_) FillList(list, BitrateTable);
+        if (list == bitrateList_) FillBitrateList(list);
         extra = std::max(extra, list->sizeHint().width() - list->width());
         list->clear();
     }
@@ -236,11 +241,11 @@ void COption::OnInitDialog() {
     // 5.
     FillList(frequencyList_, FrequencyTable);
     FillList(channelList_, ChannelModeTable);
-    FillList(bitrateList_, BitrateTable);
+    FillBitrateList(bitrateList_);
     // 6.
     SelectIndex(frequencyList_, settings_.frequencyIndex);
     SelectIndex(channelList_, settings_.channelModeIndex);
-    SelectIndex(bitrateList_, settings_.bitrateIndex);
+    SelectIndex(bitrateList_, BitrateChoiceOf(settings_));
     tagsCheck_->setChecked(settings_.outputTags != 0);
     copyCheck_->setChecked(settings_.copyFrames != 0);
     loudnessCheck_->setChecked(settings_.loudness != 0);
@@ -289,7 +294,7 @@ void COption::OnOK() {
     //    stored value rather than storing "nothing selected" as -1.
     if (frequencyList_->currentIndex() >= 0) settings_.frequencyIndex = int16_t(frequencyList_->currentIndex());
     if (channelList_->currentIndex() >= 0) settings_.channelModeIndex = int16_t(channelList_->currentIndex());
-    if (bitrateList_->currentIndex() >= 0) settings_.bitrateIndex = int16_t(bitrateList_->currentIndex());
+    SetBitrateChoice(settings_, bitrateList_->currentIndex());
     settings_.outputTags = tagsCheck_->isChecked() ? 1 : 0;
     settings_.copyFrames = copyCheck_->isChecked() ? 1 : 0;
     settings_.loudness = loudnessCheck_->isChecked() ? 1 : 0;

@@ -34,7 +34,7 @@ extern const char* const kSettingsUsage;
 struct JoinOptions {
     std::string output;                       // -o; empty: the settings' output path
     bool overwrite = false;                   // --overwrite
-    std::optional<int16_t> bitrateIndex;      // --bitrate KBPS
+    std::optional<int> bitrateChoice;         // --bitrate KBPS|same, --vbr Q: an item of the bit-rate list
     std::optional<int16_t> frequencyIndex;    // --frequency HZ|auto
     std::optional<int16_t> channelModeIndex;  // --channels auto|mono|stereo|joint|dual
     bool quiet = false;                       // --quiet

@@ -29,9 +29,10 @@
 namespace velmora::cli {
 
 const char* const kJoinUsage =
-    "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS] [--frequency HZ|auto]\n"
-    "                        [--channels auto|mono|stereo|joint|dual] [--chapters file|title|keep|none]\n"
-    "                        [--chapters-from FILE] [--dry-run] [--name-from-title]\n"
+    "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS|same] [--vbr Q]\n"
+    "                        [--frequency HZ|auto] [--channels auto|mono|stereo|joint|dual]\n"
+    "                        [--chapters file|title|keep|none] [--chapters-from FILE]\n"
+    "                        [--dry-run] [--name-from-title]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
     "                        [--copy] [--threads N] [--loudness [LUFS]] [--max-length DURATION]\n"
     "                        [--quiet] [--recursive] FILE|FOLDER...\n"
@@ -50,7 +51,7 @@ void OnInterrupt(int) {
 }
 
 bool TakesValue(const std::string& option) {
-    return option == "-o" || option == "--output" || option == "--bitrate" || option == "--frequency" ||
+    return option == "-o" || option == "--output" || option == "--bitrate" || option == "--vbr" || option == "--frequency" ||
            option == "--channels" || option == "--chapters" || option == "--title" || option == "--artist" ||
            option == "--album" || option == "--cover" || option == "--threads" || option == "--chapters-from" ||
            option == "--max-length";
@@ -59,7 +60,7 @@ bool TakesValue(const std::string& option) {
 const char* kJoinHelp =
     "\n"
     "Joins the audio files (MP3, MP2, WAV, FLAC, Ogg Vorbis, Opus, M4A/M4B, AAC, WMA),\n"
-    "in argument order, into one constant-bit-rate MP3 file.\n"
+    "in argument order, into one MP3 file.\n"
     "A folder stands for its audio files in name order, numbers by their value.\n"
     "Defaults come from the settings (see 'velmora-cli settings').\n"
     "\n"
@@ -67,7 +68,9 @@ const char* kJoinHelp =
     "                  default: the output folder and file name of the settings, with\n"
     "                  \" (2)\", \" (3)\", ... added when that file exists\n"
     "  --overwrite     allow -o to replace an existing file\n"
-    "  --bitrate KBPS  8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320\n"
+    "  --bitrate KBPS  constant: 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320,\n"
+    "                  or same: the highest among the inputs (a VBR input's average)\n"
+    "  --vbr Q         variable bit rate of quality Q, 0 (best) to 9\n"
     "  --frequency HZ  8000 11025 12000 16000 22050 24000 32000 44100 48000, or auto\n"
     "  --channels MODE auto, mono, stereo, joint or dual\n"
     "  --chapters MODE a chapter per file (file, the default), per run of equal titles\n"
@@ -419,12 +422,21 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
             }
             o.output = value;
         } else if (arg == "--bitrate") {
-            o.bitrateIndex = BitrateIndexForKbps(value);
-            if (!o.bitrateIndex) {
-                r.error = "--bitrate must be one of 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320, not '" +
-                          value + "'";
+            // The last of --bitrate and --vbr counts, as a later option overrides an earlier one.
+            o.bitrateChoice = kSameAsInputsChoice;
+            if (value != "same") o.bitrateChoice = BitrateIndexForKbps(value);
+            if (!o.bitrateChoice) {
+                r.error = "--bitrate must be same or one of 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320, "
+                          "not '" + value + "'";
                 return r;
             }
+        } else if (arg == "--vbr") {
+            const std::optional<int> quality = WholeNumberBetween(value, 0, 9);
+            if (!quality) {
+                r.error = "--vbr must be a quality from 0 (best) to 9, not '" + value + "'";
+                return r;
+            }
+            o.bitrateChoice = kVbrChoiceFirst + *quality;
         } else if (arg == "--frequency") {
             o.frequencyIndex = FrequencyIndexForText(value);
             if (!o.frequencyIndex) {
@@ -567,8 +579,8 @@ int RunJoin(const std::vector<std::string>& args) {
         std::fprintf(stderr, "velmora-cli: %s\n%s\n", kLoadSettingsFailedText, error.c_str());
         return kExitFailed;
     }
-    if (opt.bitrateIndex)
-        settings.bitrateIndex = *opt.bitrateIndex;
+    if (opt.bitrateChoice)
+        SetBitrateChoice(settings, *opt.bitrateChoice);
     if (opt.frequencyIndex)
         settings.frequencyIndex = *opt.frequencyIndex;
     if (opt.channelModeIndex)

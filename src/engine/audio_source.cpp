@@ -256,6 +256,9 @@ AudioFileInfo ProbeContainer(const std::string& path, Container& c, bool opened)
     info.duration = static_cast<double>(frames) / par->sample_rate;
     const int64_t bitrate = par->bit_rate > 0 ? par->bit_rate : c.format->bit_rate;
     info.bitrateKbps = bitrate > 0 ? static_cast<int>((bitrate + 500) / 1000) : 0;
+    // WavPack's hybrid mode is both: its bit rate is a lossy one.
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(par->codec_id);
+    info.lossless = codec && (codec->props & AV_CODEC_PROP_LOSSLESS) && !(codec->props & AV_CODEC_PROP_LOSSY);
     return info;
 }
 

@@ -37,6 +37,7 @@ struct AudioFileInfo {
     // Only from the probe of an open file: FFmpeg's probe took its bytes for MPEG audio, and
     // nothing else is filled (libmpg123 reads such a file).
     bool mpegAudio = false;
+    bool lossless = false;     // a lossless codec or PCM (WAV, FLAC, ALAC, ...)
 };
 AudioFileInfo ProbeAudioFile(const std::string& path);
 // The same over a file the caller opened (`file`, opened from `path`, or left closed when

@@ -12,7 +12,6 @@
 #include "engine/join_task.h"
 #include "engine/media_file.h"
 #include "engine/output_tag.h"
-#include "lame_enc/info_frame.h"
 
 namespace velmora {
 
@@ -220,54 +219,20 @@ WalkState WalkHead(const std::string& path, uint64_t& fileBytes) {
 // otherwise, with frame and byte counts, a table of contents and a LAME extension.
 std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant, uint64_t frames,
                                       uint64_t streamBytes, const FrameOffsets* offsets, int delay, int padding,
-                                      uint64_t musicBytes, uint16_t musicCrc) {
-    MpegFrameHeader h = like;
-    h.crc = false;
-    h.padding = false;
-    const uint32_t need = 4 + h.sideInfoSize() + 8 + 4 + 4 + 100 + 4 + 36;
-    // The stream's own bit rate when the frame holds the header at it (players read a
-    // constant rate from it), else the lowest that does.
-    if (MpegFrameLength(h.version, 3, h.bitrateKbps, h.sampleRate, false) < need) {
-        for (int i = 1; i <= 14; ++i) {
-            h.bitrateIndex = i;
-            h.bitrateKbps = MpegBitrate(h.version, 3, i);
-            if (MpegFrameLength(h.version, 3, h.bitrateKbps, h.sampleRate, false) >= need) break;
-        }
-    }
-    h.length = MpegFrameLength(h.version, 3, h.bitrateKbps, h.sampleRate, false);
-    std::vector<uint8_t> f(h.length, 0);
-    BuildMpegHeader(h, f.data());
-    size_t k = 4 + h.sideInfoSize();
-    auto put32 = [&](uint32_t v) {
-        f[k] = uint8_t(v >> 24), f[k + 1] = uint8_t(v >> 16), f[k + 2] = uint8_t(v >> 8), f[k + 3] = uint8_t(v);
-        k += 4;
-    };
-    std::memcpy(&f[k], constant ? "Info" : "Xing", 4);
-    k += 4;
-    put32(0x0F);  // frames, bytes, table of contents, quality
-    put32(static_cast<uint32_t>(std::min<uint64_t>(frames, 0xFFFFFFFFu)));
-    put32(static_cast<uint32_t>(std::min<uint64_t>(streamBytes, 0xFFFFFFFFu)));
-    for (int i = 0; i < 100; ++i) {
-        const uint64_t at = offsets && frames > 0 ? h.length + offsets->At(frames * uint64_t(i) / 100) : 0;
-        f[k++] = static_cast<uint8_t>(streamBytes ? std::min<uint64_t>(255, at * 256 / streamBytes) : 0);
-    }
-    put32(0);  // quality: unknown
-    const size_t lame = k;
-    std::memcpy(&f[k], "LAME3.100", 9);
-    f[lame + 9] = constant ? 0x01 : 0x00;  // revision 0; constant bit rate or unknown
-    f[lame + 20] = static_cast<uint8_t>(constant ? std::min(like.bitrateKbps, 255) : 0);
-    const int d = std::clamp(delay, 0, 4095), p = std::clamp(padding, 0, 4095);
-    f[lame + 21] = static_cast<uint8_t>(d >> 4);
-    f[lame + 22] = static_cast<uint8_t>(((d & 0x0F) << 4) | (p >> 8));
-    f[lame + 23] = static_cast<uint8_t>(p & 0xFF);
-    const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(musicBytes, 0xFFFFFFFFu));
-    f[lame + 28] = uint8_t(length >> 24), f[lame + 29] = uint8_t(length >> 16);
-    f[lame + 30] = uint8_t(length >> 8), f[lame + 31] = uint8_t(length);
-    f[lame + 32] = uint8_t(musicCrc >> 8), f[lame + 33] = uint8_t(musicCrc);
-    const uint16_t tagCrc = LameCrc16(0, f.data(), lame + 34);
-    f[lame + 34] = uint8_t(tagCrc >> 8), f[lame + 35] = uint8_t(tagCrc);
-    if (streamBytes > kXingByteCountMax) DropXingByteCount(f.data(), f.size(), 4 + h.sideInfoSize());
-    return f;
+                                      uint16_t musicCrc) {
+    uint8_t first[4];
+    BuildMpegHeader(like, first);
+    XingFields x;
+    x.constant = constant;
+    x.frames = frames;
+    x.streamBytes = streamBytes;
+    x.offsets = offsets;
+    x.method = constant ? 1 : 0;  // constant bit rate, or unknown
+    x.kbps = static_cast<uint8_t>(constant ? std::min(like.bitrateKbps, 255) : 0);
+    x.delay = delay;
+    x.padding = padding;
+    x.musicCrc = musicCrc;
+    return BuildXingFrame(first, x);
 }
 
 CopyInput WalkMp3Frames(const uint8_t* data, size_t size,
@@ -366,7 +331,7 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
     // The header's room (its size depends on the first frame alone), filled once the stream's
     // counts, and whether every frame has one bit rate, are known.
     bool constant = true;
-    const std::vector<uint8_t> placeholder = BuildHeaderFrame(like, constant, 0, 0, nullptr, 0, 0, 0, 0);
+    const std::vector<uint8_t> placeholder = BuildHeaderFrame(like, constant, 0, 0, nullptr, 0, 0, 0);
     ok = ok && std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size();
 
     FrameOffsets offsets;
@@ -455,7 +420,7 @@ int CopyAllFiles(JoinEngine& engine, CConversionTask& task, const CopyPlan& plan
     const int padding = completed && !gave.empty() ? paddings[gave.back()] : 0;
     const uint64_t streamBytes = placeholder.size() + bytes;
     const std::vector<uint8_t> header =
-        BuildHeaderFrame(like, constant, frames, streamBytes, &offsets, delay, padding, streamBytes, musicCrc);
+        BuildHeaderFrame(like, constant, frames, streamBytes, &offsets, delay, padding, musicCrc);
     if (std::fflush(out) != 0 || std::fseek(out, task.tagReserve, SEEK_SET) != 0 ||
         std::fwrite(header.data(), 1, header.size(), out) != header.size() || std::fflush(out) != 0) {
         if (ok) PostJoinMessage(engine, "Output file write error", kMessageError);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/mpeg_frame.h"
+#include "lame_enc/xing_frame.h"  // FrameOffsets and the header frame writer
 
 namespace velmora {
 
@@ -36,38 +37,13 @@ struct CopyPlan {
     uint64_t bytes = 0;
 };
 
-// Byte offsets of every `stride`-th frame, the stride doubling whenever the list is full, so
-// the table of contents of any length comes from a few kilobytes.
-class FrameOffsets {
-public:
-    void Add(uint64_t frame, uint64_t offset) {
-        if (frame % stride_ != 0) return;
-        if (offsets_.size() == kMax) {
-            for (size_t i = 0; i < kMax / 2; ++i) offsets_[i] = offsets_[2 * i];
-            offsets_.resize(kMax / 2);
-            stride_ *= 2;
-            if (frame % stride_ != 0) return;
-        }
-        offsets_.push_back(offset);
-    }
-    uint64_t At(uint64_t frame) const {
-        const size_t i = std::min<size_t>(static_cast<size_t>(frame / stride_), offsets_.size() - 1);
-        return offsets_.empty() ? 0 : offsets_[i];
-    }
-
-private:
-    static constexpr size_t kMax = 4096;
-    uint64_t stride_ = 1;
-    std::vector<uint64_t> offsets_;
-};
-
 // The header frame of the whole stream: Info when every frame has one bit rate, Xing
 // otherwise, with frame and byte counts (no byte count past 4 GiB), a table of contents from
 // `offsets` (byte offsets of the audio frames, the header frame not counted) and a LAME
-// extension with the delay, padding, music length and CRC.
+// extension with the delay, padding, music length (the stream's bytes) and CRC.
 std::vector<uint8_t> BuildHeaderFrame(const MpegFrameHeader& like, bool constant, uint64_t frames,
                                       uint64_t streamBytes, const FrameOffsets* offsets, int delay, int padding,
-                                      uint64_t musicBytes, uint16_t musicCrc);
+                                      uint16_t musicCrc);
 
 // Reads every input of the task. True with the plan when their frames can be copied; false
 // with the log line that says why the join re-encodes instead.

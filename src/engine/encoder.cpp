@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -270,7 +271,8 @@ BE_CONFIG MakeEncoderConfig(const CConversionTask& task, const AppSettings& sett
     c.LHV1.dwSampleRate = task.outputRate;
     c.LHV1.dwReSampleRate = 0;  // the engine converts; the encoder never resamples
     c.LHV1.nMode = EncoderChannelMode(task.outputChannels, settings.channelModeIndex);
-    c.LHV1.dwBitrate = BitrateKbps(settings.bitrateIndex);  // bounds-checked lookup
+    // Bounds-checked lookup; "same as the inputs" takes the rate the task chose.
+    c.LHV1.dwBitrate = task.bitrateKbps ? task.bitrateKbps : BitrateKbps(settings.bitrateIndex);
     c.LHV1.nPreset = LQP_NOPRESET;
     c.LHV1.dwMpegVersion = MPEG1;
     c.LHV1.dwPsyModel = 0;
@@ -284,6 +286,13 @@ BE_CONFIG MakeEncoderConfig(const CConversionTask& task, const AppSettings& sett
     c.LHV1.bNoRes = 1;
     c.LHV1.bStrictIso = 0;
     c.LHV1.nQuality = MakeQuality(9);
+    if (settings.bitrateMode == kBitrateVbr) {
+        // libmp3lame's own bounds; its VBR needs the psychoacoustic model and raises the
+        // algorithm quality 9 to 7 itself (same bytes at -q 9 and -q 7), so 9 stays.
+        c.LHV1.bEnableVBR = 1;
+        c.LHV1.nVBRQuality = std::clamp(settings.vbrQuality, 0, 9);
+        c.LHV1.dwBitrate = 0;
+    }
     return c;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/bitrate_choice.h"
 #include "engine/converter.h"
 #include "engine/copy_join.h"
 #include "engine/decoder.h"
@@ -367,6 +368,9 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 copy->needsConversion = 0;
                 copy->inputSamples.assign(copy->files->size(), AtomicValue<uint64_t>(0));
             }
+            // The inputs' own rate, unless their frames are copied as they are.
+            if (!copying && run.running && engine->settings.bitrateMode == kBitrateSameAsInputs)
+                PostJoinMessage(*engine, ChooseSameAsInputsBitrate(*copy, engine->settings), kMessageInfo);
             PrepareOutputTag(*copy);
             // After the tag is planned: the tag's title comes from the output's own name.
             const Replacement replacement = PlanReplacement(copy->outputPath);

@@ -61,6 +61,7 @@ struct CConversionTask {
     uint32_t outputRate = 0;
     uint32_t outputChannels = 0;
     uint64_t totalSamples = 0;             // expected output samples over all channels
+    uint32_t bitrateKbps = 0;              // "same as the inputs": the rate chosen at the start; 0: the settings'
     int32_t needsConversion = 0;
     AtomicValue<int32_t> decoding;         // the decode loop of this task runs
     AtomicValue<int32_t> encoding;         // the encoder thread of this task runs

@@ -130,8 +130,9 @@ StreamInfo ReadStreamInfo(mpg123_handle* handle, MediaFile& file) {
         // constant-bit-rate stream are all of one size, and for VBR the share of bytes is the
         // best figure there is without decoding. A file with more bytes than counted (tags
         // after the frames, say) keeps the header's exact length.
+        HeaderFrameBytes bytes;
         if (length > 0) {
-            const HeaderFrameBytes bytes = ReadHeaderFrameBytes(file);
+            bytes = ReadHeaderFrameBytes(file);
             if (bytes.claimed > bytes.present)
                 length = static_cast<off_t>(static_cast<long double>(length) * static_cast<long double>(bytes.present) /
                                             static_cast<long double>(bytes.claimed));
@@ -149,6 +150,11 @@ StreamInfo ReadStreamInfo(mpg123_handle* handle, MediaFile& file) {
             info.constantKbps = ConstantKbps(frame);
             info.layer = frame.layer;
         }
+        // A VBR stream's average over the bytes its header frame counts (those still there).
+        const uint64_t audioBytes = std::min(bytes.claimed, bytes.present);
+        info.averageKbps = info.constantKbps > 0 ? info.constantKbps
+                           : info.duration > 0   ? static_cast<int>(std::lround(audioBytes * 8 / info.duration / 1000))
+                                                 : 0;
     } else {
         info.message = DecoderFailureText(handle, result == MPG123_OK ? MPG123_ERR : result);
     }

@@ -18,6 +18,7 @@ struct StreamInfo {
     double duration = 0;        // seconds: totalSamples / (sampleRate × channels)
     int constantKbps = 0;       // a constant-bit-rate stream's bit rate as its frames say; else 0
     int layer = 0;              // the MPEG audio layer of the first frame (1, 2 or 3); 0 when unknown
+    int averageKbps = 0;        // constantKbps, or a VBR stream's audio bytes over its length; 0: unknown
     std::string message;        // when not readable: "Trouble with mpg123: <decoder's text>"
 };
 

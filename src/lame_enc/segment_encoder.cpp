@@ -1,29 +1,13 @@
 #include "lame_enc/segment_encoder.h"
 
+#include "lame_enc/xing_frame.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace velmora::lame_module {
-
-namespace {
-
-// The length of the Layer III frame whose header is at p, 0 when it is none.
-uint32_t FrameLength(const uint8_t* p, size_t n) {
-    if (n < 4 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
-    const int version = (p[1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-    const int bi = p[2] >> 4, si = (p[2] >> 2) & 3;
-    if (version == 1 || ((p[1] >> 1) & 3) != 1 || bi == 0 || bi == 15 || si == 3) return 0;
-    static const int kbps1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int kbps2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-    static const int rates[] = {44100, 48000, 32000};
-    const int rate = rates[si] / (version == 3 ? 1 : version == 2 ? 2 : 4);
-    const int kbps = version == 3 ? kbps1[bi] : kbps2[bi];
-    return static_cast<uint32_t>((version == 3 ? 144 : 72) * kbps * 1000 / rate + ((p[2] >> 1) & 1));
-}
-
-}  // namespace
 
 uint32_t EncoderThreads() {
     if (const char* v = std::getenv("VELMORA_ENCODER_THREADS"); v && *v) {
@@ -74,8 +58,9 @@ bool SegmentEncoder::Split(Lane& lane, Job& job, uint64_t keepFrom, uint64_t kee
     while (at < lane.bytes.size()) {
         const size_t left = lane.bytes.size() - at;
         if (left < 4) break;
-        const uint32_t length = FrameLength(lane.bytes.data() + at, left);
-        if (length == 0) return false;
+        Layer3Header h;
+        if (!ParseLayer3Header(lane.bytes.data() + at, left, h)) return false;
+        const uint32_t length = h.length;
         if (length > left) break;  // the rest of this frame comes with the next call
         if (lane.written >= keepFrom && lane.written < keepTo) {
             job.out.insert(job.out.end(), lane.bytes.begin() + static_cast<long>(at),

@@ -19,4 +19,32 @@ const char* BitrateText(int16_t i) { return BitrateTable[ValidBitrateIndex(i)].t
 const char* FrequencyText(int16_t i) { return FrequencyTable[ValidFrequencyIndex(i)].text; }
 const char* ChannelModeText(int16_t i) { return ChannelModeTable[ValidChannelModeIndex(i)].text; }
 
+std::string BitrateChoiceText(int choice) {
+    if (choice >= 0 && choice < kVbrChoiceFirst) return BitrateTable[static_cast<size_t>(choice)].text;
+    if (choice == kVbrChoiceFirst) return "VBR, quality 0 (best)";
+    if (choice > kVbrChoiceFirst && choice < kSameAsInputsChoice)
+        return "VBR, quality " + std::to_string(choice - kVbrChoiceFirst);
+    if (choice == kSameAsInputsChoice) return "Same as the inputs";
+    return {};
+}
+
+int BitrateChoiceOf(const AppSettings& s) {
+    if (s.bitrateMode == kBitrateVbr) return kVbrChoiceFirst + s.vbrQuality;
+    if (s.bitrateMode == kBitrateSameAsInputs) return kSameAsInputsChoice;
+    return ValidBitrateIndex(s.bitrateIndex) == s.bitrateIndex ? s.bitrateIndex : -1;
+}
+
+void SetBitrateChoice(AppSettings& s, int choice) {
+    if (choice < 0 || choice >= kBitrateChoiceCount) return;
+    if (choice < kVbrChoiceFirst) {
+        s.bitrateMode = kBitrateConstant;
+        s.bitrateIndex = static_cast<int16_t>(choice);
+    } else if (choice < kSameAsInputsChoice) {
+        s.bitrateMode = kBitrateVbr;
+        s.vbrQuality = choice - kVbrChoiceFirst;
+    } else {
+        s.bitrateMode = kBitrateSameAsInputs;
+    }
+}
+
 }  // namespace velmora

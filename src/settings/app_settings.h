@@ -17,6 +17,8 @@ struct AppSettings {
     int16_t bitrateIndex = 11;        // BitrateTable, 11 = 128 kbit/s
     int16_t channelModeIndex = 0;     // ChannelModeTable, 0 = automatic
     int16_t frequencyIndex = 0;       // FrequencyTable, 0 = automatic
+    int32_t bitrateMode = 0;          // BitrateMode; bitrateIndex stays the constant rate
+    int32_t vbrQuality = 4;           // kBitrateVbr: 0 (best) to 9
     int32_t outputTags = 1;           // 1: carry the inputs' tags and cover into the output
     int32_t chapterMode = 1;          // 1: a chapter per file, 2: per title, 0: none
     int32_t copyFrames = 0;           // 1: copy the audio frames when the inputs allow it
@@ -80,6 +82,27 @@ inline constexpr std::array<BitrateEntry, 17> BitrateTable{{
     {" 160 kbits per second", 160}, {" 192 kbits per second", 192}, {" 224 kbits per second", 224},
     {" 256 kbits per second", 256}, {" 320 kbits per second", 320},
 }};
+
+// How the output's bit rate is chosen. An old "Config.ini" has no mode: constant, at the
+// stored index, as before.
+enum BitrateMode : int32_t {
+    kBitrateConstant = 0,      // BitrateTable[bitrateIndex]
+    kBitrateVbr = 1,           // VBR at vbrQuality
+    kBitrateSameAsInputs = 2,  // constant, at the highest rate among the inputs
+};
+inline constexpr int32_t kDefaultVbrQuality = 4;
+
+// The items of the bit-rate list (Options): the constant rates of BitrateTable, then VBR at
+// quality 0 to 9, then "Same as the inputs".
+inline constexpr int kVbrChoiceFirst = static_cast<int>(BitrateTable.size());
+inline constexpr int kSameAsInputsChoice = kVbrChoiceFirst + 10;
+inline constexpr int kBitrateChoiceCount = kSameAsInputsChoice + 1;
+std::string BitrateChoiceText(int choice);
+// The item the settings stand for; -1 for a constant index outside its table (the list then
+// shows no selection, and keeps the stored values).
+int BitrateChoiceOf(const AppSettings& s);
+// Sets mode, quality or index for an item; an item outside the list changes nothing.
+void SetBitrateChoice(AppSettings& s, int choice);
 
 // A hand-edited "Config.ini" may hold any 16-bit index. The values are kept as read, but
 // every lookup goes through these accessors, which map an index outside its table to the

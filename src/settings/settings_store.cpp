@@ -115,6 +115,10 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.channelModeIndex =
         static_cast<int16_t>(cfg.GetInt(ini::kMp3Section, ini::kLameChannel, kDefaultChannelModeIndex));
     s.frequencyIndex = static_cast<int16_t>(cfg.GetInt(ini::kMp3Section, ini::kFreq, kDefaultFrequencyIndex));
+    // A file without the mode (an older one) or with one unknown: the constant rate of LameBits.
+    s.bitrateMode = cfg.GetInt(ini::kOutputSection, ini::kBitrateMode, kBitrateConstant);
+    if (s.bitrateMode != kBitrateVbr && s.bitrateMode != kBitrateSameAsInputs) s.bitrateMode = kBitrateConstant;
+    s.vbrQuality = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kVbrQuality, kDefaultVbrQuality), 0, 9);
     s.outputFolder = cfg.GetString(ini::kOutputSection, ini::kDesDir, DefaultOutputFolder());
     s.lastFolder = cfg.GetString(ini::kOutputSection, ini::kLastDir, "");
     s.defaultFileName = cfg.GetString(ini::kOutputSection, ini::kName, "Untitled");
@@ -144,6 +148,8 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kMp3Section, ini::kLameBits, s.bitrateIndex);
     cfg->SetInt(ini::kMp3Section, ini::kLameChannel, s.channelModeIndex);
     cfg->SetInt(ini::kMp3Section, ini::kFreq, s.frequencyIndex);
+    cfg->SetInt(ini::kOutputSection, ini::kBitrateMode, s.bitrateMode);
+    cfg->SetInt(ini::kOutputSection, ini::kVbrQuality, s.vbrQuality);
     cfg->SetInt(ini::kOutputSection, ini::kTags, s.outputTags);
     cfg->SetInt(ini::kOutputSection, ini::kChapters, s.chapterMode);
     cfg->SetInt(ini::kOutputSection, ini::kCopy, s.copyFrames);
@@ -188,14 +194,20 @@ SettingsPreparation PrepareSettings(AppSettings& s) {
 }
 
 std::string EncoderSummaryText(const AppSettings& s) {
+    char bitrate[48];
+    if (s.bitrateMode == kBitrateVbr)
+        std::snprintf(bitrate, sizeof bitrate, "VBR quality %d;", static_cast<int>(s.vbrQuality));
+    else if (s.bitrateMode == kBitrateSameAsInputs)
+        std::snprintf(bitrate, sizeof bitrate, "CBR same as the inputs;");
+    else
+        std::snprintf(bitrate, sizeof bitrate, "CBR %3u kbps;", static_cast<unsigned>(BitrateKbps(s.bitrateIndex)));
     char rate[96];
-    const unsigned kbps = BitrateKbps(s.bitrateIndex);
     const uint32_t hz = FrequencyHz(s.frequencyIndex);
     // An out-of-range frequency index falls back to automatic, as every lookup does.
     if (hz == 0)
-        std::snprintf(rate, sizeof rate, "CBR %3u kbps; Automatic Frequency;", kbps);
+        std::snprintf(rate, sizeof rate, "%s Automatic Frequency;", bitrate);
     else
-        std::snprintf(rate, sizeof rate, "CBR %3u kbps; %5u Hz;", kbps, static_cast<unsigned>(hz));
+        std::snprintf(rate, sizeof rate, "%s %5u Hz;", bitrate, static_cast<unsigned>(hz));
     static constexpr const char* kChannelParts[] = {" Automatic Channel;", " Mono;", " Stereo;", " Joint Stereo;",
                                                     " Dual Channel;"};
     std::string text = std::string("  ") + "MP3:  " + rate;

@@ -26,6 +26,8 @@ inline constexpr const char* kLameBits = "LameBits";
 inline constexpr const char* kLameChannel = "LameChannel";
 inline constexpr const char* kFreq = "Freq";
 // Beyond the seven keys above, in the output section after them; absent keys read the defaults.
+inline constexpr const char* kBitrateMode = "BitrateMode";
+inline constexpr const char* kVbrQuality = "VbrQuality";
 inline constexpr const char* kTags = "Tags";
 inline constexpr const char* kChapters = "Chapters";
 inline constexpr const char* kCopy = "Copy";

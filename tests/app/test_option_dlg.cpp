@@ -160,12 +160,15 @@ TEST_F(OptionsTest, ShowsTheRecordInItsControls) {
     EXPECT_EQ(dlg->nameEdit()->text(), "Mix");
     ASSERT_EQ(dlg->frequencyList()->count(), 10);
     ASSERT_EQ(dlg->channelList()->count(), 5);
-    ASSERT_EQ(dlg->bitrateList()->count(), 17);
+    ASSERT_EQ(dlg->bitrateList()->count(), 28);
     EXPECT_EQ(dlg->frequencyList()->itemText(0), " Automatic (Fastest & Optimal Way, Recommended)");
     EXPECT_EQ(dlg->frequencyList()->itemText(1), "   8000 Hertz");
     EXPECT_EQ(dlg->channelList()->itemText(4), " Dual Channel");
     EXPECT_EQ(dlg->bitrateList()->itemText(0), "   8 kbits per second");
     EXPECT_EQ(dlg->bitrateList()->itemText(16), " 320 kbits per second");
+    EXPECT_EQ(dlg->bitrateList()->itemText(17), "VBR, quality 0 (best)");
+    EXPECT_EQ(dlg->bitrateList()->itemText(26), "VBR, quality 9");
+    EXPECT_EQ(dlg->bitrateList()->itemText(27), "Same as the inputs");
     EXPECT_EQ(dlg->frequencyList()->currentIndex(), 8);
     EXPECT_EQ(dlg->channelList()->currentIndex(), 2);
     EXPECT_EQ(dlg->bitrateList()->currentIndex(), 13);
@@ -326,7 +329,7 @@ TEST_F(OptionsTest, ListsAreStoredOnOkAndIgnoredOnCancel) {
         QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
         EXPECT_EQ(settings_.frequencyIndex, 8);
         EXPECT_EQ(settings_.channelModeIndex, 2);
-        EXPECT_EQ(settings_.bitrateIndex, 16);
+        EXPECT_EQ(settings_.bitrateMode, kBitrateSameAsInputs);  // the last item
     }
 }
 
@@ -541,6 +544,18 @@ TEST_F(OptionsCommandTest, CtrlOOpensOptionsAndOkRefreshesTheEncoderSummary) {
     EXPECT_EQ(main->settings().frequencyIndex, 1);
     EXPECT_NE(main->statusBar()->Text(2).indexOf(" 8000 Hz"), -1) << main->statusBar()->Text(2).toStdString();
     EXPECT_EQ(main->statusBar()->Text(2), "  MP3:  CBR 128 kbps;  8000 Hz; Stereo;");
+
+    // A VBR entry, found by its first letter and four steps down.
+    driver.Then<COption>([&](COption* options) {
+        options->bitrateList()->setFocus();
+        QTest::keyClick(options->bitrateList(), Qt::Key_V);
+        for (int i = 0; i < 4; ++i) QTest::keyClick(options->bitrateList(), Qt::Key_Down);
+        EXPECT_EQ(options->bitrateList()->currentText(), "VBR, quality 4");
+        QTest::mouseClick(options->okButton(), Qt::LeftButton);
+    });
+    main->OnCommand(ID_OPTIONS);
+    EXPECT_EQ(main->settings().bitrateMode, kBitrateVbr);
+    EXPECT_EQ(main->statusBar()->Text(2), "  MP3:  VBR quality 4;  8000 Hz; Stereo;");
 }
 
 TEST_F(OptionsCommandTest, ResetThenCancelRefreshesTheSummaryAndTheFileComesBackAtClose) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_process.h"
+#include "settings/app_settings.h"
 #include "support/mp3_fixtures.h"
 
 using namespace velmora::cli;
@@ -46,7 +48,7 @@ TEST(CliJoinArguments, AllOptionsInBothSpellings) {
                                  "--quiet", "a.mp3", "b.mp3", "--overwrite", "c.mp3"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.output, "out.mp3");
-    EXPECT_EQ(r.options.bitrateIndex, 13);
+    EXPECT_EQ(r.options.bitrateChoice, 13);
     EXPECT_EQ(r.options.frequencyIndex, 9);
     EXPECT_EQ(r.options.channelModeIndex, 3);
     EXPECT_TRUE(r.options.quiet);
@@ -56,8 +58,27 @@ TEST(CliJoinArguments, AllOptionsInBothSpellings) {
     auto attached = ParseJoinArguments({"-oout.mp3", "--bitrate=64", "x", "y"});
     ASSERT_TRUE(attached.ok);
     EXPECT_EQ(attached.options.output, "out.mp3");
-    EXPECT_EQ(attached.options.bitrateIndex, 7);
+    EXPECT_EQ(attached.options.bitrateChoice, 7);
     EXPECT_FALSE(attached.options.frequencyIndex);
+}
+
+TEST(CliJoinArguments, BitrateSameAndVbrAreItemsOfTheBitrateListAndTheLastCounts) {
+    const struct { std::vector<std::string> args; std::optional<int> choice; } cases[] = {
+        {{"--bitrate", "same"}, velmora::kSameAsInputsChoice},
+        {{"--vbr", "0"}, velmora::kVbrChoiceFirst},
+        {{"--vbr=9"}, velmora::kVbrChoiceFirst + 9},
+        {{"--bitrate", "128", "--vbr", "3"}, velmora::kVbrChoiceFirst + 3},
+        {{"--vbr", "3", "--bitrate=same"}, velmora::kSameAsInputsChoice},
+        {{"--vbr", "10"}, std::nullopt},
+        {{"--vbr", "best"}, std::nullopt},
+        {{"--bitrate", "Same"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"a.mp3", "b.mp3"});
+        const auto r = ParseJoinArguments(args);
+        EXPECT_EQ(r.ok ? r.options.bitrateChoice : std::nullopt, c.choice) << c.args.back() << ": " << r.error;
+    }
 }
 
 TEST(CliJoinArguments, DoubleDashEndsOptions) {

@@ -160,6 +160,21 @@ TEST_F(CliJoin, OptionsOverrideTheSettings) {
     EXPECT_NEAR(static_cast<double>(fs::file_size(out)), 2.0 * 64000 / 8, 2000.0);
 }
 
+TEST_F(CliJoin, VbrAndTheInputsOwnBitRate) {
+    const auto a = Tone("a.mp3", {44100, 2, 1.0, 440.0, 64, true});
+    const auto b = Tone("b.mp3", {44100, 2, 1.0, 660.0, 160, true});
+    const fs::path out = tmp_.path() / "o.mp3";
+    auto same = Run({"--bitrate", "same", "-o", out.string(), a.string(), b.string()});
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_NE(same.err.find("Bit rate: 160 kbps, the highest among the inputs."), std::string::npos) << same.err;
+    EXPECT_NEAR(static_cast<double>(fs::file_size(out)), 2.0 * 160000 / 8, 4000.0);
+    auto vbr = Run({"--vbr", "2", "--overwrite", "-o", out.string(), a.string(), b.string()});
+    ASSERT_EQ(vbr.status, 0) << vbr.err;
+    const std::string bytes = ReadWholeFile(out);
+    EXPECT_NE(bytes.find("Xing"), std::string::npos);  // a VBR header, not "Info"
+    EXPECT_NEAR(static_cast<double>(DecodeMp3(out).frames()), 88200.0, 1152.0);
+}
+
 TEST_F(CliJoin, AutomaticFormatFollowsTheInputs) {
     const auto a = Tone("a.mp3", {22050, 1, 1.0, 440.0, 64, true});
     const auto b = Tone("b.mp3", {44100, 2, 1.0, 660.0, 128, true});

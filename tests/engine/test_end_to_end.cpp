@@ -2,12 +2,15 @@
 // by libsox where needed, encoded through lame_enc.so, and the output decoded again.
 #include "test_encoder_support.h"
 
+#include "engine/bitrate_choice.h"
 #include "engine/loudness.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
 #include "lame_enc/mp3_frames.h"
+#include "support/ffmpeg_fixtures.h"
 
 #include <ebur128.h>
+#include <mpg123.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/chapterframe.h>
 #include <taglib/id3v2tag.h>
@@ -970,4 +973,138 @@ TEST(EvenLoudness, ThreeLevelsOfOneMaterialComeOutEvenBetweenTheirChapters) {
     EXPECT_LE(*std::max_element(stretches.begin(), stretches.end()) - *std::min_element(stretches.begin(), stretches.end()),
               0.5);
     for (const int16_t s : d.samples) ASSERT_LT(std::abs(int(s)), 32767) << "a sample clips";
+}
+
+// ---- output choices: VBR, and the bit rate of the inputs ----------------------------------------
+
+namespace {
+
+// Where libmpg123 really lands when it seeks by the header's table of contents alone (fuzzy):
+// a frame's worth of what it decodes from there, found in the whole file's decode. -1: nowhere.
+int64_t FuzzySeekLanding(const std::string& path, off_t target, const DecodedMp3& whole) {
+    int64_t landing = -1;
+    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_FUZZY | MPG123_QUIET, 0);
+    mpg123_format_none(mh);
+    mpg123_format(mh, 44100, 2, MPG123_ENC_SIGNED_16);
+    std::vector<int16_t> got(2 * 6 * 1152);
+    size_t bytes = 0, done = 0;
+    if (mpg123_open(mh, path.c_str()) == MPG123_OK && mpg123_seek(mh, target, SEEK_SET) >= 0)
+        for (int err = MPG123_OK; bytes < got.size() * 2 && (err == MPG123_OK || err == MPG123_NEW_FORMAT); bytes += done)
+            err = mpg123_read(mh, reinterpret_cast<unsigned char*>(got.data()) + bytes, got.size() * 2 - bytes, &done);
+    mpg123_delete(mh);
+    // Four frames in, the decoder's state no longer remembers the jump.
+    const size_t probe = 4 * 1152;
+    if (bytes == got.size() * 2)
+        for (size_t at = 0; landing < 0 && at + 1152 <= whole.frames(); ++at)
+            if (std::equal(got.begin() + 2 * probe, got.begin() + 2 * (probe + 1152), whole.samples.begin() + 2 * at))
+                landing = int64_t(at) - int64_t(probe);
+    return landing;
+}
+
+}  // namespace
+
+TEST(OutputChoices, AVbrJoinOnSeveralThreadsHasTheLengthEveryReaderSeesAndSeeksByItsTable) {
+    REQUIRE_ENCODER_MODULE();
+    EncoderThreadsFor use(3);
+    Join j;
+    j.engine->settings.bitrateMode = kBitrateVbr;
+    j.engine->settings.vbrQuality = 2;
+    // A tone that comes and goes (frames of many sizes), then a steady one, over two segments.
+    ToneSpec bursts{44100, 2, 2.5, 440.0, 128, true};
+    bursts.burstEvery = 0.2;
+    bursts.burstOn = 0.1;
+    ASSERT_TRUE(MakeToneMp3(j.dir / "a.mp3", bursts));
+    const auto a = Join::Measured((j.dir / "a.mp3").string());
+    const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 2.5, 880.0));
+    const uint64_t total = j.AddTask({a, b}).totalSamples;
+    const Reports r = j.Run();
+    EXPECT_TRUE(r.HasLine("Joining status: OK."));
+
+    const Mp3File file = ReadMp3File(j.output);
+    ASSERT_TRUE(file.ok && file.hasInfo);
+    EXPECT_EQ(file.infoId, "Xing");
+    EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+    EXPECT_EQ(file.infoBytes, file.audioBytes());
+    // (Its table of contents, frame by frame, is the module test's; here a seek uses it.)
+
+    const DecodedMp3 d = DecodeMp3(j.output);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.frames(), total / 2);
+    EXPECT_NEAR(EstimateFrequency(d, 8820 + 200, 3000), 440.0, 10.0);  // in the second burst
+    EXPECT_NEAR(EstimateFrequency(d, a.totalSamples / 2 + 100, 8000), 880.0, 12.0);
+    // The list's probe reads the length from the header: within one frame. TagLib 1.13 too,
+    // but it takes no delay or padding off (frames x 1152, in whole milliseconds).
+    EXPECT_NEAR(double(ReadStreamInfo(j.output).totalSamples / 2), double(d.frames()), 1152.0);
+    TagLib::MPEG::File tagged(j.output.c_str(), true, TagLib::AudioProperties::Accurate);
+    ASSERT_TRUE(tagged.audioProperties());
+    EXPECT_NEAR(tagged.audioProperties()->lengthInMilliseconds(),
+                (d.frames() + file.encoderDelay + file.encoderPadding) * 1000.0 / 44100, 1.0);
+    // A seek by the table lands within its resolution (a 256th of the bytes) and a frame.
+    const off_t target = off_t(d.frames() * 3 / 4);
+    EXPECT_NEAR(double(FuzzySeekLanding(j.output, target, d)), double(target), 2 * 1152.0);
+}
+
+TEST(OutputChoices, SameAsTheInputsTakesTheHighestRateOrVbrAverageRoundedUpToTheTable) {
+    REQUIRE_ENCODER_MODULE();
+    struct Case {
+        int firstKbps, secondKbps;  // < 0: VBR at that quality
+    };
+    for (const Case c : {Case{64, 160}, Case{-9, -2}}) {
+        Join j;
+        j.engine->settings.bitrateMode = kBitrateSameAsInputs;
+        std::vector<CFileToBeJoin> inputs;
+        int expected = 0;
+        for (const int kbps : {c.firstKbps, c.secondKbps}) {
+            ToneSpec tone{44100, 2, 1.5, 440.0 * (inputs.size() + 1), kbps > 0 ? kbps : 128, true};
+            tone.vbrQuality = kbps < 0 ? -kbps : -1;
+            tone.burstEvery = 0.3;  // VBR frames of many sizes
+            tone.burstOn = 0.15;
+            const auto path = j.dir / ("in" + std::to_string(inputs.size()) + ".mp3");
+            ASSERT_TRUE(MakeToneMp3(path, tone));
+            inputs.push_back(Join::Measured(path.string()));
+            // A VBR input's rate: its audio frames' bytes over its length.
+            const Mp3File f = ReadMp3File(path);
+            double bytes = 0;
+            for (size_t i = 1; i < f.frames.size(); ++i) bytes += f.frames[i].length;
+            const int own = kbps > 0 ? kbps : int(std::lround(bytes * 8 / (inputs.back().totalSamples / 2 / 44100.0) / 1000));
+            EXPECT_NEAR(InputBitrateKbps(path.string()), own, 2) << path;
+            expected = std::max(expected, own);
+        }
+        const uint32_t table = RoundUpToBitrateTable(expected, 44100);
+        j.AddTask(inputs);
+        const Reports r = j.Run();
+        EXPECT_TRUE(r.HasLine("Bit rate: " + std::to_string(table) + " kbps, the highest among the inputs."))
+            << c.firstKbps << " " << c.secondKbps << ": " << expected;
+        const Mp3File out = ReadMp3File(j.output);
+        ASSERT_TRUE(out.ok && out.hasInfo);
+        EXPECT_EQ(out.infoId, "Info");
+        for (size_t i = 1; i < out.frames.size(); ++i) ASSERT_EQ(out.frames[i].kbps, int(table));
+    }
+}
+
+TEST(OutputChoices, TheTableOfTheOutputRateAndWhatCountsAsAnInputsRate) {
+    const struct { int kbps; uint32_t rate; uint32_t table; } rounds[] = {
+        {160, 44100, 160}, {161, 48000, 192}, {400, 32000, 320}, {20, 44100, 32},
+        {150, 22050, 160}, {192, 24000, 160}, {130, 16000, 144}, {20, 8000, 24},
+    };
+    for (const auto& c : rounds) EXPECT_EQ(RoundUpToBitrateTable(c.kbps, c.rate), c.table) << c.kbps << " " << c.rate;
+    // Lossless and PCM inputs have no rate to match; lossy ones count with theirs.
+    TempDir dir;
+    for (const char* name : {"pcm.wav", "lossless.flac", "lossy.m4a"}) {
+        ASSERT_TRUE(MakeToneWithFfmpeg(dir / name, FfmpegTone{}));
+        const AudioFileInfo info = ProbeAudioFile((dir / name).string());
+        const bool lossy = std::string(name) == "lossy.m4a";
+        EXPECT_EQ(info.lossless, !lossy) << name;
+        EXPECT_EQ(InputBitrateKbps((dir / name).string()) > 0, lossy) << name;
+    }
+    // Only such inputs: the constant rate set, within the table of the output rate.
+    Join j;
+    j.engine->settings.bitrateMode = kBitrateSameAsInputs;
+    j.engine->settings.bitrateIndex = 16;  // 320 kbit/s
+    ASSERT_TRUE(MakeToneWithFfmpeg(j.dir / "a.wav", FfmpegTone{22050, 1, 0.5, 440, {}}));
+    CConversionTask& task = j.AddTask({CFileToBeJoin{(j.dir / "a.wav").string(), 22050, 1, 11025, {}}});
+    EXPECT_EQ(ChooseSameAsInputsBitrate(task, j.engine->settings),
+              "Bit rate: 160 kbps, as set: no input has a lossy bit rate to match.");
+    EXPECT_EQ(task.bitrateKbps, 160u);
 }

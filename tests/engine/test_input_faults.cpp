@@ -215,7 +215,7 @@ TEST(InputFaults, AHeaderPastFourGibLeavesItsByteCountOut) {
     ASSERT_GT(bytes, 0xFFFFFFFFull);
     for (const uint64_t streamBytes : {uint64_t(400'000), bytes}) {
         const uint64_t n = streamBytes == bytes ? frames : 900;
-        const std::vector<uint8_t> f = BuildHeaderFrame(like, true, n, streamBytes, &offsets, 576, 1000, streamBytes, 0x1234);
+        const std::vector<uint8_t> f = BuildHeaderFrame(like, true, n, streamBytes, &offsets, 576, 1000, 0x1234);
         MpegFrameHeader h;
         ASSERT_TRUE(ParseMpegHeader(f.data(), 4, h));
         const XingHeader x = ParseXingFrame(f.data(), f.size(), h);

@@ -35,6 +35,7 @@ struct Mp3File {
     std::string infoId;          // "Info" (constant bit rate) or "Xing"
     uint32_t infoFrames = 0;     // audio frames after the header frame
     uint32_t infoBytes = 0;      // bytes of the whole stream, header frame included
+    std::vector<uint8_t> toc;    // the 100-entry table of contents, when given
     int encoderDelay = -1;       // from the LAME extension
     int encoderPadding = -1;
     bool lameTagCrcOk = false;   // the LAME extension's own checksum matches its frame
@@ -114,7 +115,10 @@ inline Mp3File ReadMp3File(const std::filesystem::path& path) {
                 size_t k = 8;
                 if (flags & 1) { m.infoFrames = BigEndian32(t + k); k += 4; }
                 if (flags & 2) { m.infoBytes = BigEndian32(t + k); k += 4; }
-                if (flags & 4) k += 100;
+                if (flags & 4) {
+                    m.toc.assign(t + k, t + k + 100);
+                    k += 100;
+                }
                 if (flags & 8) k += 4;
                 // LAME extension: 9-byte version, then at +21 the 24-bit delay/padding pair.
                 if (at + k + 36 <= f.offset + f.length && std::memcmp(t + k, "LAME", 4) == 0) {

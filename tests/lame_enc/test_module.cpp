@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -451,6 +452,52 @@ TEST_F(ModuleTest, SegmentsOnSeveralThreadsLeaveNoSeam) {
                         1.0)
                 << k << " at " << b;
     }
+}
+
+TEST_F(ModuleTest, VbrOnOneAndOnSeveralThreadsHasAXingHeaderOfItsRealFrames) {
+    const size_t frames = 5 * kSegmentSamples / 2 + 333;
+    std::vector<float> left, right;
+    SweepWithBursts(frames, left, right);
+    // MPEG-1 stereo on one thread and on five (segments), MPEG-2 mono on three.
+    const struct { uint32_t rate; int32_t mode; int threads; } cases[] = {
+        {44100, BE_MP3_MODE_JSTEREO, 1}, {44100, BE_MP3_MODE_JSTEREO, 5}, {22050, BE_MP3_MODE_MONO, 3}};
+    std::vector<double> snr;
+    for (const auto& c : cases) {
+        ThreadsFor use(c.threads);
+        BE_CONFIG config = MakeConfig(c.rate, c.mode, 0);
+        config.LHV1.bEnableVBR = 1;
+        config.LHV1.nVBRQuality = 4;
+        const auto path = dir / ("vbr" + std::to_string(snr.size()) + ".mp3");
+        ASSERT_TRUE(EncodeSignal(m, path, config, left, right).allCallsOk) << c.threads;
+        const Mp3File file = ReadMp3File(path);
+        ASSERT_TRUE(file.ok && file.hasInfo) << c.threads;
+        EXPECT_EQ(file.infoId, "Xing");
+        EXPECT_EQ(file.infoFrames, file.frames.size() - 1);
+        EXPECT_EQ(file.infoBytes, file.audioBytes());
+        EXPECT_TRUE(file.lameTagCrcOk);
+        EXPECT_TRUE(file.musicCrcOk) << c.threads;
+        EXPECT_EQ((file.frames.size() - 1) * SamplesPerFrame(file.frames[1]) - file.encoderDelay - file.encoderPadding,
+                  frames)
+            << c.threads;
+        // Entry i is where the frame i % of the way through starts, in 256ths of the stream.
+        ASSERT_EQ(file.toc.size(), 100u);
+        for (size_t i = 0; i < 100; ++i) {
+            const Mp3Frame& at = file.frames[1 + file.infoFrames * i / 100];
+            EXPECT_EQ(file.toc[i], (at.offset - file.tagBytes) * 256 / file.infoBytes) << c.threads << " entry " << i;
+        }
+        std::set<int> rates;
+        for (size_t i = 1; i < file.frames.size(); ++i) {
+            rates.insert(file.frames[i].kbps);
+            EXPECT_EQ(file.frames[i].mainDataBegin, 0u);  // reservoir off
+        }
+        EXPECT_GE(rates.size(), 3u) << c.threads;
+        const DecodedMp3 d = DecodeMp3(path);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.frames(), frames) << c.threads;
+        if (c.rate == 44100) snr.push_back(SnrDb(left, d, 0, frames));
+    }
+    EXPECT_GT(snr[0], 15.0);
+    EXPECT_NEAR(snr[1], snr[0], 0.3);  // no seams
 }
 
 TEST_F(ModuleTest, OneThreadIsTheSingleLibraryStreamByteForByte) {

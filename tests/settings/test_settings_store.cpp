@@ -53,6 +53,8 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "DesDir=" + music + "\n"
               "LastDir=\n"
               "Name=Untitled\n"
+              "BitrateMode=0\n"
+              "VbrQuality=4\n"
               "Tags=1\n"
               "Chapters=1\n"
               "Copy=0\n"
@@ -224,6 +226,8 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "DesDir=/o/\n"
               "LastDir=\n"
               "Name=Untitled\n"
+              "BitrateMode=0\n"
+              "VbrQuality=4\n"
               "Tags=1\n"
               "Chapters=1\n"
               "Copy=0\n"
@@ -331,6 +335,52 @@ TEST(EncoderSummary, DefaultsAndVariants) {
     EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR   8 kbps;  8000 Hz; Dual Channel;");
     s.channelModeIndex = 7;  // no channel part for a value outside the modes
     EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR   8 kbps;  8000 Hz;");
+    s.channelModeIndex = 0;
+    s.frequencyIndex = 0;
+    SetBitrateChoice(s, kVbrChoiceFirst + 4);
+    EXPECT_EQ(EncoderSummaryText(s), "  MP3:  VBR quality 4; Automatic Frequency; Automatic Channel;");
+    SetBitrateChoice(s, kSameAsInputsChoice);
+    EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR same as the inputs; Automatic Frequency; Automatic Channel;");
+}
+
+// The bit-rate mode has keys of its own: a file from before them reads its LameBits as it
+// always did, and a file written now still gives an older program a constant rate.
+TEST(SettingsStore, BitrateChoicesRoundTripAndAnOldFileReadsAsBefore) {
+    TempDir tmp;
+    const auto file = tmp / "Config.ini";
+    WriteFile(file, "[MP3]\nLameBits=13\n");
+    AppSettings old;
+    old.bitrateMode = kBitrateVbr;  // overwritten by the load
+    ASSERT_TRUE(LoadSettings(old, file.string()));
+    EXPECT_EQ(old.bitrateMode, kBitrateConstant);
+    EXPECT_EQ(BitrateChoiceOf(old), 13);
+    EXPECT_EQ(EncoderSummaryText(old), "  MP3:  CBR 192 kbps; Automatic Frequency; Automatic Channel;");
+
+    const struct { int choice; const char* text; } cases[] = {
+        {0, "   8 kbits per second"},
+        {16, " 320 kbits per second"},
+        {kVbrChoiceFirst, "VBR, quality 0 (best)"},
+        {kVbrChoiceFirst + 9, "VBR, quality 9"},
+        {kSameAsInputsChoice, "Same as the inputs"},
+    };
+    for (const auto& c : cases) {
+        AppSettings s = old;
+        SetBitrateChoice(s, c.choice);
+        ASSERT_TRUE(SaveSettings(s, file.string()));
+        AppSettings back;
+        ASSERT_TRUE(LoadSettings(back, file.string()));
+        EXPECT_EQ(BitrateChoiceOf(back), c.choice);
+        EXPECT_EQ(BitrateChoiceText(c.choice), c.text);
+        // LameBits keeps the last constant rate chosen.
+        EXPECT_EQ(back.bitrateIndex, c.choice < kVbrChoiceFirst ? c.choice : 13) << c.text;
+    }
+    // Hand-edited values: an unknown mode is the constant rate, a quality is brought into 0-9.
+    WriteFile(file, "[MP3]\nLameBits=13\n[OUTPUT]\nBitrateMode=7\n");
+    ASSERT_TRUE(LoadSettings(old, file.string()));
+    EXPECT_EQ(BitrateChoiceOf(old), 13);
+    WriteFile(file, "[OUTPUT]\nBitrateMode=1\nVbrQuality=15\n");
+    ASSERT_TRUE(LoadSettings(old, file.string()));
+    EXPECT_EQ(BitrateChoiceOf(old), kVbrChoiceFirst + 9);
 }
 
 // CreateFolderPath
