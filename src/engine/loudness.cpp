@@ -206,22 +206,39 @@ bool LoudnessMeter::Integrated(double& lufs) const {
     return true;
 }
 
-TruePeakMeter::TruePeakMeter(unsigned channels) : channels_(channels), lines_(channels), sums_(kChunkFrames) {
-    // Prototype: 49 taps, h[j] = sinc((j - 24) / 4) * Hann(j); phase p takes taps 4k + p.
-    constexpr double kPi = 3.14159265358979323846;
-    for (int p = 1; p <= 3; ++p)
-        for (int k = 0; k < kTapsPerPhase; ++k) {
-            const int j = 4 * k + p;
-            const double m = (j - 24) / 4.0;
-            const double window = 0.5 * (1.0 - std::cos(2.0 * kPi * j / 48.0));
-            phases_[static_cast<size_t>(p - 1)][static_cast<size_t>(k)] =
-                static_cast<float>(std::sin(kPi * m) / (kPi * m) * window);
+const TruePeakMeter::Phases& TruePeakMeter::PhaseTaps() {
+    static const Phases phases = [] {
+        // Prototype: 49 taps, h[j] = sinc((j - 24) / 4) * Hann(j); phase p takes taps 4k + p.
+        constexpr double kPi = 3.14159265358979323846;
+        Phases taps{};
+        for (int p = 1; p <= 3; ++p)
+            for (int k = 0; k < kTapsPerPhase; ++k) {
+                const int j = 4 * k + p;
+                const double m = (j - 24) / 4.0;
+                const double window = 0.5 * (1.0 - std::cos(2.0 * kPi * j / 48.0));
+                taps[static_cast<size_t>(p - 1)][static_cast<size_t>(k)] =
+                    static_cast<float>(std::sin(kPi * m) / (kPi * m) * window);
+            }
+        return taps;
+    }();
+    return phases;
+}
+
+float TruePeakMeter::Overshoot() {
+    static const float overshoot = [] {
+        float most = 0.0f;
+        for (const auto& taps : PhaseTaps()) {
+            float sum = 0.0f;
+            for (float t : taps) sum += std::fabs(t);
+            most = std::max(most, sum);
         }
-    for (const auto& taps : phases_) {
-        float sum = 0.0f;
-        for (float t : taps) sum += std::fabs(t);
-        overshoot_ = std::max(overshoot_, sum);
-    }
+        return most;
+    }();
+    return overshoot;
+}
+
+TruePeakMeter::TruePeakMeter(unsigned channels)
+    : channels_(channels), overshoot_(Overshoot()), lines_(channels), sums_(kChunkFrames), phases_(PhaseTaps()) {
     for (auto& line : lines_) line.assign(kHistory + kChunkFrames, 0.0f);
 }
 

@@ -60,6 +60,13 @@ private:
 class TruePeakMeter {
 public:
     static constexpr int kTapsPerPhase = 12;
+    using Phases = std::array<std::array<float, kTapsPerPhase>, 3>;
+    // The three in-between phases of the filter (the limiter detects with the same ones). The
+    // sum over a phase of taps[k] * x[i - k] is the waveform at i - 6 + (phase + 1) / 4.
+    static const Phases& PhaseTaps();
+    // The largest sum of a phase's tap magnitudes: no in-between value exceeds the largest of
+    // the twelve samples it is made of times this.
+    static float Overshoot();
     explicit TruePeakMeter(unsigned channels);
     void Add(const float* interleaved, size_t frames);
     // Linear peak (1.0 = full scale), the highest of the channels.
@@ -74,7 +81,7 @@ private:
     // Per channel: the last kTapsPerPhase - 1 samples, then the block being filtered.
     std::vector<std::vector<float>> lines_;
     std::vector<float> sums_;
-    std::array<std::array<float, kTapsPerPhase>, 3> phases_{};
+    Phases phases_{};
 };
 
 // Decodes `path` at its own rate and measures it as the join will play it on
