@@ -49,10 +49,10 @@ PeakLimiter<Sample>::PeakLimiter(unsigned channels, long rate, float gain, float
     hold_ = std::max(lookAhead_, static_cast<size_t>(std::lround(r * kLimiterHoldMs / 1000.0)));
     release_ = 1.0 - std::exp(-1000.0 / (kLimiterReleaseMs * r));
     // A frame's gain is final once the peak lookAhead - 1 frames after it has gone through the
-    // envelope, and a peak once the interpolation has seen the frames it is made of; the last
-    // channel - 1 samples cover an incomplete frame.
+    // envelope, and a peak once the interpolation has seen the frames it is made of; one frame
+    // more covers a frame begun, and keeps whole frames in giving whole frames out.
     const size_t delayFrames = lookAhead_ - 1 + kInterpolationDelay;
-    latency_ = delayFrames * channels_ + channels_ - 1;
+    latency_ = (delayFrames + 1) * channels_;
     delay_.resize(PowerOfTwoAtLeast(latency_ + (kChunkFrames + 1) * channels_));
     delayMask_ = delay_.size() - 1;
     gains_.resize(PowerOfTwoAtLeast(delayFrames + 2 * kChunkFrames + 2));

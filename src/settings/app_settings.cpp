@@ -19,4 +19,15 @@ const char* BitrateText(int16_t i) { return BitrateTable[ValidBitrateIndex(i)].t
 const char* FrequencyText(int16_t i) { return FrequencyTable[ValidFrequencyIndex(i)].text; }
 const char* ChannelModeText(int16_t i) { return ChannelModeTable[ValidChannelModeIndex(i)].text; }
 
+const LoudnessPresetEntry& LoudnessPresetOf(int32_t preset) {
+    for (const LoudnessPresetEntry& e : LoudnessPresetTable)
+        if (e.preset == preset) return e;
+    return LoudnessPresetTable.back();
+}
+
+int32_t LoudnessTargetLufs(const AppSettings& s) {
+    const LoudnessPresetEntry& e = LoudnessPresetOf(s.loudnessPreset);
+    return e.lufs != 0 ? e.lufs : s.loudnessTarget;
+}
+
 }  // namespace velmora
