@@ -132,6 +132,24 @@ void PeakLimiter<Sample>::PushFrames(size_t frames) {
             if (peak > ceiling_) segment_[t] = std::max(segment_[t], peak);
         }
     }
+    // With nothing over the ceiling in reach and the envelope at rest, every gain is 1: the
+    // envelope's state stays as it is but for the frame it has reached.
+    const size_t mask = minQueue_.size() - 1;
+    const bool quiet = std::all_of(segment_.begin(), segment_.begin() + static_cast<long>(frames),
+                                   [](float v) { return v == 0.0f; });
+    if (quiet && lastSegment_ == 0.0f && released_ == 1.0 && boxBelowOne_ == 0 && minTail_ - minHead_ == 1 &&
+        minQueue_[minHead_ & mask].second == 1.0f &&
+        framesSeen_ >= kInterpolationDelay + lookAhead_) {
+        peaksPushed_ += frames;
+        minQueue_[minHead_ & mask].first = peaksPushed_ - 1;
+        boxAt_ = (boxAt_ + frames) % box_.size();
+        for (size_t t = 0; t < frames; ++t) gains_[(gainsKnown_ + t) & gainsMask_] = 1.0f;
+        gainsKnown_ += frames;
+        framesSeen_ += frames;
+        for (std::vector<float>& line : lines_)
+            std::memmove(line.data(), line.data() + frames, (kHistory + 1) * sizeof(float));
+        return;
+    }
     // segment_[t]: the peak from frame j = seen + t - 6 to the next; a frame's own peak is the
     // larger of the segments on either side of it.
     for (size_t t = 0; t < frames; ++t) {
@@ -150,9 +168,19 @@ template <typename Sample>
 size_t PeakLimiter<Sample>::Emit(Sample* out, size_t count) {
     const uint64_t end = flushing_ ? in_ : (in_ > latency_ ? in_ - latency_ : 0);
     const size_t n = static_cast<size_t>(std::min<uint64_t>(count, end > out_ ? end - out_ : 0));
-    for (size_t i = 0; i < n; ++i, ++out_) {
+    for (size_t i = 0; i < n;) {
+        // A run of samples within one frame's gain, or of whole frames at unity, that does not
+        // wrap around the delay ring: one tight loop.
+        const size_t at = static_cast<size_t>(out_ & delayMask_);
         const float limit = gains_[(out_ / channels_) & gainsMask_];
-        out[i] = Finish(delay_[out_ & delayMask_], gain_, limit);
+        size_t run = std::min({n - i, delay_.size() - at, channels_ - static_cast<size_t>(out_ % channels_)});
+        if (limit == 1.0f)
+            while (run < n - i && at + run < delay_.size() && gains_[((out_ + run) / channels_) & gainsMask_] == 1.0f)
+                run = std::min({n - i, delay_.size() - at, run + channels_});
+        const Sample* from = delay_.data() + at;
+        for (size_t k = 0; k < run; ++k) out[i + k] = Finish(from[k], gain_, limit);
+        i += run;
+        out_ += run;
     }
     return n;
 }

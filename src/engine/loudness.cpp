@@ -376,33 +376,50 @@ using FloatReader = std::function<size_t(float* into, size_t maxFrames)>;
 // The limiter model's peaks and plain energies, bin by bin (see LimiterModel).
 class BinMeter {
 public:
-    BinMeter(LimiterModel& model, size_t framesPer100ms) : model_(model), framesPer100ms_(framesPer100ms) {
-        lines_.assign(model.channels, std::vector<float>(3, 0.0f));
-    }
+    BinMeter(LimiterModel& model, size_t framesPer100ms)
+        : model_(model), framesPer100ms_(framesPer100ms), lines_(model.channels, std::vector<float>(3 + 4096, 0.0f)),
+          peaks_(4096) {}
 
     void Add(const float* interleaved, size_t frames) {
         const unsigned channels = model_.channels;
-        for (size_t i = 0; i < frames; ++i) {
+        while (frames > 0) {
+            const size_t n = std::min<size_t>(frames, 4096);
+            // Per frame the highest square of a sample or of the midpoint before the newest
+            // sample's predecessor (by the four samples around it), over the channels.
+            std::fill(peaks_.begin(), peaks_.begin() + static_cast<long>(n), 0.0f);
             for (unsigned c = 0; c < channels; ++c) {
-                // The midpoint before the newest sample's predecessor, by the four samples around it.
-                std::vector<float>& h = lines_[c];
-                const float x = interleaved[i * channels + c];
-                const float mid = 0.5625f * (h[1] + h[2]) - 0.0625f * (h[0] + x);
-                peak_ = std::max(peak_, std::max(x * x, mid * mid));
-                energy_ += static_cast<double>(x) * x;
-                h[0] = h[1];
-                h[1] = h[2];
-                h[2] = x;
+                float* line = lines_[c].data();  // three samples of history, then the block
+                for (size_t i = 0; i < n; ++i) line[3 + i] = interleaved[i * channels + c];
+                for (size_t i = 0; i < n; ++i) {
+                    const float x = line[3 + i];
+                    const float mid = 0.5625f * (line[1 + i] + line[2 + i]) - 0.0625f * (line[i] + x);
+                    peaks_[i] = std::max(peaks_[i], std::max(x * x, mid * mid));
+                }
+                std::copy(line + n, line + n + 3, line);
             }
-            if (++inPiece_ < BinEnd(framesPer100ms_, bin_)) continue;
-            model_.peak.push_back(CentiDb(peak_));
-            if (!model_.weighted) model_.energy.push_back(CentiDb(energy_));
-            peak_ = 0.0f;
-            energy_ = 0.0;
-            if (++bin_ == 100) {
-                bin_ = 0;
-                inPiece_ = 0;
+            for (size_t i = 0; i < n;) {
+                const size_t end = std::min(n, i + BinEnd(framesPer100ms_, bin_) - inPiece_);
+                float peak = peak_;
+                for (size_t j = i; j < end; ++j) peak = std::max(peak, peaks_[j]);
+                double energy = 0.0;
+                for (size_t j = i * channels; j < end * channels; ++j)
+                    energy += static_cast<double>(interleaved[j]) * interleaved[j];
+                peak_ = peak;
+                energy_ += energy;
+                inPiece_ += end - i;
+                i = end;
+                if (inPiece_ < BinEnd(framesPer100ms_, bin_)) break;
+                model_.peak.push_back(CentiDb(peak_));
+                if (!model_.weighted) model_.energy.push_back(CentiDb(energy_));
+                peak_ = 0.0f;
+                energy_ = 0.0;
+                if (++bin_ == 100) {
+                    bin_ = 0;
+                    inPiece_ = 0;
+                }
             }
+            interleaved += n * channels;
+            frames -= n;
         }
     }
 
@@ -411,7 +428,8 @@ private:
     size_t framesPer100ms_;
     size_t inPiece_ = 0;
     size_t bin_ = 0;
-    std::vector<std::vector<float>> lines_;  // per channel the last three samples
+    std::vector<std::vector<float>> lines_;
+    std::vector<float> peaks_;
     float peak_ = 0.0f;
     double energy_ = 0.0;
 };
