@@ -28,14 +28,22 @@ SECONDS = 60
 RATE = 44100
 
 
-def run_timed(cmd, env=None):
-    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS in KiB)."""
+CPU = {}  # command name -> CPU seconds (user + system) of each run
+
+
+def run_timed(cmd, env=None, name=None):
+    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS in KiB). With a name, the
+    run's CPU seconds are kept in CPU[name]: on a shared machine they vary less than the wall."""
     proc = subprocess.run(["/usr/bin/time", "-v"] + cmd, env=env, stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
     if proc.returncode != 0:
         sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(cmd), proc.stderr[-2000:]))
     wall = re.search(r"Elapsed \(wall clock\) time.*: (?:(\d+):)?(\d+):([\d.]+)", proc.stderr)
     rss = re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr)
+    if name:
+        user = re.search(r"User time \(seconds\): ([\d.]+)", proc.stderr)
+        system = re.search(r"System time \(seconds\): ([\d.]+)", proc.stderr)
+        CPU.setdefault(name, []).append(float(user.group(1)) + float(system.group(1)))
     h = int(wall.group(1) or 0)
     seconds = h * 3600 + int(wall.group(2)) * 60 + float(wall.group(3))
     return seconds, int(rss.group(1))
@@ -119,7 +127,7 @@ def main():
         # Interleaved, so that a slow moment of the machine does not favour one tool.
         for _ in range(args.runs):
             for name, cmd in commands.items():
-                results[name].append(run_timed(cmd, env))
+                results[name].append(run_timed(cmd, env, name))
 
         expected = INPUTS * SECONDS * RATE
         frames = decoded_frames(out_v)
@@ -142,8 +150,9 @@ def main():
         print("  velmora peak memory at 16 encoder threads %.1f MiB  (goal <= 64 MiB)" % (wide[1] / 1024.0))
         print("  velmora peak memory  %.1f MiB  (goal <= 40 MiB)" % peak["velmora"])
         print("  ratio velmora+tags/velmora %.3f  (goal <= 1.02)" % (med["velmora+tags"] / med["velmora"]))
-        print("  ratio velmora+loud/velmora %.3f  (goal <= 1.25: loudness measured first, limiter included)"
-              % (med["velmora+loud"] / med["velmora"]))
+        print("  ratio velmora+loud/velmora %.3f  (goal <= 1.25: loudness measured first, limiter included;"
+              " CPU time %.3f)" % (med["velmora+loud"] / med["velmora"],
+                                   statistics.median(CPU["velmora+loud"]) / statistics.median(CPU["velmora"])))
         print("  ratio velmora-copy/ffmpeg-copy %.3f  (goal <= 1.0)" % (med["velmora-copy"] / med["ffmpeg-copy"]))
         print("  re-encoding/copy speed-up %.1fx  (goal >= 30x)" % (med["velmora"] / med["velmora-copy"]))
         print("  velmora-copy peak memory %.1f MiB  (goal <= 40 MiB)" % peak["velmora-copy"])

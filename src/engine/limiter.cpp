@@ -101,6 +101,7 @@ void PeakLimiter<Sample>::PushPeak(float peak) {
     if (n + 1 < lookAhead_) return;  // before the first frame
     const double gain = boxBelowOne_ == 0 ? 1.0 : boxSum_ / static_cast<double>(box_.size());
     deepest_ = std::min(deepest_, gain);
+    if (gain < 1.0) lastReduced_ = gainsKnown_;
     gains_[gainsKnown_ & gainsMask_] = static_cast<float>(gain);
     ++gainsKnown_;
 }
@@ -112,8 +113,7 @@ void PeakLimiter<Sample>::PushFrames(size_t frames) {
     const auto& phases = TruePeakMeter::PhaseTaps();
     const float bound = TruePeakMeter::Overshoot();
     for (std::vector<float>& line : lines_) {
-        float loudest = 0.0f;
-        for (size_t i = 0; i < frames + kHistory; ++i) loudest = std::max(loudest, std::fabs(line[i]));
+        const float loudest = MaxMagnitude(line.data(), frames + kHistory);
         // Nothing in reach of the ceiling: no in-between value can pass it either.
         if (loudest * bound <= ceiling_) continue;
         for (size_t p = 0; p < 3; ++p) {
@@ -172,11 +172,12 @@ size_t PeakLimiter<Sample>::Emit(Sample* out, size_t count) {
         // A run of samples within one frame's gain, or of whole frames at unity, that does not
         // wrap around the delay ring: one tight loop.
         const size_t at = static_cast<size_t>(out_ & delayMask_);
-        const float limit = gains_[(out_ / channels_) & gainsMask_];
-        size_t run = std::min({n - i, delay_.size() - at, channels_ - static_cast<size_t>(out_ % channels_)});
-        if (limit == 1.0f)
-            while (run < n - i && at + run < delay_.size() && gains_[((out_ + run) / channels_) & gainsMask_] == 1.0f)
-                run = std::min({n - i, delay_.size() - at, run + channels_});
+        const uint64_t frame = out_ / channels_;
+        const float limit = gains_[frame & gainsMask_];
+        // Past the last frame the limiter reduced, every known gain is 1.
+        const uint64_t unityEnd = frame > lastReduced_ || lastReduced_ == kNone ? gainsKnown_ * channels_ : 0;
+        const uint64_t runEnd = unityEnd > out_ ? unityEnd : (frame + 1) * channels_;
+        const size_t run = static_cast<size_t>(std::min<uint64_t>({n - i, delay_.size() - at, runEnd - out_}));
         const Sample* from = delay_.data() + at;
         for (size_t k = 0; k < run; ++k) out[i + k] = Finish(from[k], gain_, limit);
         i += run;
@@ -194,15 +195,30 @@ size_t PeakLimiter<Sample>::Process(Sample* samples, size_t count) {
         // delay ring never holds more than the latency and one chunk.
         const size_t room = (kChunkFrames - chunkFrames_) * channels_ - pendingCount_;
         const size_t n = std::min(count - taken, room);
-        for (size_t i = 0; i < n; ++i) {
-            const Sample s = samples[taken + i];
-            delay_[(in_ + i) & delayMask_] = s;
-            lines_[pendingCount_][kHistory + chunkFrames_] = static_cast<float>(s) * scale;
+        const Sample* from = samples + taken;
+        // Into the delay ring in at most two copies.
+        const size_t at = static_cast<size_t>(in_ & delayMask_);
+        const size_t first = std::min(n, delay_.size() - at);
+        std::copy(from, from + first, delay_.begin() + static_cast<long>(at));
+        std::copy(from + first, from + n, delay_.begin());
+        // Into the detector's lines: the rest of a frame begun, whole frames, a frame begun.
+        size_t i = 0;
+        for (; i < n && pendingCount_ != 0; ++i) {
+            lines_[pendingCount_][kHistory + chunkFrames_] = static_cast<float>(from[i]) * scale;
             if (++pendingCount_ == channels_) {
                 pendingCount_ = 0;
                 ++chunkFrames_;
             }
         }
+        const size_t whole = (n - i) / channels_;
+        for (unsigned c = 0; c < channels_; ++c) {
+            float* line = lines_[c].data() + kHistory + chunkFrames_;
+            const Sample* x = from + i + c;
+            for (size_t f = 0; f < whole; ++f) line[f] = static_cast<float>(x[f * channels_]) * scale;
+        }
+        i += whole * channels_;
+        chunkFrames_ += whole;
+        for (; i < n; ++i) lines_[pendingCount_++][kHistory + chunkFrames_] = static_cast<float>(from[i]) * scale;
         in_ += n;
         taken += n;
         PushFrames(chunkFrames_);

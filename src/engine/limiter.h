@@ -71,6 +71,8 @@ private:
     uint64_t in_ = 0;          // samples taken
     uint64_t out_ = 0;         // samples given
     uint64_t gainsKnown_ = 0;  // frames whose gain is final
+    static constexpr uint64_t kNone = ~uint64_t{0};
+    uint64_t lastReduced_ = kNone;  // the last frame with a gain under 1
 
     // Detection: per channel the last kTaps - 1 normalised samples, then the chunk.
     std::vector<std::vector<float>> lines_;

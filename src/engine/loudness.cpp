@@ -65,6 +65,24 @@ VELMORA_INLINE float MaxAbs(const float* v, size_t n, float start) {
     return m;
 }
 
+// The sum of squares of `n` floats, eight lanes at a time (in float: a piece of a few
+// thousand samples loses nothing that shows in a level).
+VELMORA_INLINE double SumOfSquares(const float* v, size_t n) {
+    Floats a = {0, 0, 0, 0}, b = a;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        Floats x, y;
+        std::memcpy(&x, v + i, sizeof x);
+        std::memcpy(&y, v + i + 4, sizeof y);
+        a += x * x;
+        b += y * y;
+    }
+    a += b;
+    double sum = static_cast<double>(a[0]) + a[1] + a[2] + a[3];
+    for (; i < n; ++i) sum += static_cast<double>(v[i]) * v[i];
+    return sum;
+}
+
 // K-weighting of `n` frames (both channels side by side in a two-lane vector) and the sum of
 // their squares. Direct form I: the feedback term on the previous output is added last, so
 // the chain from one sample to the next is one multiply and one add (one FMA where the
@@ -138,6 +156,8 @@ float PhasesPeak(const float* line, size_t m, const Phases& phases, float* sums,
     return PhasesPeakBody(line, m, phases, sums, peak);
 }
 }  // namespace
+
+float MaxMagnitude(const float* v, size_t n, float start) { return MaxAbs(v, n, start); }
 
 LoudnessMeter::LoudnessMeter(unsigned channels, long rate, bool dualMono)
     : channels_(channels), framesPer100ms_(static_cast<size_t>((rate + 5) / 10)), weight_(dualMono ? 2.0 : 1.0) {
@@ -327,9 +347,7 @@ public:
         peak_ = MaxAbs(interleaved, frames * channels_, peak_);
         while (frames > 0) {
             const size_t n = std::min(frames, pieceFrames_ - inPiece_);
-            double sum = 0.0;
-            for (size_t i = 0; i < n * channels_; ++i) sum += static_cast<double>(interleaved[i]) * interleaved[i];
-            piece_ += sum;
+            piece_ += SumOfSquares(interleaved, n * channels_);
             interleaved += n * channels_;
             frames -= n;
             inPiece_ += n;
@@ -399,13 +417,8 @@ public:
             }
             for (size_t i = 0; i < n;) {
                 const size_t end = std::min(n, i + BinEnd(framesPer100ms_, bin_) - inPiece_);
-                float peak = peak_;
-                for (size_t j = i; j < end; ++j) peak = std::max(peak, peaks_[j]);
-                double energy = 0.0;
-                for (size_t j = i * channels; j < end * channels; ++j)
-                    energy += static_cast<double>(interleaved[j]) * interleaved[j];
-                peak_ = peak;
-                energy_ += energy;
+                peak_ = MaxAbs(peaks_.data() + i, end - i, peak_);
+                if (!model_.weighted) energy_ += SumOfSquares(interleaved + i * channels, (end - i) * channels);
                 inPiece_ += end - i;
                 i = end;
                 if (inPiece_ < BinEnd(framesPer100ms_, bin_)) break;

@@ -64,6 +64,9 @@ struct LimitedFigures {
 };
 LimitedFigures PlayLimiter(const LimiterModel& model, double gainDb, double ceilingDb);
 
+// The largest of `start` and the magnitudes of `n` floats (vectorised).
+float MaxMagnitude(const float* v, size_t n, float start = 0.0f);
+
 // Integrated loudness of interleaved float samples (mono or stereo) as ITU-R BS.1770-4 and
 // EBU R128 define it, with libebur128's filter design, block timing and gates: K-weighting (the
 // high shelf and the high-pass, designed for the rate), 400 ms blocks every 100 ms, absolute

@@ -121,7 +121,7 @@ TEST_F(LoudnessTargets, PodcastBringsSpeechAtThreeLevelsToMinus16WithPeaksUnderM
     EXPECT_LE(high->lufs - low->lufs, 0.5);
     // Where the material kept its crests (the hot input's were clipped at the source), the
     // gain needed the limiter.
-    for (const std::string& name : {"quiet.mp3", "middle.mp3"}) {
+    for (const char* name : {"quiet.mp3", "middle.mp3"}) {
         const std::string prefix = (dir / name).string() + ": ";
         EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const std::string& line) {
             return line.rfind(prefix, 0) == 0 && line.find(", peaks limited by up to ") != std::string::npos;
