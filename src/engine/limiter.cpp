@@ -41,13 +41,17 @@ inline float Finish(float raw, float gain, float limit) {
 
 }  // namespace
 
+double LimiterRelease::Coefficient(double ms, double stepsPerSecond) {
+    return 1.0 - std::exp(-1000.0 / (ms * stepsPerSecond));
+}
+
 template <typename Sample>
 PeakLimiter<Sample>::PeakLimiter(unsigned channels, long rate, float gain, float ceiling)
-    : channels_(std::clamp(channels, 1u, 2u)), gain_(gain), ceiling_(ceiling) {
+    : channels_(std::clamp(channels, 1u, 2u)), gain_(gain), ceiling_(ceiling),
+      release_(static_cast<double>(std::max(rate, 1000L))) {
     const double r = static_cast<double>(std::max(rate, 1000L));
     lookAhead_ = std::max<size_t>(1, static_cast<size_t>(std::lround(r * kLimiterLookAheadMs / 1000.0)));
     hold_ = std::max(lookAhead_, static_cast<size_t>(std::lround(r * kLimiterHoldMs / 1000.0)));
-    release_ = 1.0 - std::exp(-1000.0 / (kLimiterReleaseMs * r));
     // A frame's gain is final once the peak lookAhead - 1 frames after it has gone through the
     // envelope, and a peak once the interpolation has seen the frames it is made of; one frame
     // more covers a frame begun, and keeps whole frames in giving whole frames out.
@@ -84,12 +88,7 @@ void PeakLimiter<Sample>::PushPeak(float peak) {
     while (minQueue_[minHead_ & mask].first + hold_ <= n) ++minHead_;
     const double held = minQueue_[minHead_ & mask].second;
     // Down at once (the box below makes that a ramp), back up slowly.
-    if (held <= released_) {
-        released_ = held;
-    } else {
-        released_ += release_ * (held - released_);
-        if (held == 1.0 && released_ > 1.0 - 1e-6) released_ = 1.0;
-    }
+    released_ = release_.Step(held);
     // The box average over the look-ahead: the ramp that meets each peak's need on time.
     const double old = box_[boxAt_];
     box_[boxAt_] = released_;
@@ -137,7 +136,7 @@ void PeakLimiter<Sample>::PushFrames(size_t frames) {
     const size_t mask = minQueue_.size() - 1;
     const bool quiet = std::all_of(segment_.begin(), segment_.begin() + static_cast<long>(frames),
                                    [](float v) { return v == 0.0f; });
-    if (quiet && lastSegment_ == 0.0f && released_ == 1.0 && boxBelowOne_ == 0 && minTail_ - minHead_ == 1 &&
+    if (quiet && lastSegment_ == 0.0f && release_.AtRest() && boxBelowOne_ == 0 && minTail_ - minHead_ == 1 &&
         minQueue_[minHead_ & mask].second == 1.0f &&
         framesSeen_ >= kInterpolationDelay + lookAhead_) {
         peaksPushed_ += frames;

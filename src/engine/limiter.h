@@ -14,12 +14,39 @@ namespace velmora {
 // needs by the time the peak plays (a box average over the look-ahead of the running minimum
 // of the needed gain, so no sample is ever above its need). Hold: the reduction stays 20 ms
 // past the peak, longer than the pitch period of the lowest voices, so voiced speech is not
-// modulated from one glottal pulse to the next. Release: a one-pole return towards unity with
-// a 100 ms time constant, slow enough not to pump on syllables, quick enough that the pause
-// after a word is back at full gain.
+// modulated from one glottal pulse to the next. Release in two stages: a fast one (20 ms)
+// that lets go of a lone transient (a plosive, a click) before the syllable after it is
+// ducked, and a slow one (down over 50 ms, back up over 200 ms) that only sustained limiting
+// pulls down and that then returns smoothly, so a loud passage does not pump. The gain is the
+// lower of the two.
 inline constexpr double kLimiterLookAheadMs = 5.0;
 inline constexpr double kLimiterHoldMs = 20.0;
-inline constexpr double kLimiterReleaseMs = 100.0;
+inline constexpr double kLimiterFastReleaseMs = 20.0;
+inline constexpr double kLimiterSlowAttackMs = 50.0;
+inline constexpr double kLimiterSlowReleaseMs = 200.0;
+
+// The release stages of the envelope, step by step (a frame, or a 1 ms bin of the limiter
+// model). `Step` takes the held need and gives the gain before the look-ahead's box average.
+class LimiterRelease {
+public:
+    explicit LimiterRelease(double stepsPerSecond)
+        : fastUp_(Coefficient(kLimiterFastReleaseMs, stepsPerSecond)),
+          slowDown_(Coefficient(kLimiterSlowAttackMs, stepsPerSecond)),
+          slowUp_(Coefficient(kLimiterSlowReleaseMs, stepsPerSecond)) {}
+    double Step(double held) {
+        fast_ = held <= fast_ ? held : fast_ + fastUp_ * (held - fast_);
+        slow_ += (held < slow_ ? slowDown_ : slowUp_) * (held - slow_);
+        // Back at rest once within a thousandth of a decibel: exactly 1 from there on.
+        if (held == 1.0 && fast_ > 0.9999 && slow_ > 0.9999) fast_ = slow_ = 1.0;
+        return fast_ < slow_ ? fast_ : slow_;
+    }
+    bool AtRest() const { return fast_ == 1.0 && slow_ == 1.0; }
+
+private:
+    static double Coefficient(double ms, double stepsPerSecond);
+    double fastUp_, slowDown_, slowUp_;
+    double fast_ = 1.0, slow_ = 1.0;
+};
 
 // One input: interleaved samples in, the same samples times the input's gain and the
 // limiter's gain out, delayed by the look-ahead. Output lags input by Latency() samples; the
@@ -61,7 +88,6 @@ private:
     size_t lookAhead_;  // frames: the attack ramp
     size_t hold_;       // frames the running minimum covers
     size_t latency_;    // samples
-    double release_;    // one-pole coefficient per frame
 
     // Raw samples as they came in, and each frame's final gain, both as rings.
     std::vector<Sample> delay_;
@@ -88,6 +114,7 @@ private:
     // Envelope: running minimum (a monotonic queue of frame, need), release, box average.
     std::vector<std::pair<uint64_t, float>> minQueue_;
     size_t minHead_ = 0, minTail_ = 0;
+    LimiterRelease release_;
     double released_ = 1.0;
     std::vector<double> box_;
     size_t boxAt_ = 0;

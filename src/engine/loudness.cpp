@@ -584,7 +584,7 @@ LimitedFigures PlayLimiter(const LimiterModel& model, double gainDb, double ceil
     // The limiter's envelope (engine/limiter.h) with a bin for a frame.
     const size_t lookAhead = static_cast<size_t>(std::lround(kLimiterLookAheadMs));
     const size_t hold = static_cast<size_t>(std::lround(kLimiterHoldMs));
-    const double release = 1.0 - std::exp(-1.0 / kLimiterReleaseMs);
+    LimiterRelease release(1000.0);
     const double gain2 = std::pow(10.0, gainDb / 10.0);
     const double ceiling2 = std::pow(10.0, ceilingDb / 10.0);
     std::vector<std::pair<size_t, double>> queue(hold + 1);  // running minimum of the need, as a ring
@@ -602,12 +602,7 @@ LimitedFigures PlayLimiter(const LimiterModel& model, double gainDb, double ceil
         queue[tail++ % queue.size()] = {n, need};
         while (queue[head % queue.size()].first + hold <= n) ++head;
         const double held = queue[head % queue.size()].second;
-        if (held <= released) {
-            released = held;
-        } else {
-            released += release * (held - released);
-            if (held == 1.0 && released > 1.0 - 1e-6) released = 1.0;
-        }
+        released = release.Step(held);
         const double old = box[n % lookAhead];
         box[n % lookAhead] = released;
         below += (released < 1.0) - (old < 1.0);
