@@ -652,8 +652,10 @@ double LimiterCeilingDb(int32_t preset) {
     // resampled from 48 kHz, 0.4 dB for 15 kHz bursts and 0.86 dB for 300 Hz square-wave
     // bursts (their harmonics above the low-pass carry the peaks' shape). A margin of 1 dB
     // keeps all of them at or below -1 dBTP (the square bursts at -1.4). The audiobook rule
-    // counts sample peaks, which the decoded file's reconstruction lifts less: at most 0.16 dB
-    // for speech and 0.46 dB for the square bursts at a -3 dBTP ceiling, so half a decibel.
+    // counts sample peaks; its limiter still holds the true peak, since the decoded file's
+    // samples fall anywhere on the waveform the encoder reconstructs. Those lift less: at
+    // most 0.16 dB for speech and 0.46 dB for the square bursts at a -3 dBTP ceiling, so half
+    // a decibel (the bursts at -3.17 dBFS).
     return preset == kLoudnessAudiobook ? kAudiobookPeakDb - 0.5 : kTruePeakCeilingDb - 1.0;
 }
 

@@ -185,8 +185,8 @@ struct JoinEngine;
 struct JoinRunState;
 
 // Job thread, before a task's workers start: measures every input ("Measuring loudness" with
-// its own progress, one log line per input) and sets the task's per-input gains for the
-// settings' target. False when the run was stopped meanwhile.
+// its own progress, one log line per input) and sets the task's per-input gains and limiter
+// ceilings for the settings' preset. False when the run was stopped meanwhile.
 bool EvenOutLoudness(JoinEngine& engine, JoinRunState& run, CConversionTask& task);
 
 }  // namespace velmora
