@@ -42,7 +42,7 @@ constexpr int kWidthDlu = 316;
 // The chapter list's items in order, and the stored mode each stands for.
 constexpr int32_t kChapterModeOfItem[] = {1, 2, 0};
 int ChapterItemOf(int32_t mode) { return mode == 2 ? 1 : mode == 0 ? 2 : 0; }
-constexpr int kHeightDlu = 389;  // with the "Output file" and "File list" groups below the encoder's
+constexpr int kHeightDlu = 405;  // with the "Output file" and "File list" groups below the encoder's
 
 template <typename Table>
 void FillList(QComboBox* list, const Table& table) {
@@ -136,7 +136,7 @@ void COption::BuildTemplate() {
           188, 257, 12);
 
     auto* fileGroup = new QGroupBox(QStringLiteral("Output file"), this);
-    place(fileGroup, 0, 7, 214, 302, 101);
+    place(fileGroup, 0, 7, 214, 302, 117);
     tagsCheck_ = new QCheckBox(QStringLiteral("Copy tags and cover from the first files"), this);
     place(tagsCheck_, IDC_TAGS, 19, 229, 270, 11);
     place(new QLabel(QStringLiteral("Chapters:"), this), IDC_CHAPTERS_LABEL, 21, 246, 75, 12);
@@ -146,39 +146,44 @@ void COption::BuildTemplate() {
     place(copyCheck_, IDC_COPY, 19, 265, 280, 11);
     loudnessCheck_ = new QCheckBox(QStringLiteral("Even out the loudness of the files"), this);
     place(loudnessCheck_, IDC_LOUDNESS, 19, 281, 180, 11);
+    // What evening out aims at, under the check box; the LUFS box is Custom's own.
+    loudnessPresetList_ = new QComboBox(this);
+    for (const LoudnessPresetEntry& e : LoudnessPresetTable) loudnessPresetList_->addItem(QString::fromUtf8(e.text));
+    placeField(loudnessPresetList_, IDC_LOUDNESS_PRESET, 31, 295, 174, 12);
     loudnessTarget_ = new QSpinBox(this);
     loudnessTarget_->setRange(kLoudnessTargetMin, kLoudnessTargetMax);
     loudnessTarget_->setSuffix(QStringLiteral(" LUFS"));
-    placeField(loudnessTarget_, IDC_LOUDNESS_TARGET, 209, 280, 90, 12);
+    placeField(loudnessTarget_, IDC_LOUDNESS_TARGET, 209, 295, 90, 12);
+
     partsLabel_ = new QLabel(QStringLiteral("Split into parts of at &most"), this);
-    place(partsLabel_, IDC_PARTS_LABEL, 21, 299, 86, 12);
+    place(partsLabel_, IDC_PARTS_LABEL, 21, 314, 86, 12);
     partHours_ = new QSpinBox(this);
     partHours_->setRange(0, kMaxPartMinutesLimit / 60);
     partHours_->setSuffix(QStringLiteral(" h"));
-    placeField(partHours_, IDC_PART_HOURS, 109, 297, 50, 12);
+    placeField(partHours_, IDC_PART_HOURS, 109, 312, 50, 12);
     partsLabel_->setBuddy(partHours_);
     partMinutes_ = new QSpinBox(this);
     partMinutes_->setRange(0, 59);
     partMinutes_->setSuffix(QStringLiteral(" min"));
-    placeField(partMinutes_, IDC_PART_MINUTES, 163, 297, 55, 12);
-    place(new QLabel(QStringLiteral("(0 = one file)"), this), IDC_PARTS_NOTE, 224, 299, 75, 12);
+    placeField(partMinutes_, IDC_PART_MINUTES, 163, 312, 55, 12);
+    place(new QLabel(QStringLiteral("(0 = one file)"), this), IDC_PARTS_NOTE, 224, 314, 75, 12);
 
     auto* listGroup = new QGroupBox(QStringLiteral("File list"), this);
-    place(listGroup, 0, 7, 317, 302, 46);
+    place(listGroup, 0, 7, 333, 302, 46);
     naturalSortCheck_ = new QCheckBox(QStringLiteral("Sort numbers in names by their value"), this);
-    place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 332, 270, 11);
+    place(naturalSortCheck_, IDC_NATURAL_SORT, 19, 348, 270, 11);
     otherAudioCheck_ = new QCheckBox(QStringLiteral("Add other audio files (WAV, FLAC, M4A, ...)"), this);
-    place(otherAudioCheck_, IDC_OTHER_AUDIO, 19, 348, 270, 11);
+    place(otherAudioCheck_, IDC_OTHER_AUDIO, 19, 364, 270, 11);
 
     resetButton_ = new QPushButton(QStringLiteral("Reset"), this);
     resetButton_->setAutoDefault(false);
-    place(resetButton_, IDC_RESET, 61, 369, 50, 14);
+    place(resetButton_, IDC_RESET, 61, 385, 50, 14);
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setDefault(true);
-    place(okButton_, IDC_OK, 138, 369, 50, 14);
+    place(okButton_, IDC_OK, 138, 385, 50, 14);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton_->setAutoDefault(false);
-    place(cancelButton_, IDC_CANCEL, 220, 369, 50, 14);
+    place(cancelButton_, IDC_CANCEL, 220, 385, 50, 14);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
@@ -191,6 +196,12 @@ void COption::BuildTemplate() {
         extra = std::max(extra, list->sizeHint().width() - list->width());
         list->clear();
     }
+    // The preset list likewise; the LUFS box beside it moves over by what it grows.
+    loudnessPresetList_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    const int presetExtra = std::max(0, loudnessPresetList_->sizeHint().width() - loudnessPresetList_->width());
+    loudnessPresetList_->resize(loudnessPresetList_->width() + presetExtra, loudnessPresetList_->height());
+    loudnessTarget_->move(loudnessTarget_->x() + presetExtra, loudnessTarget_->y());
+    extra = std::max(extra, presetExtra);
     QSize size = du.ToPixels(QSize(kWidthDlu, kHeightDlu));
     if (extra > 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{frequencyList_, channelList_, bitrateList_, outputGroup,
@@ -204,6 +215,8 @@ void COption::BuildTemplate() {
     }
     setFixedSize(size);
 
+    connect(loudnessCheck_, &QCheckBox::toggled, this, &COption::OnLoudnessChoice);
+    connect(loudnessPresetList_, &QComboBox::currentIndexChanged, this, &COption::OnLoudnessChoice);
     connect(askRadio_, &QRadioButton::clicked, this, [this] { OnRadio(true); });
     connect(saveToRadio_, &QRadioButton::clicked, this, [this] { OnRadio(false); });
     connect(browseButton_, &QPushButton::clicked, this, &COption::OnBrowse);
@@ -249,7 +262,10 @@ void COption::OnInitDialog() {
     tagsCheck_->setChecked(settings_.outputTags != 0);
     copyCheck_->setChecked(settings_.copyFrames != 0);
     loudnessCheck_->setChecked(settings_.loudness != 0);
+    const LoudnessPresetEntry& preset = LoudnessPresetOf(settings_.loudnessPreset);
+    loudnessPresetList_->setCurrentIndex(static_cast<int>(&preset - LoudnessPresetTable.data()));
     loudnessTarget_->setValue(settings_.loudnessTarget);
+    OnLoudnessChoice();
     naturalSortCheck_->setChecked(settings_.naturalSort != 0);
     otherAudioCheck_->setChecked(settings_.otherAudioFiles != 0);
     partHours_->setValue(settings_.maxPartMinutes / 60);
@@ -263,6 +279,15 @@ void COption::OnInitDialog() {
 void COption::OnRadio(bool ask) {
     browseButton_->setEnabled(!ask);
     nameEdit_->setEnabled(!ask);
+}
+
+void COption::OnLoudnessChoice() {
+    const bool on = loudnessCheck_->isChecked();
+    const int item = loudnessPresetList_->currentIndex();
+    const bool custom = item >= 0 && LoudnessPresetTable[static_cast<size_t>(item)].preset == kLoudnessCustom;
+    loudnessPresetList_->setEnabled(on);
+    loudnessTarget_->setVisible(custom);
+    loudnessTarget_->setEnabled(on);
 }
 
 void COption::OnBrowse() {
@@ -298,6 +323,9 @@ void COption::OnOK() {
     settings_.outputTags = tagsCheck_->isChecked() ? 1 : 0;
     settings_.copyFrames = copyCheck_->isChecked() ? 1 : 0;
     settings_.loudness = loudnessCheck_->isChecked() ? 1 : 0;
+    const int preset = loudnessPresetList_->currentIndex();
+    if (preset >= 0) settings_.loudnessPreset = LoudnessPresetTable[static_cast<size_t>(preset)].preset;
+    // Custom's target is kept while a preset is chosen, for the next time Custom is.
     settings_.loudnessTarget = loudnessTarget_->value();
     settings_.naturalSort = naturalSortCheck_->isChecked() ? 1 : 0;
     settings_.otherAudioFiles = otherAudioCheck_->isChecked() ? 1 : 0;

@@ -53,10 +53,11 @@ public:
         IDC_LOUDNESS_TARGET = 1097,
         IDC_NATURAL_SORT = 1098,
         IDC_OTHER_AUDIO = 1099,
-        IDC_PARTS_LABEL = 1100,
-        IDC_PART_HOURS = 1101,
-        IDC_PART_MINUTES = 1102,
-        IDC_PARTS_NOTE = 1103,
+        IDC_LOUDNESS_PRESET = 1100,
+        IDC_PARTS_LABEL = 1101,
+        IDC_PART_HOURS = 1102,
+        IDC_PART_MINUTES = 1103,
+        IDC_PARTS_NOTE = 1104,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -87,6 +88,7 @@ public:
     QComboBox* chapterList() const { return chapterList_; }
     QCheckBox* copyCheck() const { return copyCheck_; }
     QCheckBox* loudnessCheck() const { return loudnessCheck_; }
+    QComboBox* loudnessPresetList() const { return loudnessPresetList_; }
     QSpinBox* loudnessTarget() const { return loudnessTarget_; }
     QCheckBox* naturalSortCheck() const { return naturalSortCheck_; }
     QCheckBox* otherAudioCheck() const { return otherAudioCheck_; }
@@ -99,6 +101,7 @@ public:
 private:
     void BuildTemplate();
     void OnRadio(bool ask);
+    void OnLoudnessChoice();
     void OnBrowse();
     void OnOK();
     void OnReset();
@@ -122,6 +125,7 @@ private:
     QComboBox* chapterList_ = nullptr;
     QCheckBox* copyCheck_ = nullptr;
     QCheckBox* loudnessCheck_ = nullptr;
+    QComboBox* loudnessPresetList_ = nullptr;
     QSpinBox* loudnessTarget_ = nullptr;
     QCheckBox* naturalSortCheck_ = nullptr;
     QCheckBox* otherAudioCheck_ = nullptr;

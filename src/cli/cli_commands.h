@@ -25,10 +25,12 @@ int RunJoin(const std::vector<std::string>& args);
 int RunSettings(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);  // cli_list.cpp
 int RunChapters(const std::vector<std::string>& args);
+int RunLoudness(const std::vector<std::string>& args);
 
 // Usage lines, printed with argument errors.
 extern const char* const kJoinUsage;
 extern const char* const kSettingsUsage;
+extern const char* const kLoudnessUsage;
 
 // What `join` was asked to do.
 struct JoinOptions {
@@ -47,6 +49,8 @@ struct JoinOptions {
     std::optional<int> threads;               // --threads N
     std::optional<int> loudness;              // --loudness [LUFS]: the target
     std::optional<uint64_t> maxLengthMs;      // --max-length DURATION: parts of at most this; 0: one file
+    std::optional<int32_t> loudness;          // --loudness [podcast|audiobook|broadcast|LUFS]: the preset
+    int loudnessTarget = -16;                 // the target of --loudness LUFS (Custom)
     std::optional<std::string> title;         // --title TEXT
     std::optional<std::string> artist;        // --artist TEXT
     std::optional<std::string> album;         // --album TEXT

@@ -20,6 +20,7 @@
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
 #include "engine/book_parts.h"
+#include "engine/loudness.h"
 #include "engine/book_plan.h"
 #include "engine/output_tag.h"
 #include "engine/stream_info.h"
@@ -34,8 +35,8 @@ const char* const kJoinUsage =
     "                        [--chapters file|title|keep|none] [--chapters-from FILE]\n"
     "                        [--dry-run] [--name-from-title]\n"
     "                        [--no-tags] [--title TEXT] [--artist TEXT] [--album TEXT] [--cover IMAGE]\n"
-    "                        [--copy] [--threads N] [--loudness [LUFS]] [--max-length DURATION]\n"
-    "                        [--quiet] [--recursive] FILE|FOLDER...\n"
+    "                        [--copy] [--threads N] [--loudness [podcast|audiobook|broadcast|LUFS]]\n"
+    "                        [--max-length DURATION] [--quiet] [--recursive] FILE|FOLDER...\n"
     "       velmora-cli join --each-folder [options] DIR...";
 
 namespace {
@@ -91,9 +92,12 @@ const char* kJoinHelp =
     "                  MPEG Layer III of one version, rate and channel count\n"
     "  --threads N     encoder threads, 1 to 16 (default: the machine's hardware threads,\n"
     "                  or VELMORA_ENCODER_THREADS); 1 is the single-stream encoder\n"
-    "  --loudness [LUFS]\n"
-    "                  even out the inputs' loudness to LUFS (-30 to -10, default -16),\n"
-    "                  each true peak kept at or below -1 dBTP\n"
+    "  --loudness [podcast|audiobook|broadcast|LUFS]\n"
+    "                  even out the inputs' loudness (each input measured first):\n"
+    "                  podcast (the default) -16 LUFS, broadcast -23 LUFS, or LUFS from\n"
+    "                  -30 to -10, true peaks limited to -1 dBTP; audiobook: RMS -20 dB,\n"
+    "                  peaks limited to -3 dB, and a line per input on the audiobook\n"
+    "                  rule (RMS -23 to -18 dB, peaks <= -3 dB, noise floor <= -60 dB)\n"
     "  --max-length DURATION\n"
     "                  split the output into parts of at most DURATION (\"90m\", \"10h\",\n"
     "                  \"3600s\", \"1h30m\"; 0: one file), cut where a chapter starts:\n"
@@ -384,24 +388,38 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
             arg = "-o";
             hasValue = true;
         }
-        // --loudness takes its target only when one follows (a number), else the default.
+        // --loudness takes a preset's name or a target when one follows, else the podcast preset.
         if (arg == "--loudness") {
-            if (!hasValue && i + 1 < args.size() && !args[i + 1].empty() &&
-                args[i + 1].find_first_not_of("-+0123456789") == std::string::npos) {
+            const auto isChoice = [](const std::string& text) {
+                if (!text.empty() && text.find_first_not_of("-+0123456789") == std::string::npos) return true;
+                for (const LoudnessPresetEntry& e : LoudnessPresetTable)
+                    if (text == e.name && e.preset != kLoudnessCustom) return true;
+                return false;
+            };
+            if (!hasValue && i + 1 < args.size() && isChoice(args[i + 1])) {
                 value = args[++i];
                 hasValue = true;
             }
-            int target = -16;
+            o.loudness = kLoudnessPodcast;
             if (hasValue) {
-                char* end = nullptr;
-                const long n = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end != '\0' || n < -30 || n > -10) {
-                    r.error = "--loudness takes a target from -30 to -10 LUFS, not '" + value + "'";
+                o.loudness.reset();
+                for (const LoudnessPresetEntry& e : LoudnessPresetTable)
+                    if (value == e.name && e.preset != kLoudnessCustom) o.loudness = e.preset;
+                // Every target is negative: "-20", never "20" or "+20".
+                const std::optional<int> below =
+                    value.size() > 1 && value[0] == '-'
+                        ? WholeNumberBetween(value.substr(1), -kLoudnessTargetMax, -kLoudnessTargetMin)
+                        : std::nullopt;
+                if (!o.loudness && below) {
+                    o.loudness = kLoudnessCustom;
+                    o.loudnessTarget = -*below;
+                }
+                if (!o.loudness) {
+                    r.error = "--loudness takes podcast, audiobook, broadcast or a target from -30 to -10 LUFS, not '" +
+                              value + "'";
                     return r;
                 }
-                target = static_cast<int>(n);
             }
-            o.loudness = target;
             continue;
         }
         if (TakesValue(arg) && !hasValue) {
@@ -595,7 +613,8 @@ int RunJoin(const std::vector<std::string>& args) {
         settings.copyFrames = 1;
     if (opt.loudness) {
         settings.loudness = 1;
-        settings.loudnessTarget = *opt.loudness;
+        settings.loudnessPreset = *opt.loudness;
+        if (*opt.loudness == kLoudnessCustom) settings.loudnessTarget = opt.loudnessTarget;
     }
     // The encoder module reads its thread count when a stream starts.
     if (opt.threads)

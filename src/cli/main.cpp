@@ -22,6 +22,7 @@ constexpr Subcommand kSubcommands[] = {
     {"settings", velmora::cli::RunSettings, "print the encoder summary and the settings as loaded"},
     {"list", velmora::cli::RunList, "list audio files with the columns of the file list, then the summary"},
     {"chapters", velmora::cli::RunChapters, "print the chapters of an audio file (MP3, M4A/M4B, Ogg, Opus, FLAC, MKA): start, end and title"},
+    {"loudness", velmora::cli::RunLoudness, "measure audio files: loudness, peaks, RMS, noise floor, the audiobook rule"},
 };
 
 void PrintUsage(FILE* out) {

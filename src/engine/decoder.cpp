@@ -10,6 +10,7 @@
 
 #include "engine/audio_source.h"
 #include "engine/copy_join.h"
+#include "engine/limiter.h"
 #include "engine/media_file.h"
 #include "engine/stream_info.h"
 
@@ -39,8 +40,13 @@ uint64_t PumpSamples(JoinEngine& engine, CConversionTask& task, uint32_t blockSa
     AtomicValue<uint64_t>* given =
         !task.needsConversion && input < task.inputSamples.size() ? &task.inputSamples[input] : nullptr;
     // Even loudness: one multiply per sample on the way out, before any conversion (the
-    // conversion is linear, so the gain is the same there); the true-peak cap keeps it in range.
+    // conversion is linear, so the gain is the same there), then the limiter that holds the
+    // peaks; it runs at the input's rate and channel count and starts afresh with each input.
     const float gain = input < task.inputGain.size() ? task.inputGain[input] : 1.0f;
+    std::unique_ptr<PeakLimiter<int32_t>> limiter;
+    if (input < task.inputCeiling.size() && task.inputCeiling[input] > 0.0f)
+        limiter = std::make_unique<PeakLimiter<int32_t>>(task.currentChannels.load(), task.currentRate.load(), gain,
+                                                         task.inputCeiling[input]);
 
     while (run.running) {
         // Back pressure: never read more than the buffer can take now. When less than a whole
@@ -54,17 +60,28 @@ uint64_t PumpSamples(JoinEngine& engine, CConversionTask& task, uint32_t blockSa
             continue;
         }
         const PumpRead got = read(block.get(), want);
-        if (gain != 1.0f) {
+        uint32_t ready = got.samples;
+        if (limiter) {
+            ready = static_cast<uint32_t>(limiter->Process(block.get(), got.samples));  // never more than came in
+        } else if (gain != 1.0f) {
             int32_t* s = block.get();
             for (size_t i = 0; i < got.samples; ++i) {
                 const double v = static_cast<double>(s[i]) * gain;
                 s[i] = static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
             }
         }
-        const uint32_t n = out.Write(block.get(), got.samples);
+        const uint32_t n = out.Write(block.get(), ready);
         written += n;
         if (given) given->Add(n);
         if (!got.more) break;
+    }
+    // What the limiter still holds of the input's end, into whatever room the buffer has.
+    while (limiter && limiter->Held() > 0 && run.running) {
+        const size_t n = limiter->Flush(block.get(), std::min<uint32_t>(out.Free(), blockSamples));
+        if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        out.Write(block.get(), static_cast<uint32_t>(n));
+        written += n;
+        if (given) given->Add(n);
     }
     return written;
 }

@@ -80,7 +80,8 @@ struct CConversionTask {
     // that produces that input.
     AtomicValue<int32_t> currentInput;
     std::vector<AtomicValue<uint64_t>> inputSamples;
-    // Even loudness: the linear gain of each input (empty: none), set before the workers start.
+    // Even loudness: the linear gain of each input (empty: none), and the ceiling (linear, full
+    // scale 1) of the limiter after it (empty or 0: gain alone); set before the workers start.
     std::vector<float> inputGain;
     // A part of a book cut to a maximum length (0: the whole book), and a line the log gets
     // when the part starts (a chapter longer than the limit), empty: none.
@@ -95,6 +96,7 @@ struct CConversionTask {
     int32_t bookCount = 0;
     std::string bookName;
     std::string bookError;
+    std::vector<float> inputCeiling;
 
     // Duration of n samples in the output format, in seconds (0 for an unset format).
     float SecondsOf(uint64_t n) const;

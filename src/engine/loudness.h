@@ -1,6 +1,6 @@
-// Even loudness: each input's integrated loudness (EBU R128 / ITU-R BS.1770) and true peak,
-// measured with the decoder before the join, and the one constant gain that brings it to the
-// target without letting its true peak rise above -1 dBTP.
+// Even loudness: each input's integrated loudness (EBU R128 / ITU-R BS.1770), true peak and the
+// audiobook stores' figures, measured with the decoder before the join; the one constant gain
+// that brings it to the preset's target, and the limiter's ceiling that holds its peaks.
 #pragma once
 
 #include <array>
@@ -16,12 +16,56 @@ inline constexpr int kLoudnessTargetDefault = -16;
 inline constexpr int kLoudnessTargetMin = -30;
 inline constexpr int kLoudnessTargetMax = -10;
 inline constexpr double kTruePeakCeilingDb = -1.0;
+// The audiobook stores' rule, checked per chapter.
+inline constexpr double kAudiobookRmsDb = -20.0;
+inline constexpr double kAudiobookRmsLowDb = -23.0;
+inline constexpr double kAudiobookRmsHighDb = -18.0;
+inline constexpr double kAudiobookPeakDb = -3.0;
+inline constexpr double kAudiobookNoiseFloorDb = -60.0;
+// Levels of digital silence read as this, not as minus infinity.
+inline constexpr double kSilenceDb = -120.0;
 
 struct LoudnessMeasure {
     bool silent = true;       // no gated loudness (silence, or nothing decoded)
     double lufs = 0.0;        // integrated loudness when not silent
-    double truePeakDb = -200; // dBTP, the highest of the channels
+    double truePeakDb = kSilenceDb;  // dBTP, the highest of the channels
+    // The stores' figures, in their checkers' convention: RMS over every sample of every
+    // channel with a full-scale square wave at 0 dB (a full-scale sine reads -3.01 dB), the
+    // highest sample, and the noise floor: the RMS of the quietest 500 ms (in 50 ms steps).
+    double rmsDb = kSilenceDb;
+    double samplePeakDb = kSilenceDb;
+    double noiseFloorDb = kSilenceDb;
 };
+
+// One input as the first measurement saw it, in bins of 1 ms (100 to each 100 ms piece of the
+// loudness meter): per bin the highest of its samples and of the midpoints between them, and
+// its energy (K-weighted as the loudness meter weighs it, or plain for the stores' RMS), both
+// as hundredths of a dB of their squares. Enough to play the limiter's envelope over the input
+// at any gain without decoding it again; 4 bytes a millisecond.
+struct LimiterModel {
+    bool weighted = true;
+    unsigned channels = 0;
+    size_t framesPer100ms = 0;
+    uint64_t frames = 0;
+    std::vector<int16_t> peak;
+    std::vector<int16_t> energy;
+};
+
+// What the limiter model gives at a gain and ceiling (dB): the loudness (or silent), the
+// deepest reduction, and with a plain-energy model the stores' figures; `peakDb` is the highest
+// sample or midpoint.
+struct LimitedFigures {
+    bool silent = true;
+    double lufs = 0.0;
+    double rmsDb = kSilenceDb;
+    double peakDb = kSilenceDb;
+    double noiseFloorDb = kSilenceDb;
+    double reductionDb = 0.0;
+};
+LimitedFigures PlayLimiter(const LimiterModel& model, double gainDb, double ceilingDb);
+
+// The largest of `start` and the magnitudes of `n` floats (vectorised).
+float MaxMagnitude(const float* v, size_t n, float start = 0.0f);
 
 // Integrated loudness of interleaved float samples (mono or stereo) as ITU-R BS.1770-4 and
 // EBU R128 define it, with libebur128's filter design, block timing and gates: K-weighting (the
@@ -36,10 +80,18 @@ public:
     void Add(const float* interleaved, size_t frames);
     // False when no block passes the gates (silence, or less than 400 ms).
     bool Integrated(double& lufs) const;
+    // Also gives the K-weighted energy of each 1 ms bin (see LimiterModel) from now on.
+    void KeepBins(std::vector<int16_t>* bins) { bins_ = bins; }
+    size_t FramesPer100ms() const { return framesPer100ms_; }
+    // Integrated loudness of 100 ms piece energies (sums of weighted squares) under the gates.
+    static bool Integrated(const std::vector<double>& pieces, size_t framesPer100ms, double& lufs);
 
 private:
     unsigned channels_;
     size_t framesPer100ms_;
+    std::vector<int16_t>* bins_ = nullptr;
+    size_t binInPiece_ = 0;
+    double binStart_ = 0.0;  // the piece's sum of squares where the bin began
     double weight_;
     // The shelf's b0 b1 b2 a1 a2, the high-pass's a1 a2 (its numerator is 1 -2 1).
     double coefs_[7];
@@ -60,6 +112,13 @@ private:
 class TruePeakMeter {
 public:
     static constexpr int kTapsPerPhase = 12;
+    using Phases = std::array<std::array<float, kTapsPerPhase>, 3>;
+    // The three in-between phases of the filter (the limiter detects with the same ones). The
+    // sum over a phase of taps[k] * x[i - k] is the waveform at i - 6 + (phase + 1) / 4.
+    static const Phases& PhaseTaps();
+    // The largest sum of a phase's tap magnitudes: no in-between value exceeds the largest of
+    // the twelve samples it is made of times this.
+    static float Overshoot();
     explicit TruePeakMeter(unsigned channels);
     void Add(const float* interleaved, size_t frames);
     // Linear peak (1.0 = full scale), the highest of the channels.
@@ -74,7 +133,7 @@ private:
     // Per channel: the last kTapsPerPhase - 1 samples, then the block being filtered.
     std::vector<std::vector<float>> lines_;
     std::vector<float> sums_;
-    std::array<std::array<float, kTapsPerPhase>, 3> phases_{};
+    Phases phases_{};
 };
 
 // Decodes `path` at its own rate and measures it as the join will play it on
@@ -83,21 +142,51 @@ private:
 // `progress` gets the sample frames done so far and returns false to stop (then the result is
 // false too). False when nothing could be decoded or the measurement could not be set up; a
 // read that failed (or found the file shrunk) also leaves its message in `readError`.
+// With `model`, the bins of a LimiterModel are gathered too (its `weighted` says which energy).
 bool MeasureLoudness(const std::string& path, LoudnessMeasure& m,
                      const std::function<bool(uint64_t framesDone)>& progress, unsigned outputChannels = 0,
-                     std::string* readError = nullptr);
+                     std::string* readError = nullptr, LimiterModel* model = nullptr);
 
-// The gain in dB for `target` LUFS, lowered so that the true peak stays at or below -1 dBTP;
-// 0 for a silent input.
-double LoudnessGainDb(const LoudnessMeasure& m, double target);
+// Whether the figures meet the audiobook rule; `why` gets what misses it ("too noisy", ...,
+// joined with "and"), or is cleared.
+bool MeetsAudiobookRule(const LoudnessMeasure& m, std::string* why = nullptr);
+
+// The limiter's ceilings inside the engine, under the ones the user asked for by the margin
+// the MP3 encoder (and a rate conversion) needs: see loudness.cpp for the measured figures.
+double LimiterCeilingDb(int32_t preset);
+// More limiting than this is not asked of the limiter: the gain stops short of the target.
+inline constexpr double kMaxLimitingDb = 20.0;
+
+// One input's gain for a preset, from its measurement and limiter model (null: no model, the
+// limiter's cost is not made up). `gainDb` brings the input to the preset's target: the
+// integrated loudness of the LUFS presets as it comes out of the limiter, or the audiobook
+// RMS. `limitingDb` is the deepest reduction the limiter will make (0: it will not act).
+// `shortDb` is how far the gain stays under the target: where more would need over
+// kMaxLimitingDb of limiting, where more gain would only flatten the peaks (`loudInPeaks`), or
+// for the audiobook where the noise floor would pass the rule. `figures`: the input as the join
+// will give it (with a plain-energy model, the stores' figures).
+struct GainPlan {
+    double gainDb = 0.0;
+    double ceilingDb = 0.0;
+    double limitingDb = 0.0;
+    double shortDb = 0.0;
+    bool loudInPeaks = false;
+    LimitedFigures figures;
+};
+// `encoderLevelDb`: what the encoder itself does to the level (EncoderLevelDb); `gainDb` and
+// `ceilingDb` make up for it, `figures` are the decoded output's.
+GainPlan PlanLoudnessGain(const LoudnessMeasure& m, const LimiterModel* model, int32_t preset, double targetLufs,
+                          double encoderLevelDb = 0.0);
+// The level change (dB) of the MP3 encoder at a constant bit rate and output rate.
+double EncoderLevelDb(unsigned kbps, uint32_t outputRate);
 
 struct CConversionTask;
 struct JoinEngine;
 struct JoinRunState;
 
 // Job thread, before a task's workers start: measures every input ("Measuring loudness" with
-// its own progress, one log line per input) and sets the task's per-input gains for the
-// settings' target. False when the run was stopped meanwhile.
+// its own progress, one log line per input) and sets the task's per-input gains and limiter
+// ceilings for the settings' preset. False when the run was stopped meanwhile.
 bool EvenOutLoudness(JoinEngine& engine, JoinRunState& run, CConversionTask& task);
 
 }  // namespace velmora

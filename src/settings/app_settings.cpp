@@ -47,4 +47,15 @@ void SetBitrateChoice(AppSettings& s, int choice) {
     }
 }
 
+const LoudnessPresetEntry& LoudnessPresetOf(int32_t preset) {
+    for (const LoudnessPresetEntry& e : LoudnessPresetTable)
+        if (e.preset == preset) return e;
+    return LoudnessPresetTable.back();
+}
+
+int32_t LoudnessTargetLufs(const AppSettings& s) {
+    const LoudnessPresetEntry& e = LoudnessPresetOf(s.loudnessPreset);
+    return e.lufs != 0 ? e.lufs : s.loudnessTarget;
+}
+
 }  // namespace velmora

@@ -9,6 +9,16 @@
 
 namespace velmora {
 
+// What evening out the loudness aims at. The LUFS presets bring each input's integrated
+// loudness to their target and hold its true peaks at -1 dBTP; the audiobook preset aims at the
+// stores' rule (RMS -23 to -18 dBFS, peaks at or below -3 dBFS, noise floor at or below -60 dBFS).
+enum LoudnessPreset : int32_t {
+    kLoudnessCustom = 0,
+    kLoudnessPodcast = 1,
+    kLoudnessAudiobook = 2,
+    kLoudnessBroadcast = 3,
+};
+
 struct AppSettings {
     int32_t askOutputPath = 0;        // 1: ask for the output path at every join
     std::string outputFolder;         // ends with "/"; DefaultOutputFolder() when unset
@@ -25,9 +35,31 @@ struct AppSettings {
     int32_t loudness = 0;             // 1: even out the inputs' loudness
     int32_t loudnessTarget = -16;     // LUFS, -30 to -10
     int32_t maxPartMinutes = 0;       // split the output into parts of at most this long; 0: one file
+    int32_t loudnessPreset = kLoudnessPodcast;  // what evening out aims at
+    int32_t loudnessTarget = -16;     // LUFS, -30 to -10: the Custom preset's target
     int32_t naturalSort = 1;          // 1: runs of digits in names sort by their value
     int32_t otherAudioFiles = 1;      // 1: loads take WAV, FLAC, Ogg, Opus, M4A, AAC, WMA too; 0: MP3 only
 };
+
+struct LoudnessPresetEntry {
+    const char* text;  // the Options list's item
+    const char* name;  // "Config.ini" and the command line
+    int32_t preset;
+    int32_t lufs;      // the target of a LUFS preset; 0 for the others
+};
+
+// In the order of the Options list.
+inline constexpr std::array<LoudnessPresetEntry, 4> LoudnessPresetTable{{
+    {"Podcast (-16 LUFS, -1 dBTP)", "podcast", kLoudnessPodcast, -16},
+    {"Audiobook (RMS -20 dB, peaks -3 dB)", "audiobook", kLoudnessAudiobook, 0},
+    {"Broadcast (-23 LUFS, -1 dBTP)", "broadcast", kLoudnessBroadcast, -23},
+    {"Custom", "custom", kLoudnessCustom, 0},
+}};
+
+// The table entry of a stored preset; an unknown value counts as Custom.
+const LoudnessPresetEntry& LoudnessPresetOf(int32_t preset);
+// The integrated loudness a LUFS preset aims at (Custom: the settings' own target).
+int32_t LoudnessTargetLufs(const AppSettings& s);
 
 // Initial values of the three index fields; a table lookup falls back to them.
 // The product's name: the title of every message box without a title of its own. (The

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -130,6 +131,15 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.loudnessTarget = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kLoudnessTarget, -16), -30, -10);
     // Parts longer than 999 h cannot be asked for in the dialog; a negative value means none.
     s.maxPartMinutes = std::clamp(cfg.GetInt(ini::kOutputSection, ini::kMaxPartMinutes, 0), 0, kMaxPartMinutesLimit);
+    // A file from before the presets that has a target meant that target: it reads as Custom.
+    // A name this version does not know keeps the user's target too.
+    const std::string absent = "\x01";
+    std::string preset = cfg.GetString(ini::kOutputSection, ini::kLoudnessPreset, absent);
+    for (char& c : preset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool hadTarget = cfg.GetString(ini::kOutputSection, ini::kLoudnessTarget, absent) != absent;
+    s.loudnessPreset = preset == absent && !hadTarget ? kLoudnessPodcast : kLoudnessCustom;
+    for (const LoudnessPresetEntry& e : LoudnessPresetTable)
+        if (preset == e.name) s.loudnessPreset = e.preset;
     s.naturalSort = cfg.GetInt(ini::kFileListSection, ini::kNaturalSort, 1) != 0 ? 1 : 0;
     s.otherAudioFiles = cfg.GetInt(ini::kFileListSection, ini::kOtherAudioFiles, 1) != 0 ? 1 : 0;
     return true;
@@ -156,6 +166,7 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kLoudness, s.loudness);
     cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
     cfg->SetInt(ini::kOutputSection, ini::kMaxPartMinutes, s.maxPartMinutes);
+    cfg->SetString(ini::kOutputSection, ini::kLoudnessPreset, LoudnessPresetOf(s.loudnessPreset).name);
     cfg->SetInt(ini::kFileListSection, ini::kNaturalSort, s.naturalSort);
     cfg->SetInt(ini::kFileListSection, ini::kOtherAudioFiles, s.otherAudioFiles);
     return SaveConfigIni(file, *cfg, error);

@@ -34,6 +34,7 @@ inline constexpr const char* kCopy = "Copy";
 inline constexpr const char* kLoudness = "Loudness";
 inline constexpr const char* kLoudnessTarget = "LoudnessTarget";
 inline constexpr const char* kMaxPartMinutes = "MaxPartMinutes";
+inline constexpr const char* kLoudnessPreset = "LoudnessPreset";  // a LoudnessPresetTable name
 // The file list's own keys, in a section of their own after the others.
 inline constexpr const char* kFileListSection = "FileList";
 inline constexpr const char* kNaturalSort = "NaturalSort";

@@ -121,6 +121,8 @@ SCRIPT
     [ "$(complete velmora-cli join --rec)" = "--recursive" ] || fail "completion of join --recursive"
     [ "$(complete velmora-cli join "")" = "one.mp3 sub" ] || fail "completion of files: '$(complete velmora-cli join "")'"
     [ "$(complete velmora-cli list --threads "")" = "1 2 3 4 5 6 7 8" ] || fail "completion of list --threads"
+    [ "$(complete velmora-cli lou)" = "loudness" ] || fail "completion of the loudness command"
+    [ "$(complete velmora-cli join --loudness a)" = "audiobook" ] || fail "completion of --loudness: '$(complete velmora-cli join --loudness a)'"
 else
     echo "bash-completion is missing: completion check skipped (scripts/install-deps installs it)" >&2
 fi

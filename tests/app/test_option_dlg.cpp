@@ -354,10 +354,25 @@ TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
         EXPECT_LT(dlg->copyCheck()->geometry().bottom(), dlg->okButton()->y());
         dlg->copyCheck()->setFocus();
         QTest::keyClick(dlg->copyCheck(), Qt::Key_Space);
+        // Loudness: off, the podcast preset chosen, its list greyed and no LUFS box until Custom.
         EXPECT_FALSE(dlg->loudnessCheck()->isChecked());
-        EXPECT_EQ(dlg->loudnessTarget()->value(), -16);
+        ASSERT_EQ(dlg->loudnessPresetList()->count(), 4);
+        const QStringList items = {"Podcast (-16 LUFS, -1 dBTP)", "Audiobook (RMS -20 dB, peaks -3 dB)",
+                                   "Broadcast (-23 LUFS, -1 dBTP)", "Custom"};
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(dlg->loudnessPresetList()->itemText(i), items[i]);
+        EXPECT_EQ(dlg->loudnessPresetList()->currentIndex(), 0);
+        EXPECT_FALSE(dlg->loudnessPresetList()->isEnabled());
+        EXPECT_TRUE(dlg->loudnessTarget()->isHidden());
         EXPECT_LT(dlg->loudnessTarget()->geometry().bottom(), dlg->okButton()->y());
+        EXPECT_GT(dlg->loudnessPresetList()->y(), dlg->loudnessCheck()->geometry().bottom());
+        EXPECT_LE(dlg->loudnessTarget()->geometry().right(), dlg->width());
         QTest::mouseClick(dlg->loudnessCheck(), Qt::LeftButton, {}, QPoint(5, dlg->loudnessCheck()->height() / 2));
+        EXPECT_TRUE(dlg->loudnessPresetList()->isEnabled());
+        dlg->loudnessPresetList()->setFocus();
+        for (int i = 0; i < 3; ++i) QTest::keyClick(dlg->loudnessPresetList(), Qt::Key_Down);
+        EXPECT_EQ(dlg->loudnessPresetList()->currentText(), "Custom");
+        EXPECT_FALSE(dlg->loudnessTarget()->isHidden());
+        EXPECT_EQ(dlg->loudnessTarget()->value(), -16);
         dlg->loudnessTarget()->setFocus();
         for (int i = 0; i < 20; ++i) QTest::keyClick(dlg->loudnessTarget(), Qt::Key_Down);  // stops at -30
         // Parts: the label's mnemonic reaches the hours; 1 h 30 min.
@@ -374,6 +389,19 @@ TEST_F(OptionsTest, OutputFileGroupShowsAndStoresTagsAndChapters) {
     EXPECT_EQ(settings_.maxPartMinutes, 90);
     EXPECT_EQ(settings_.copyFrames, 1);
     EXPECT_EQ(settings_.loudness, 1);
+    EXPECT_EQ(settings_.loudnessPreset, kLoudnessCustom);
+    EXPECT_EQ(settings_.loudnessTarget, -30);
+    {
+        // Audiobook shows as stored; a step up picks Podcast, and Custom's target is kept for later.
+        settings_.loudnessPreset = kLoudnessAudiobook;
+        auto dlg = Open();
+        EXPECT_EQ(dlg->loudnessPresetList()->currentText(), "Audiobook (RMS -20 dB, peaks -3 dB)");
+        EXPECT_TRUE(dlg->loudnessTarget()->isHidden());
+        dlg->loudnessPresetList()->setFocus();
+        QTest::keyClick(dlg->loudnessPresetList(), Qt::Key_Up);
+        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+    }
+    EXPECT_EQ(settings_.loudnessPreset, kLoudnessPodcast);
     EXPECT_EQ(settings_.loudnessTarget, -30);
     EXPECT_EQ(settings_.outputTags, 0);
     EXPECT_EQ(settings_.chapterMode, 0);
@@ -588,7 +616,7 @@ TEST_F(OptionsCommandTest, ResetThenCancelRefreshesTheSummaryAndTheFileComesBack
 
 TEST_F(OptionsTest, ClosedListsShowTheirLongestItemWhole) {
     auto dlg = Open();
-    for (int id : {COption::IDC_FREQ, COption::IDC_CHANNEL, COption::IDC_BITRATE}) {
+    for (int id : {COption::IDC_FREQ, COption::IDC_CHANNEL, COption::IDC_BITRATE, COption::IDC_LOUDNESS_PRESET}) {
         auto* list = qobject_cast<QComboBox*>(dlg->Control(id));
         ASSERT_NE(list, nullptr) << id;
         const QFontMetrics metrics(list->font());

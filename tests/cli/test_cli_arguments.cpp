@@ -104,6 +104,42 @@ TEST(CliJoinArguments, Errors) {
     EXPECT_TRUE(ParseJoinArguments({"--help"}).options.help);
 }
 
+TEST(CliJoinArguments, LoudnessTakesAPresetOrATarget) {
+    struct Case {
+        std::vector<std::string> args;
+        int32_t preset;  // -1: refused
+        int target;
+    };
+    const Case cases[] = {
+        {{"--loudness", "a", "b"}, velmora::kLoudnessPodcast, -16},  // "a" is an input, not a choice
+        {{"--loudness", "audiobook", "a", "b"}, velmora::kLoudnessAudiobook, -16},
+        {{"--loudness=broadcast", "a", "b"}, velmora::kLoudnessBroadcast, -16},
+        {{"--loudness", "podcast", "a", "b"}, velmora::kLoudnessPodcast, -16},
+        {{"--loudness", "-20", "a", "b"}, velmora::kLoudnessCustom, -20},
+        {{"a", "b", "--loudness=-30"}, velmora::kLoudnessCustom, -30},
+        {{"a", "b", "--loudness", "-31"}, -1, 0},
+        {{"a", "b", "--loudness", "-9"}, -1, 0},
+        {{"a", "b", "--loudness", "20"}, -1, 0},
+        {{"a", "b", "--loudness=custom"}, -1, 0},
+        {{"a", "b", "--loudness=louder"}, -1, 0},
+    };
+    for (const Case& c : cases) {
+        const JoinParse r = ParseJoinArguments(c.args);
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        ASSERT_EQ(r.ok, c.preset >= 0) << r.error;
+        if (!r.ok) {
+            EXPECT_EQ(r.error.rfind("--loudness takes podcast, audiobook, broadcast or a target from -30 to -10 LUFS, not '", 0), 0u)
+                << r.error;
+            continue;
+        }
+        EXPECT_EQ(r.options.loudness, c.preset);
+        if (c.preset == velmora::kLoudnessCustom) {
+            EXPECT_EQ(r.options.loudnessTarget, c.target);
+        }
+        EXPECT_EQ(r.options.inputs, (std::vector<std::string>{"a", "b"}));
+    }
+}
+
 TEST(CliFormatting, LogLinesAreNumberedAndTimed) {
     EXPECT_EQ(FormatLogLine(1, 9, 5, 7, "Start a new joining task."), "001 09:05:07 Start a new joining task.");
     EXPECT_EQ(FormatLogLine(1234, 23, 59, 59, "x"), "1234 23:59:59 x");

@@ -750,6 +750,7 @@ TEST(EvenLoudness, InputsFarApartComeOutAtTheTargetAndSilenceGetsNoGain) {
     REQUIRE_ENCODER_MODULE();
     Join j;
     j.engine->settings.loudness = 1;
+    j.engine->settings.loudnessPreset = kLoudnessCustom;
     j.engine->settings.loudnessTarget = -20;
     j.engine->settings.copyFrames = 1;  // loudness wins over copying
     ToneSpec quiet{44100, 2, 3.0, 440.0, 128, true};
@@ -783,18 +784,6 @@ TEST(EvenLoudness, InputsFarApartComeOutAtTheTargetAndSilenceGetsNoGain) {
     int worst = 0;
     for (size_t i = 2 * (6 * 44100 + 2000); i < d.samples.size(); ++i) worst = std::max(worst, std::abs(int(d.samples[i])));
     EXPECT_LT(worst, 4);
-}
-
-TEST(EvenLoudness, TheGainStopsWhereTheTruePeakWouldPassMinusOneDbtp) {
-    LoudnessMeasure m;
-    m.silent = false;
-    m.lufs = -40.0;
-    m.truePeakDb = -3.0;
-    EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 2.0);  // capped: -3 + 2 = -1 dBTP
-    m.truePeakDb = -30.0;
-    EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 24.0);
-    m.silent = true;
-    EXPECT_DOUBLE_EQ(LoudnessGainDb(m, -16.0), 0.0);
 }
 
 TEST(EvenLoudness, TruePeakMeterFindsThePeaksBetweenSamples) {
@@ -879,7 +868,7 @@ TEST(EvenLoudness, LoudnessMeterAgreesWithTheLibrary) {
     EXPECT_TRUE(brief.Integrated(lufs));
 }
 
-TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneStopsAtTheCeiling) {
+TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneIsHeldAtTheCeiling) {
     REQUIRE_ENCODER_MODULE();
     Join j;
     j.engine->settings.loudness = 1;
@@ -908,7 +897,13 @@ TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneStopsAtTheCeiling) {
     EXPECT_NEAR(first, -16.0, 1.0);
     EXPECT_NEAR(second, -16.0, 1.0);
     EXPECT_NEAR(first, second, 0.5);
-    // The peaky input got less than the target asks for, and its stretch stays under -1 dBTP.
+    // The peaky input's loudness is all in its bursts: the limiter holds them at the ceiling,
+    // more gain would only flatten them, and the log says it stays short of the target.
+    const std::string peakyPath = (j.dir / "peaky.mp3").string();
+    EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const std::string& line) {
+        return line.rfind(peakyPath + ": ", 0) == 0 &&
+               line.find(" dB short of the target: its loudness is in peaks the limiter holds") != std::string::npos;
+    })) << ::testing::PrintToString(r.lines);
     ebur128_state* st = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
     ebur128_add_frames_short(st, d.samples.data() + 2 * (6 * 44100 + 2205), 3 * 44100 - 4410);
     double lufs = 0, left = 0, right = 0;
@@ -917,8 +912,8 @@ TEST(EvenLoudness, AConvertedInputMeetsTheTargetAndAPeakyOneStopsAtTheCeiling) {
     ebur128_true_peak(st, 1, &right);
     ebur128_destroy(&st);
     EXPECT_LT(lufs, -17.0);
-    EXPECT_LE(20 * std::log10(std::max(left, right)), -1.0 + 0.1);  // the encoder's own rounding
-    EXPECT_GE(20 * std::log10(std::max(left, right)), -1.5);
+    EXPECT_LE(20 * std::log10(std::max(left, right)), -1.0);
+    EXPECT_GE(20 * std::log10(std::max(left, right)), LimiterCeilingDb(kLoudnessPodcast) - 0.5);
 }
 
 TEST(EvenLoudness, AStopWhileMeasuringEndsTheRunAndWritesNothing) {
@@ -937,44 +932,6 @@ TEST(EvenLoudness, AStopWhileMeasuringEndsTheRunAndWritesNothing) {
     ASSERT_FALSE(r.lines.empty());
     EXPECT_EQ(r.lines.back(), "Joining status: ERROR.");
 }
-
-TEST(EvenLoudness, ThreeLevelsOfOneMaterialComeOutEvenBetweenTheirChapters) {
-    REQUIRE_ENCODER_MODULE();
-    Join j;
-    j.engine->settings.loudness = 1;
-    j.engine->settings.loudnessTarget = -16;
-    // Syllable-like: a voiced tone 150 ms on, 100 ms off, at about -30, -20 and -12 LUFS.
-    std::vector<CFileToBeJoin> inputs;
-    for (const double amplitude : {1450.0, 4590.0, 11520.0}) {
-        ToneSpec speech{44100, 2, 4.0, 220.0, 128, true};
-        speech.amplitude = amplitude;
-        speech.burstEvery = 0.25;
-        speech.burstOn = 0.15;
-        const std::string name = "speech" + std::to_string(inputs.size()) + ".mp3";
-        ASSERT_TRUE(MakeToneMp3(j.dir / name, speech));
-        inputs.push_back(Join::Measured((j.dir / name).string()));
-    }
-    const uint64_t total = j.AddTask(inputs).totalSamples;
-    const Reports r = j.Run();
-    ASSERT_TRUE(r.HasLine("Joining status: OK."));
-    const DecodedMp3 d = DecodeMp3(j.output);
-    ASSERT_TRUE(d.ok);
-    EXPECT_EQ(d.frames(), total / 2);
-    std::vector<ChapterEntry> chapters;
-    ASSERT_TRUE(ReadChapters(j.output, chapters));
-    ASSERT_EQ(chapters.size(), 3u);
-    std::vector<double> stretches;
-    for (const ChapterEntry& c : chapters) {
-        const size_t from = static_cast<size_t>(c.startMs) * 441 / 10 + 4410;
-        const size_t to = static_cast<size_t>(c.endMs) * 441 / 10 - 4410;
-        stretches.push_back(LoudnessOf(d, from, to - from));
-        EXPECT_NEAR(stretches.back(), -16.0, 1.0);
-    }
-    EXPECT_LE(*std::max_element(stretches.begin(), stretches.end()) - *std::min_element(stretches.begin(), stretches.end()),
-              0.5);
-    for (const int16_t s : d.samples) ASSERT_LT(std::abs(int(s)), 32767) << "a sample clips";
-}
-
 // ---- output choices: VBR, and the bit rate of the inputs ----------------------------------------
 
 namespace {

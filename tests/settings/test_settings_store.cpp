@@ -61,6 +61,7 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "Loudness=0\n"
               "LoudnessTarget=-16\n"
               "MaxPartMinutes=0\n"
+              "LoudnessPreset=podcast\n"
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
@@ -92,6 +93,7 @@ TEST(SettingsStore, ExistingEmptyFileGivesTheSameValuesAsAFreshStart) {
     EXPECT_EQ(s.loudness, 0);
     EXPECT_EQ(s.loudnessTarget, -16);
     EXPECT_EQ(s.maxPartMinutes, 0);
+    EXPECT_EQ(s.loudnessPreset, kLoudnessPodcast);
     EXPECT_EQ(s.naturalSort, 1);
     EXPECT_EQ(s.otherAudioFiles, 1);
 }
@@ -117,6 +119,34 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     EXPECT_EQ(s.maxPartMinutes, 90);
     EXPECT_EQ(s.naturalSort, 0);
     EXPECT_EQ(s.otherAudioFiles, 0);
+}
+
+TEST(SettingsStore, LoudnessPresetsRoundTripAndAnOldTargetReadsAsCustom) {
+    TempDir tmp;
+    const auto file = tmp / "Config.ini";
+    struct Case {
+        const char* lines;  // the [OUTPUT] keys as a file has them
+        int32_t preset;
+        int32_t target;
+    };
+    for (const Case c : {Case{"Loudness=1\nLoudnessTarget=-19\n", kLoudnessCustom, -19},  // before the presets
+                         Case{"Loudness=1\n", kLoudnessPodcast, -16},
+                         Case{"LoudnessTarget=-12\nLoudnessPreset=Audiobook\n", kLoudnessAudiobook, -12},
+                         Case{"LoudnessTarget=-20\nLoudnessPreset=broadcast\n", kLoudnessBroadcast, -20},
+                         Case{"LoudnessTarget=-20\nLoudnessPreset=louder\n", kLoudnessCustom, -20}}) {
+        SCOPED_TRACE(c.lines);
+        WriteFile(file, std::string("[OUTPUT]\n") + c.lines);
+        AppSettings s;
+        ASSERT_TRUE(LoadSettings(s, file.string()));
+        EXPECT_EQ(s.loudnessPreset, c.preset);
+        EXPECT_EQ(s.loudnessTarget, c.target);
+        EXPECT_EQ(LoudnessTargetLufs(s), c.preset == kLoudnessBroadcast ? -23 : c.target);
+        ASSERT_TRUE(SaveSettings(s, file.string()));
+        AppSettings back;
+        ASSERT_TRUE(LoadSettings(back, file.string()));
+        EXPECT_EQ(back.loudnessPreset, c.preset);
+        EXPECT_EQ(back.loudnessTarget, c.target);
+    }
 }
 
 TEST(SettingsStore, NumbersFollowedByLettersAndLettersAlone) {
@@ -234,6 +264,7 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "Loudness=0\n"
               "LoudnessTarget=-16\n"
               "MaxPartMinutes=0\n"
+              "LoudnessPreset=podcast\n"
               "[FileList]\n"
               "NaturalSort=1\n"
               "OtherAudioFiles=1\n");

@@ -25,6 +25,18 @@ struct ToneSpec {
 // Encodes a tone to `path`. Returns false (with a message on stderr) when encoding fails.
 bool MakeToneMp3(const std::filesystem::path& path, const ToneSpec& toneSpec);
 
+// Speech-like material, interleaved floats at full scale 1.0, as peaky as a voice: syllables of
+// the harmonics of a gliding pitch shaped by two formants, with a plosive click at some
+// onsets, short gaps between syllables and longer pauses between phrases, all over a noise bed
+// `noiseDb` under full scale. The loudest moments are near full scale;
+// the same seed gives the same material.
+std::vector<float> SpeechLike(int rate, int channels, double seconds, unsigned seed, double noiseDb = -80.0);
+
+// Encodes interleaved floats (clipped to full scale, as a 16-bit recording would be) as a CBR
+// MP3 with an Info header.
+bool EncodeMp3(const std::filesystem::path& path, const std::vector<float>& interleaved, int rate, int channels,
+               int kbps = 128);
+
 struct DecodedMp3 {
     bool ok = false;
     long rate = 0;
