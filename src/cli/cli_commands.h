@@ -47,7 +47,6 @@ struct JoinOptions {
     bool noTags = false;                      // --no-tags
     bool copy = false;                        // --copy
     std::optional<int> threads;               // --threads N
-    std::optional<int> loudness;              // --loudness [LUFS]: the target
     std::optional<uint64_t> maxLengthMs;      // --max-length DURATION: parts of at most this; 0: one file
     std::optional<int32_t> loudness;          // --loudness [podcast|audiobook|broadcast|LUFS]: the preset
     int loudnessTarget = -16;                 // the target of --loudness LUFS (Custom)

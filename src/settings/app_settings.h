@@ -33,10 +33,9 @@ struct AppSettings {
     int32_t chapterMode = 1;          // 1: a chapter per file, 2: per title, 0: none
     int32_t copyFrames = 0;           // 1: copy the audio frames when the inputs allow it
     int32_t loudness = 0;             // 1: even out the inputs' loudness
-    int32_t loudnessTarget = -16;     // LUFS, -30 to -10
-    int32_t maxPartMinutes = 0;       // split the output into parts of at most this long; 0: one file
     int32_t loudnessPreset = kLoudnessPodcast;  // what evening out aims at
     int32_t loudnessTarget = -16;     // LUFS, -30 to -10: the Custom preset's target
+    int32_t maxPartMinutes = 0;       // split the output into parts of at most this long; 0: one file
     int32_t naturalSort = 1;          // 1: runs of digits in names sort by their value
     int32_t otherAudioFiles = 1;      // 1: loads take WAV, FLAC, Ogg, Opus, M4A, AAC, WMA too; 0: MP3 only
 };
