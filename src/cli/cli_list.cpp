@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 
 namespace velmora::cli {
@@ -105,6 +106,10 @@ private:
 }  // namespace
 
 int RunList(const std::vector<std::string>& args) {
+    // Every row's date converts a file time to local time; without TZ the C library checks
+    // /etc/localtime again on each conversion (a system call per row). Naming that same file
+    // once gives the same zone.
+    if (!std::getenv("TZ")) ::setenv("TZ", ":/etc/localtime", 0);
     bool recursive = false;
     bool optionsDone = false;
     unsigned threads = MediaReadAhead::DefaultThreads();
