@@ -41,7 +41,8 @@ struct Entry {
 // Failures go to stderr just before their row, prefixed with the file they concern.
 class Lister {
 public:
-    explicit Lister(unsigned threads) : pool_(threads, true) {}
+    // Rows go out in runs of 16: a wake per row costs two system calls.
+    explicit Lister(unsigned threads) : pool_(threads, true, 16) {}
 
     void AddFile(const QFileInfo& file) {
         FileRow facts;
