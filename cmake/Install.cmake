@@ -3,6 +3,7 @@
 #   cmake --install <build> --prefix <prefix>
 #     <prefix>/bin/velmora, <prefix>/bin/velmora-cli     the programs
 #     <prefix>/lib/velmora/lame_enc.so                   the encoder module (its own rule, src/lame_enc)
+#     <prefix>/lib/velmora/velmora_ffmpeg.so             the FFmpeg module (its own rule, src/engine)
 #     <prefix>/share/doc/velmora/Help.html               the user guide (F1), with its screens/
 #     <prefix>/share/applications/velmora.desktop        the desktop entry
 #     <prefix>/share/icons/hicolor/scalable/apps/velmora.svg
@@ -11,7 +12,8 @@
 #     <prefix>/share/doc/velmora/copyright, changelog.gz      as Debian policy asks
 #   cpack -G DEB   (in the build folder) builds velmora_<version>_<arch>.deb
 #
-# The engine loads lame_enc.so from the executable's folder, else from <prefix>/lib/velmora;
+# The engine loads lame_enc.so and velmora_ffmpeg.so from the executable's folder, else from
+# <prefix>/lib/velmora;
 # Help Content opens Help.html beside the executable, else <prefix>/share/doc/velmora.
 include(GNUInstallDirs)
 
@@ -107,7 +109,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4)")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, hicolor-icon-theme")
 # Debug symbols stay out of the package.
 set(CPACK_STRIP_FILES ON)
-# The encoder module is private (lib/velmora, loaded with dlopen): no ldconfig call. CPack
+# The modules are private (lib/velmora, loaded with dlopen): no ldconfig call. CPack
 # would add one for any shared object under lib/; maintainer scripts of our own stop that.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/resources/debian/postinst
                                        ${CMAKE_SOURCE_DIR}/resources/debian/postrm)

@@ -31,7 +31,7 @@ void ReadFileMedia(MediaInfoReader& reader, MediaRead& read) {
 
 unsigned MediaReadAhead::DefaultThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
-MediaReadAhead::MediaReadAhead(unsigned threads, bool quiet) {
+MediaReadAhead::MediaReadAhead(unsigned threads, bool quiet, size_t wakeRun) : wakeRun_(std::max<size_t>(1, wakeRun)) {
     KeepFreedMemoryForTheNextFile();
     for (unsigned t = 0; t < std::max(1u, threads); ++t) threads_.emplace_back([this, quiet] { Work(quiet); });
 }
@@ -41,7 +41,7 @@ MediaReadAhead::~MediaReadAhead() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    work_.notify_all();
     for (std::thread& t : threads_) t.join();
 }
 
@@ -53,7 +53,7 @@ void MediaReadAhead::Queue(QString path, FileRow facts) {
         std::lock_guard lock(mutex_);
         reads_.push_back(std::move(read));
     }
-    changed_.notify_all();
+    work_.notify_one();
 }
 
 size_t MediaReadAhead::pending() const {
@@ -64,11 +64,18 @@ size_t MediaReadAhead::pending() const {
 std::unique_ptr<MediaRead> MediaReadAhead::TakeFront() {
     std::unique_lock lock(mutex_);
     if (reads_.empty()) return nullptr;
-    changed_.wait(lock, [&] { return reads_.front()->done; });
+    done_.wait(lock, [&] { return reads_.front()->done; });
     std::unique_ptr<MediaRead> front = std::move(reads_.front());
     reads_.pop_front();
+    --done_count_;
     --nextToRead_;
     return front;
+}
+
+size_t MediaReadAhead::DoneAtFront() const {
+    size_t n = 0;
+    while (n < reads_.size() && n < wakeRun_ && reads_[n]->done) ++n;
+    return n;
 }
 
 void MediaReadAhead::Work(bool quiet) {
@@ -76,7 +83,7 @@ void MediaReadAhead::Work(bool quiet) {
     MediaInfoReader reader(decoder.handle());
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return stopping_ || nextToRead_ < reads_.size(); });
+        work_.wait(lock, [&] { return stopping_ || nextToRead_ < reads_.size(); });
         if (stopping_) return;
         // The read stays owned by the queue: only its taker frees it, after `done`.
         MediaRead* read = reads_[nextToRead_++].get();
@@ -84,7 +91,11 @@ void MediaReadAhead::Work(bool quiet) {
         ReadFileMedia(reader, *read);
         lock.lock();
         read->done = true;
-        changed_.notify_all();
+        ++done_count_;
+        // The taker waits for the front read only, and is woken when a run of reads is ready
+        // at the front, or when every queued read is done (nothing more can come while it
+        // waits): a wake per file costs two system calls.
+        if (reads_.front()->done && (done_count_ == reads_.size() || DoneAtFront() >= wakeRun_)) done_.notify_all();
     }
 }
 

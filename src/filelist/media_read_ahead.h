@@ -49,7 +49,10 @@ class MediaReadAhead {
 public:
     // `threads` readers, each with a decoder of its own; `quiet` keeps the decoder's notes off
     // stderr.
-    MediaReadAhead(unsigned threads, bool quiet);
+    // `wakeRun`: the taker waiting for the front read is woken once that many reads are done
+    // in a row at the front (or every queued read is): more than 1 trades how soon the first
+    // rows arrive for fewer wakes (a wake costs two system calls).
+    MediaReadAhead(unsigned threads, bool quiet, size_t wakeRun = 1);
     // Stops the readers; reads not taken are dropped.
     ~MediaReadAhead();
     MediaReadAhead(const MediaReadAhead&) = delete;
@@ -65,11 +68,16 @@ public:
 
 private:
     void Work(bool quiet);
+    // Done reads in a row from the front, counted up to wakeRun_; under the lock.
+    size_t DoneAtFront() const;
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_;  // a read was queued, or the pool stops
+    std::condition_variable done_;  // the front read is done
     std::deque<std::unique_ptr<MediaRead>> reads_;  // in queue order; taken from the front
     size_t nextToRead_ = 0;                         // index into reads_ of the next to start
+    size_t done_count_ = 0;                         // reads in reads_ that are done
+    size_t wakeRun_ = 1;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/audio_source.h"
 #include "engine/media_file.h"
+#include "engine/mp4_audio_config.h"
 #include "engine/stream_info.h"
 #include "filelist/file_list_summary.h"
 
@@ -16,6 +17,8 @@
 #include <taglib/flacfile.h>
 #include <taglib/mp4file.h>
 #include <taglib/oggfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 #include <taglib/audioproperties.h>
@@ -31,6 +34,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -169,6 +174,7 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
         ReadMpegAudio(path, media, row, writer);
         return;
     }
+    if (ReadByTagLib(path, media, row, writer)) return;
     const AudioFileInfo stream = ProbeAudioFile(nativePath, media);
     if (stream.mpegAudio) {
         ReadMpegAudio(path, media, row, writer);
@@ -233,11 +239,93 @@ void MediaInfoReader::ReadMpegAudio(const QString& path, MediaFile& media, FileR
     if (id3v1) FillFromId3v1(*id3v1, row, writer);
 }
 
+namespace {
+
+uint32_t OutputChannels(int channels) { return channels <= 1 ? 1u : 2u; }
+
+// `frames` per channel at `rate` as the engine's probe gives them.
+AudioFileInfo StreamOf(const char* typeName, int rate, int channels, uint64_t frames, int kbps) {
+    AudioFileInfo info;
+    info.readable = true;
+    info.typeName = typeName;
+    info.sampleRate = static_cast<uint32_t>(rate);
+    info.channels = OutputChannels(channels);
+    info.totalSamples = frames * info.channels;
+    info.duration = static_cast<double>(frames) / rate;
+    info.bitrateKbps = kbps;
+    return info;
+}
+
+uint64_t FramesOfLength(const TagLib::AudioProperties& p) {
+    return static_cast<uint64_t>(std::llround(p.lengthInMilliseconds() * static_cast<double>(p.sampleRate()) / 1000.0));
+}
+
+bool Usable(const TagLib::AudioProperties* p) {
+    return p && p->sampleRate() > 0 && p->channels() > 0 && p->lengthInMilliseconds() > 0;
+}
+
+}  // namespace
+
+bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer) {
+    // The first bytes name the container; a FLAC file behind an ID3v2 tag and anything else
+    // go to FFmpeg's probe.
+    unsigned char b[64] = {};
+    if (!media.isOpen() || media.Read(0, b, sizeof b) != sizeof b) return false;
+    MediaFileStream stream(media);
+    auto read = [&](TagLib::File& file, const AudioFileInfo& info) {
+        ReadOtherAudio(path, media, info, row, writer, &file);
+        return true;
+    };
+    if (std::memcmp(b, "fLaC", 4) == 0) {
+        TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), true, TagLib::AudioProperties::Fast);
+        const TagLib::FLAC::Properties* p = file.audioProperties();
+        // STREAMINFO's sample count is the decoded length, exactly; without it, FFmpeg reads on.
+        if (!file.isValid() || !Usable(p) || p->sampleFrames() == 0) return false;
+        return read(file, StreamOf("FLAC", p->sampleRate(), p->channels(), p->sampleFrames(), p->bitrate()));
+    }
+    if (std::memcmp(b, "OggS", 4) == 0) {
+        // The first page holds the codec's identification packet alone.
+        const size_t packet = 27 + b[26];
+        if (packet + 8 > sizeof b) return false;
+        if (std::memcmp(b + packet, "vorbis", 7) == 0) {
+            TagLib::Ogg::Vorbis::File file(&stream, true, TagLib::AudioProperties::Fast);
+            const TagLib::AudioProperties* p = file.audioProperties();
+            if (!file.isValid() || !Usable(p)) return false;
+            return read(file, StreamOf("OGG", p->sampleRate(), p->channels(), FramesOfLength(*p), p->bitrate()));
+        }
+        if (std::memcmp(b + packet, "OpusHead", 8) == 0) {
+            TagLib::Ogg::Opus::File file(&stream, true, TagLib::AudioProperties::Fast);
+            const TagLib::AudioProperties* p = file.audioProperties();
+            if (!file.isValid() || !Usable(p)) return false;
+            return read(file, StreamOf("OPUS", p->sampleRate(), p->channels(), FramesOfLength(*p), p->bitrate()));
+        }
+        return false;
+    }
+    if (std::memcmp(b + 4, "ftyp", 4) == 0) {
+        TagLib::MP4::File file(&stream, true, TagLib::AudioProperties::Fast);
+        const TagLib::MP4::Properties* p = file.audioProperties();
+        if (!file.isValid() || !Usable(p)) return false;
+        if (p->codec() == TagLib::MP4::Properties::ALAC) {
+            return read(file, StreamOf("M4A", p->sampleRate(), p->channels(), FramesOfLength(*p), p->bitrate()));
+        }
+        // The sample entry's channel count is often 2 for a mono stream: the decoder's
+        // configuration says. SBR (explicit, or implicit below 24 kHz) doubles the rate the
+        // decoder gives over the one the container states: FFmpeg's probe decodes to know.
+        Mp4AacConfig aac;
+        if (p->codec() == TagLib::MP4::Properties::AAC && ReadMp4AacConfig(media, aac) && aac.objectType != 5 &&
+            aac.objectType != 29 && aac.channelConfig != 0 && aac.sampleRate > 24000 && aac.sampleRate == p->sampleRate()) {
+            return read(file, StreamOf("M4A", p->sampleRate(), aac.channelConfig, FramesOfLength(*p), p->bitrate()));
+        }
+        return false;
+    }
+    return false;
+}
+
 void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
-                                     RowWriter& writer) {
+                                     RowWriter& writer, TagLib::File* tagged) {
     FileItemInfo& info = row.info;
 
-    // Stream step: FFmpeg's probe, done by the caller.
+    // Stream step: FFmpeg's probe or TagLib's parser, done by the caller.
     constantPath_ = path;
     constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
     tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
@@ -258,13 +346,17 @@ void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, cons
     // properties: the probe gave them.
     if (!media.isOpen()) return;
     MediaFileStream tagStream(media);
-    TagLib::FileRef ref(&tagStream, false);
-    if (ref.isNull()) return;
-    const TagLib::PropertyMap properties = ref.file()->properties();
+    std::unique_ptr<TagLib::FileRef> ref;
+    TagLib::File* file = tagged;
+    if (!file) {
+        ref = std::make_unique<TagLib::FileRef>(&tagStream, false);
+        if (ref->isNull()) return;
+        file = ref->file();
+    }
+    const TagLib::PropertyMap properties = file->properties();
     if (properties.isEmpty()) return;
     // The Tag column names the kind of tag read, as it does for ID3 and APE.
     QString kind;
-    TagLib::File* file = ref.file();
     if (dynamic_cast<TagLib::FLAC::File*>(file) || dynamic_cast<TagLib::Ogg::File*>(file)) {
         kind = QStringLiteral("Xiph");
     } else if (dynamic_cast<TagLib::MP4::File*>(file)) {

@@ -12,6 +12,7 @@
 typedef struct mpg123_handle_struct mpg123_handle;
 
 namespace TagLib {
+class File;
 class String;
 class PropertyMap;
 namespace ID3v1 { class Tag; }
@@ -50,9 +51,10 @@ public:
     // Clears the tag cells, reads stream and tags, writes the duration, channel and
     // frequency cells.
     void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer);
-    // MPEG audio goes to libmpg123 and the ID3/APE readers; every other file to FFmpeg's
-    // probe and TagLib's reader of its kind (ReadOtherAudio). The file is opened once for all
-    // of it, whatever its format.
+    // MPEG audio goes to libmpg123 and the ID3/APE readers; FLAC, MP4 (AAC, ALAC), Ogg Vorbis
+    // and Opus to TagLib's reader of their kind, stream properties and tags in one; every
+    // other file to FFmpeg's probe and TagLib's reader of its kind (ReadOtherAudio). The file
+    // is opened once for all of it, whatever its format.
     void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer);
     // Cell 17 and the record's bit rate, from TagLib's audio properties.
     void ReadBitrate(const QString& path, FileRow& row, RowWriter& writer);
@@ -65,8 +67,12 @@ public:
 
 private:
     void ReadMpegAudio(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer);
+    // `tagged`: TagLib's reader already open on the file, or null to open one here.
     void ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
-                        RowWriter& writer);
+                        RowWriter& writer, TagLib::File* tagged = nullptr);
+    // FLAC, MP4, Ogg Vorbis and Opus by TagLib's own parsers; false (nothing written) when
+    // the file is none of them or its properties are not to be trusted: FFmpeg then decides.
+    bool ReadByTagLib(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer);
 
     mpg123_handle* decoder_;
     // The frames' bit rate of the file the stream step read last (0: not constant), for its

@@ -21,6 +21,13 @@ man=$(find "$prefix/share/man/man1" -name 'velmora-cli.1*' | head -n 1)
 [ -n "$man" ] || fail "missing the velmora-cli manual page"
 module=$(find "$prefix" -name lame_enc.so | head -n 1)
 [ -n "$module" ] || fail "missing lame_enc.so"
+[ -f "$prefix/lib/velmora/velmora_ffmpeg.so" ] || fail "missing lib/velmora/velmora_ffmpeg.so"
+# FFmpeg is loaded through that module when a file needs it: the programs do not link it.
+for program in velmora velmora-cli; do
+    if readelf -d "$prefix/bin/$program" | grep NEEDED | grep -q 'libav\|libswresample'; then
+        fail "$program links FFmpeg's libraries"
+    fi
+done
 
 # The installed velmora-cli joins with the installed module: two generated tones, a private
 # account so no real settings are read, and the build tree out of reach.
@@ -39,6 +46,10 @@ env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/.config" \
 samples=$(mpg123 -q -s "$out" 2>/dev/null | wc -c)
 frames=$((samples / 4))
 [ "$frames" -ge 64000 ] && [ "$frames" -le 70000 ] || fail "joined output has $frames frames, expected about 66150"
+# A WAV file is read through the installed velmora_ffmpeg.so.
+env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+    "$prefix/bin/velmora-cli" list "$scratch/in/a.wav" >"$scratch/list.log" 2>&1 || { cat "$scratch/list.log" >&2; fail "velmora-cli list from the installed tree"; }
+grep -q "	WAV	.*44100 Hz" "$scratch/list.log" || { cat "$scratch/list.log" >&2; fail "the installed tree does not read WAV"; }
 
 # Help.html is a real guide and names its pictures by relative paths.
 grep -q '<h2' "$prefix/share/doc/velmora/Help.html" || fail "Help.html has no sections"

@@ -184,6 +184,44 @@ TEST(CliList, NamedFileWhateverItsExtensionAndUnreadableKeepsItsRow) {
     EXPECT_EQ(lines[2].rfind("2 file(s)   ", 0), 0u);
 }
 
+// FFmpeg is loaded (as velmora_ffmpeg.so) only for a file TagLib's parsers do not cover: a
+// list of MP3 and FLAC files never maps it, a WAV file does. The dynamic loader names every
+// object it maps, the linked ones included, so this also holds the program to not linking it.
+TEST(CliList, FfmpegIsLoadedOnlyForFilesThatNeedIt) {
+    TempDir dir;
+    Tone(dir / "one.mp3", {.rate = 44100, .channels = 2, .seconds = 1.0, .kbps = 128});
+    ASSERT_TRUE(velmora::testing::MakeToneWithFfmpeg(dir / "two.flac", {.rate = 48000, .channels = 1, .seconds = 1.0}));
+    ASSERT_TRUE(velmora::testing::MakeToneWithFfmpeg(dir / "three.wav", {.rate = 22050, .channels = 1, .seconds = 1.0}));
+    const auto loaded = [](const std::string& err, const char* name) {
+        return err.find(std::string("file=") + name) != std::string::npos;
+    };
+
+    CliRun quick({"list", (dir / "one.mp3").string(), (dir / "two.flac").string()}, dir.path());
+    quick.extraEnv["LD_DEBUG"] = "files";
+    const auto r = RunCliProcess(quick);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(Cells(lines[0])[2], "MP3");
+    const auto flac = Cells(lines[1]);
+    EXPECT_EQ(flac[2], "FLAC");
+    EXPECT_EQ(flac[15], "48000 Hz");
+    EXPECT_EQ(flac[16], "1 (Mono)");
+    EXPECT_FALSE(loaded(r.err, "libavformat")) << r.err;
+    EXPECT_FALSE(loaded(r.err, "libavcodec")) << r.err;
+    EXPECT_FALSE(r.err.find("velmora_ffmpeg.so") != std::string::npos);
+
+    CliRun wav({"list", (dir / "three.wav").string()}, dir.path());
+    wav.extraEnv["LD_DEBUG"] = "files";
+    const auto w = RunCliProcess(wav);
+    ASSERT_EQ(w.status, 0) << w.err;
+    EXPECT_NE(w.err.find("velmora_ffmpeg.so"), std::string::npos);
+    EXPECT_TRUE(loaded(w.err, "libavformat.so")) << w.err;
+    const auto row = Cells(Lines(w.out).at(0));
+    EXPECT_EQ(row[2], "WAV");
+    EXPECT_EQ(row[15], "22050 Hz");
+}
+
 TEST(CliList, EmptyFolderSaysNoFile) {
     TempDir tmp;
     fs::create_directories(tmp.path() / "empty");

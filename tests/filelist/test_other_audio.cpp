@@ -1,7 +1,9 @@
-// The media information reader on inputs that are not MPEG audio: FFmpeg's probe for the
-// stream cells, TagLib's reader of each kind for the tags.
+// The media information reader on inputs that are not MPEG audio: TagLib's parsers (FLAC, MP4,
+// Ogg Vorbis, Opus) or FFmpeg's probe for the stream cells, TagLib's reader of each kind for the
+// tags.
 #include "filelist/media_reader.h"
 
+#include "engine/audio_source.h"
 #include "engine/media_file.h"
 #include "support/ffmpeg_fixtures.h"
 #include "support/mp3_fixtures.h"
@@ -120,6 +122,40 @@ TEST(OtherAudio, EachFormatFillsStreamCellsTypeAndTags) {
         EXPECT_EQ(row.cells[kColArtist], QString::fromUtf8("Ann \xC3\xA9"));
         EXPECT_EQ(row.cells[kColAlbum], "Album");
         EXPECT_EQ(InputTagsOf(row.info).artist, "Ann \xC3\xA9");
+    }
+}
+
+// The rows TagLib's parsers fill give the length the join's decoder delivers: exactly for FLAC
+// (STREAMINFO counts the samples), within the rounding of a millisecond length and the
+// codec's trimmed priming for the others.
+TEST(OtherAudio, ParsedLengthsMatchTheDecodedLength) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        int rate;
+        int channels;
+        uint64_t slackFrames;
+    };
+    const Case cases[] = {{"a.flac", 44100, 2, 0}, {"b.flac", 8000, 1, 0}, {"c.ogg", 32000, 2, 64},
+                          {"d.opus", 48000, 1, 64}, {"e.m4a", 44100, 2, 1024}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = dir / c.name;
+        ASSERT_TRUE(MakeToneWithFfmpeg(path, {.rate = c.rate, .channels = c.channels, .seconds = 2.3}));
+        OtherAudioWriter writer;
+        const FileRow row = ReadOtherFile(path, writer);
+        ASSERT_EQ(row.info.unreadable, 0);
+        FfmpegAudioSource source;
+        ASSERT_TRUE(source.Open(path.string())) << source.error();
+        EXPECT_EQ(static_cast<uint32_t>(row.info.sampleRate), source.sampleRate());
+        EXPECT_EQ(static_cast<uint32_t>(row.info.channels), source.channels());
+        std::vector<int32_t> block(8192 * source.channels());
+        uint64_t decoded = 0;
+        while (const size_t n = source.Read(block.data(), block.size())) decoded += n;
+        const uint64_t listed = row.info.totalSamples / source.channels();
+        decoded /= source.channels();
+        const uint64_t gap = listed > decoded ? listed - decoded : decoded - listed;
+        EXPECT_LE(gap, c.slackFrames) << "listed " << listed << ", decoded " << decoded;
     }
 }
 
