@@ -166,7 +166,15 @@ void COption::BuildTemplate() {
     partMinutes_->setRange(0, 59);
     partMinutes_->setSuffix(QStringLiteral(" min"));
     placeField(partMinutes_, IDC_PART_MINUTES, 163, 312, 55, 12);
-    place(new QLabel(QStringLiteral("(0 = one file)"), this), IDC_PARTS_NOTE, 224, 314, 75, 12);
+    auto* partsNote = new QLabel(QStringLiteral("(0 = one file)"), this);
+    place(partsNote, IDC_PARTS_NOTE, 224, 314, 75, 12);
+    // The label takes the width the desktop's font needs; the boxes after it move along.
+    if (const int missing = partsLabel_->sizeHint().width() - partsLabel_->width(); missing > 0) {
+        partsLabel_->resize(partsLabel_->sizeHint().width(), partsLabel_->height());
+        for (QWidget* w : {static_cast<QWidget*>(partHours_), static_cast<QWidget*>(partMinutes_),
+                           static_cast<QWidget*>(partsNote)})
+            w->move(w->x() + missing + du.ToPixelsX(2), w->y());
+    }
 
     auto* listGroup = new QGroupBox(QStringLiteral("File list"), this);
     place(listGroup, 0, 7, 333, 302, 46);
