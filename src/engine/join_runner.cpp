@@ -317,6 +317,7 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
         for (uint32_t slept = 0; slept < engine->startDelayMs && run.running; slept += 10)
             SleepMs(std::min<uint32_t>(10, engine->startDelayMs - slept));
         run.jobStartTick = TickCount();
+        run.jobPausedAtStart = PausedMsSoFar(run, run.jobStartTick.load());
         run.currentTaskIndex = 0;
         for (const std::string& line : run.prefaceLines) PostJoinMessage(*engine, line, kMessageInfo);
 
@@ -326,6 +327,7 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 continue;
             }
             const uint32_t taskStart = TickCount();
+            const uint32_t pausedAtTaskStart = PausedMsSoFar(run, taskStart);
             if (sink) sink->SetTitle(TaskTitle(run.tasks[static_cast<size_t>(run.currentTaskIndex.load())]));
 
             auto copy = std::make_shared<CConversionTask>(run.tasks[static_cast<size_t>(run.currentTaskIndex.load())]);
@@ -341,6 +343,7 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             run.taskSamplesDone = 0;
             run.taskSecondsDone = 0.0f;
             run.taskStartTick = TickCount();
+            run.taskPausedAtStart = PausedMsSoFar(run, run.taskStartTick.load());
             engine->decodedSamples.Reset();
             engine->convertedSamples.Reset();
             // A copy join takes the inputs' own format; the output tag is planned for it.
@@ -400,7 +403,7 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 SettleBookTask(*engine, run, *copy, replacement.target.empty() ? copy->outputPath : replacement.target);
 
             if (run.running) {
-                const float elapsed = static_cast<float>(TickCount() - taskStart) / 1000.0f;
+                const float elapsed = static_cast<float>(WorkingMs(run, taskStart, pausedAtTaskStart, TickCount())) / 1000.0f;
                 // A task shorter than the clock's step has no measurable speed.
                 const float speed = elapsed > 0 ? run.taskSecondsDone.load() / elapsed : 0.0f;
                 PostJoinMessage(*engine, FormatText("Time elapsed %.2f secs, speed %.2fx.", elapsed, speed),
@@ -426,7 +429,8 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
 
         if (run.running) {
             if (run.tasks.size() > 1) {
-                const float elapsed = static_cast<float>(TickCount() - run.jobStartTick.load()) / 1000.0f;
+                const float elapsed =
+                    static_cast<float>(WorkingMs(run, run.jobStartTick, run.jobPausedAtStart, TickCount())) / 1000.0f;
                 const float speed = elapsed > 0 ? run.overallSecondsDone.load() / elapsed : 0.0f;
                 PostJoinMessage(*engine, std::string(99, '-'), kMessageInfo);
                 PostJoinMessage(*engine, FormatText("Total time elapsed %.2f secs, overall speed %.2fx.", elapsed, speed),

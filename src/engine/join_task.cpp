@@ -10,6 +10,10 @@ void JoinRunState::ResetForRun() {
     running = 0;
     paused = 0;
     stopped = 0;
+    pausedMs = 0;
+    pauseStartTick = 0;
+    jobPausedAtStart = 0;
+    taskPausedAtStart = 0;
     overallSamplesDone = 0;
     taskSamplesDone = 0;
     overallSecondsDone = 0.0f;
@@ -151,6 +155,29 @@ uint32_t TickCount() {
     using namespace std::chrono;
     return static_cast<uint32_t>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SetPaused(JoinRunState& run, bool paused) {
+    if ((run.paused != 0) == paused) return;
+    const uint32_t now = TickCount();
+    if (paused) {
+        run.pauseStartTick = now;  // before the flag: a reader that sees the pause sees its start
+        run.paused = 1;
+    } else {
+        run.pausedMs = run.pausedMs.load() + (now - run.pauseStartTick.load());
+        run.paused = 0;
+    }
+}
+
+uint32_t PausedMsSoFar(const JoinRunState& run, uint32_t now) {
+    const uint32_t ended = run.pausedMs.load();
+    return run.paused ? ended + (now - run.pauseStartTick.load()) : ended;
+}
+
+uint32_t WorkingMs(const JoinRunState& run, uint32_t startTick, uint32_t pausedAtStart, uint32_t now) {
+    const uint32_t all = now - startTick;
+    const uint32_t paused = PausedMsSoFar(run, now) - pausedAtStart;
+    return paused < all ? all - paused : 0;
 }
 
 }  // namespace velmora

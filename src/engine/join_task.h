@@ -119,6 +119,13 @@ struct JoinRunState {
     AtomicValue<float> taskSecondsDone;
     AtomicValue<uint32_t> jobStartTick;
     AtomicValue<uint32_t> taskStartTick;
+    // Paused time counts as no work: the pauses ended so far, and when the current one began
+    // (while `paused` is set). One writer, the one who pauses (SetPaused). The job and the task
+    // record how much had passed paused when they started.
+    AtomicValue<uint32_t> pausedMs;
+    AtomicValue<uint32_t> pauseStartTick;
+    AtomicValue<uint32_t> jobPausedAtStart;
+    AtomicValue<uint32_t> taskPausedAtStart;
     AtomicValue<int32_t> currentTaskIndex;
     std::vector<CConversionTask> tasks;  // filled before the run starts; not resized during it
     // Log lines the job posts before its first task (what a search for books left out).
@@ -174,5 +181,12 @@ double OverallPercent(const JoinRunState& run);
 
 // A monotonic millisecond clock, 32-bit, wrapping; differences are taken in unsigned arithmetic.
 uint32_t TickCount();
+
+// Pauses or resumes the run, keeping the paused time (nothing changes when it already is so).
+void SetPaused(JoinRunState& run, bool paused);
+// All the time the run has spent paused up to `now`, the current pause included.
+uint32_t PausedMsSoFar(const JoinRunState& run, uint32_t now);
+// Milliseconds of work from `startTick` (when `pausedAtStart` had passed paused) to `now`.
+uint32_t WorkingMs(const JoinRunState& run, uint32_t startTick, uint32_t pausedAtStart, uint32_t now);
 
 }  // namespace velmora

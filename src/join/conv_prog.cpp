@@ -310,16 +310,21 @@ void CConvProg::OnJoinProgress(float /*taskPercent*/, float overallPercent) {
     // The engine does not clamp its percentages; the bar's range does.
     bar_->setValue(static_cast<int>(std::clamp(p, 0.0, 100.0)));
     if (gProgressMessages % 10 != 0) return;
+    // Paused time is no work: it counts in none of Elapsed, Speed and ETA.
     const uint32_t now = TickCount();
-    const double t = static_cast<double>(static_cast<uint32_t>(now - run_->taskStartTick.load())) / 1000.0;
-    const double j = static_cast<double>(static_cast<uint32_t>(now - run_->jobStartTick.load())) / 1000.0;
+    const double t = WorkingMs(*run_, run_->taskStartTick, run_->taskPausedAtStart, now) / 1000.0;
+    const double j = WorkingMs(*run_, run_->jobStartTick, run_->jobPausedAtStart, now) / 1000.0;
     if (t <= 0.1) return;
     if (auto* l = qobject_cast<QLabel*>(Control(kElapsedValue))) l->setText(FormatHms(j));
     if (p > 0)
         if (auto* l = qobject_cast<QLabel*>(Control(kEtaValue))) l->setText(FormatHms(RemainingSeconds(p, j)));
-    if (auto* l = qobject_cast<QLabel*>(Control(kSpeedValue)))
-        l->setText(QString::asprintf(" %5.2fx", j > 0 ? run_->overallSecondsDone.load() / j : 0.0));
+    ShowSpeed(j);
     if (taskbarProgress) taskbarProgress->SetProgressValue(static_cast<uint64_t>(std::clamp(p, 0.0, 100.0)), 100);
+}
+
+void CConvProg::ShowSpeed(double workingSeconds) {
+    if (auto* l = qobject_cast<QLabel*>(Control(kSpeedValue)))
+        l->setText(QString::asprintf(" %5.2fx", workingSeconds > 0 ? run_->overallSecondsDone.load() / workingSeconds : 0.0));
 }
 
 void CConvProg::OnJoinMessage(const QString& text, int kind) {
@@ -333,6 +338,10 @@ void CConvProg::OnJoinDone() {
     if (auto* l = qobject_cast<QLabel*>(Control(kDoneValue))) l->setText(QStringLiteral("100.0%"));
     bar_->setValue(100);
     if (auto* l = qobject_cast<QLabel*>(Control(kEtaValue))) l->setText(QStringLiteral("00:00:00"));
+    // A join shorter than the progress refresh still gets its speed and time.
+    const double j = WorkingMs(*run_, run_->jobStartTick, run_->jobPausedAtStart, TickCount()) / 1000.0;
+    if (auto* l = qobject_cast<QLabel*>(Control(kElapsedValue))) l->setText(FormatHms(j));
+    ShowSpeed(j);
     pause_->setEnabled(true);
     pause_->setText(QStringLiteral("Open Dir"));
     cancel_->setText(QStringLiteral("Finish"));
@@ -346,7 +355,7 @@ void CConvProg::OnJoinFailed() {
     // run that finished keeps its done state.
     if (closing_ || run_->stopped || ended_) return;
     ended_ = true;
-    run_->paused = 0;
+    SetPaused(*run_, false);
     pause_->setEnabled(true);
     pause_->setText(QStringLiteral("Open Dir"));
     cancel_->setEnabled(true);
@@ -358,7 +367,8 @@ void CConvProg::OnJoinFailed() {
 void CConvProg::OnPause() {
     if (run_->running) {
         const bool nowPaused = !run_->paused;
-        run_->paused = nowPaused ? 1 : 0;
+        SetPaused(*run_, nowPaused);
+        AddLogLine(nowPaused ? QStringLiteral("Paused.") : QStringLiteral("Resumed."), kMessageInfo);
         pause_->setText(nowPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
         SetTaskbarState(nowPaused ? TaskbarProgress::Paused : TaskbarProgress::Normal);
         return;
@@ -375,14 +385,14 @@ void CConvProg::OnCancel() {
     if (closing_) return;
     if (run_->running) {
         const bool wasPaused = run_->paused;
-        run_->paused = 1;  // holds the encoder while the question is up
+        SetPaused(*run_, true);  // holds the encoder while the question is up
         const auto answer = QMessageBox::question(this, QString::fromLatin1(kProductName),
                                                   QStringLiteral("Do You Want to Cancel?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer != QMessageBox::Yes) {
             // The join goes on unpaused, whatever it was before; the button says so. A join that
             // ended while the question was open keeps its end state.
-            run_->paused = 0;
+            SetPaused(*run_, false);
             if (run_->running) {
                 pause_->setText(QStringLiteral("Pause"));
                 if (wasPaused) SetTaskbarState(TaskbarProgress::Normal);

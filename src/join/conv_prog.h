@@ -61,6 +61,7 @@ public:
 
     // The message handlers (UI thread).
     void OnJoinProgress(float taskPercent, float overallPercent);
+    void ShowSpeed(double workingSeconds);
     void OnJoinMessage(const QString& text, int kind);
     void OnJoinDone();
     void OnJoinFailed();

@@ -442,7 +442,7 @@ TEST(EndToEndCancel, DuringPausedConversion) {
 
 }  // namespace
 
-TEST(EndToEnd, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoin) {
+TEST(EndToEnd, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoinNorCountsAsWork) {
     REQUIRE_ENCODER_MODULE();
     Join j;
     j.engine->workerWaitMs = 200;  // the end-of-task wait, shortened
@@ -450,12 +450,19 @@ TEST(EndToEnd, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoin) {
     const auto b = Join::Measured(j.Tone("b.mp3", 44100, 2, 1.0, 880.0));
     const uint64_t total = j.AddTask({a, b}).totalSamples;
     const Reports r = j.Run([](JoinRunState& run) {
-        run.paused = 1;  // within the start delay, before the encoder's first chunk
+        SetPaused(run, true);  // within the start delay, before the encoder's first chunk
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        run.paused = 0;
+        SetPaused(run, false);
     });
     EXPECT_TRUE(r.errorLines.empty()) << r.errorLines.front();
     EXPECT_EQ(r.lines.back(), "Joining status: OK.");
+    // The final line times the work alone: two seconds of audio take far less than the pause.
+    ASSERT_GE(r.lines.size(), 2u);
+    float elapsed = 99, speed = 0;
+    ASSERT_EQ(std::sscanf(r.lines[r.lines.size() - 2].c_str(), "Time elapsed %f secs, speed %fx.", &elapsed, &speed), 2)
+        << r.lines[r.lines.size() - 2];
+    EXPECT_LT(elapsed, 1.0f);
+    EXPECT_GT(speed, 2.0f);
     EXPECT_EQ(r.done, 1);
     ExpectWholeFile(j.output, 44100, 1);
     EXPECT_EQ(DecodeMp3(j.output).frames(), total / 2);

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTime>
 #include <QTreeWidget>
@@ -170,6 +171,12 @@ TEST_F(RealJoinTest, APauseLongerThanTheEndOfTaskWaitNeverFailsTheJoin) {
     QTest::mouseClick(dlg->pauseButton(), Qt::LeftButton);
     ExpectFinishedWhole(out, task);
     EXPECT_TRUE(LogTexts().contains(QStringLiteral("Joining status: OK.")));
+    // The pause is said in the log and counts as no work: two seconds of audio joined in well
+    // under the pause's second and a half, at a speed shown even for so short a join.
+    EXPECT_EQ(LogTexts().filter(QRegularExpression(QStringLiteral("^(Paused|Resumed)\\.$"))),
+              (QStringList{QStringLiteral("Paused."), QStringLiteral("Resumed.")}));
+    EXPECT_EQ(qobject_cast<QLabel*>(dlg->Control(CConvProg::kElapsedValue))->text(), QStringLiteral("00:00:00"));
+    EXPECT_NE(qobject_cast<QLabel*>(dlg->Control(CConvProg::kSpeedValue))->text().trimmed(), QStringLiteral("0.00x"));
 }
 
 TEST_F(RealJoinTest, ARunStoppedWhilePausedBringsTheDialogToItsEndState) {
