@@ -440,9 +440,13 @@ QString CConvProg::text(int id) const {
 // ---- keys and closing ----
 
 void CConvProg::keyPressEvent(QKeyEvent* e) {
-    // Neither Esc nor Enter closes the dialog.
+    // While a join runs neither Esc nor Enter closes the dialog; once it has ended, Esc closes
+    // it as Finish or Close does.
     switch (e->key()) {
     case Qt::Key_Escape:
+        if (ended_ && !run_->running) OnCancel();
+        e->accept();
+        return;
     case Qt::Key_Enter:
     case Qt::Key_Return:
         e->accept();

@@ -328,6 +328,17 @@ TEST_F(ConvProgTest, DoneStateThenOpenDirAndFinish) {
     CConvProg::FolderOpener() = saved;
 }
 
+TEST_F(ConvProgTest, EscapeClosesTheFinishedDialog) {
+    Open();
+    dlg->sink()->Done();
+    QApplication::processEvents();
+    ASSERT_EQ(dlg->windowTitle(), QStringLiteral("Finished Joining"));
+    dlg->logList()->setFocus();
+    QTest::keyClick(dlg->logList(), Qt::Key_Escape);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->run().stopped.load(), 0);
+}
+
 TEST_F(ConvProgTest, TitleSourceDestinationAndFinalReportFromAWorkerThread) {
     Open();
     std::atomic<bool> returned{false};
