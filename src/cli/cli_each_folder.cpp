@@ -59,7 +59,7 @@ int RunEachFolder(const JoinOptions& opt, AppSettings settings) {
     engine->settings = settings;
     engine->startDelayMs = 0;  // no dialog to wait for
     engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
-    SetUpBookRun(*engine->activeRun, PlanBookTasks(library.books, settings, folder, opt.nameFromTitle, nullptr,
+    SetRunTasks(*engine->activeRun, PlanBookTasks(library.books, settings, folder, opt.nameFromTitle, nullptr,
                                                      opt.maxLengthMs ? *opt.maxLengthMs
                                                                      : uint64_t(settings.maxPartMinutes) * 60000),
                  std::move(library.notes));

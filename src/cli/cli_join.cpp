@@ -745,12 +745,7 @@ int RunJoin(const std::vector<std::string>& args) {
     engine->settings = settings;
     engine->startDelayMs = 0;  // no dialog to wait for
     engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
-    uint64_t total = 0;
-    for (const CConversionTask& t : tasks) {
-        engine->activeRun->tasks.push_back(t);
-        total += t.totalSamples;
-    }
-    engine->activeRun->overallSamplesTotal = total;
+    SetRunTasks(*engine->activeRun, tasks);
     const ConsoleEnd end = RunJoinOnConsole(engine, opt.quiet);
     if (!end.started)
         return kExitFailed;

@@ -180,4 +180,12 @@ uint32_t WorkingMs(const JoinRunState& run, uint32_t startTick, uint32_t pausedA
     return paused < all ? all - paused : 0;
 }
 
+void SetRunTasks(JoinRunState& run, std::vector<CConversionTask> tasks, std::vector<std::string> preface) {
+    uint64_t total = 0;
+    for (const CConversionTask& t : tasks) total += t.totalSamples;
+    run.tasks = std::move(tasks);
+    run.prefaceLines = std::move(preface);
+    run.overallSamplesTotal = total;
+}
+
 }  // namespace velmora

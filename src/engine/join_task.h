@@ -162,6 +162,10 @@ struct JoinRunState {
     JoinRunState& operator=(const JoinRunState&) = delete;
 };
 
+// Puts `tasks` into `run` with the overall total of their samples, and `preface` as the log's
+// first lines.
+void SetRunTasks(JoinRunState& run, std::vector<CConversionTask> tasks, std::vector<std::string> preface = {});
+
 // Fills currentRate, currentChannels, outputRate, outputChannels, totalSamples and
 // needsConversion of a task whose `files` list is complete.
 void PrepareTask(CConversionTask& task, const AppSettings& settings);

@@ -137,12 +137,4 @@ std::vector<CConversionTask> PlanBookTasks(const std::vector<BookFolder>& books,
     return tasks;
 }
 
-void SetUpBookRun(JoinRunState& run, std::vector<CConversionTask> tasks, std::vector<std::string> notes) {
-    uint64_t total = 0;
-    for (const CConversionTask& t : tasks) total += t.totalSamples;
-    run.tasks = std::move(tasks);
-    run.prefaceLines = std::move(notes);
-    run.overallSamplesTotal = total;
-}
-
 }  // namespace velmora

@@ -44,7 +44,4 @@ std::vector<CConversionTask> PlanBookTasks(const std::vector<BookFolder>& books,
                                            const std::string& outputFolder, bool nameFromTitle,
                                            const std::atomic<int>* keepGoing = nullptr, uint64_t maxPartMs = 0);
 
-// Puts a series into `run`: its tasks, the overall total and the notes as the log's first lines.
-void SetUpBookRun(JoinRunState& run, std::vector<CConversionTask> tasks, std::vector<std::string> notes);
-
 }  // namespace velmora

@@ -68,6 +68,22 @@ bool OutputIsInput(const std::string& output, const FileList& files) {
 
 }  // namespace
 
+void RunUnderProgressDialog(const JoinCommandContext& context, const AppSettings& settings,
+                            const std::shared_ptr<JoinRunState>& run) {
+    std::shared_ptr<JoinEngine> engine = context.engine ? context.engine : std::make_shared<JoinEngine>();
+    // A fresh run state for each join. Nothing of the engine is replaced while a worker of its
+    // earlier run lives (it still reads the run, the settings and the encoder): the dialog then
+    // refuses to start.
+    if (!engine->activeRun->WorkerStillRunning()) {
+        engine->settings = settings;
+        if (!engine->encodeTask)
+            engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
+    }
+    // No parent: the dialog is a window of its own, modal over the whole application.
+    CConvProg dialog(engine, nullptr, context.profile, run);
+    dialog.exec();
+}
+
 QString SaveAsFilterText() {
     return QStringLiteral("MP3 Files (*.") + QStringLiteral("mp3") + QStringLiteral(")||");
 }
@@ -150,34 +166,16 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
         return JoinOutcome::OutputIsInput;
     }
 
-    std::shared_ptr<JoinEngine> engine = context.engine ? context.engine : std::make_shared<JoinEngine>();
-    // A fresh run state for each join. Nothing of the engine is replaced while a worker of its
-    // earlier run lives (it still reads the run, the settings and the encoder): the dialog then
-    // refuses to start.
-    auto run = std::make_shared<JoinRunState>();
     // Parts of a maximum length: one task a part. The Save As dialog confirmed replacing the
     // name it showed, not the parts' names: an existing part takes the " (2)" rule instead.
     std::vector<CConversionTask> tasks{task};
     if (settings.maxPartMinutes > 0) tasks = SplitIntoParts(task, uint64_t(settings.maxPartMinutes) * 60000);
-    uint64_t total = 0;
-    for (CConversionTask& t : tasks) {
+    for (CConversionTask& t : tasks)
         if (tasks.size() > 1 && settings.askOutputPath != 0 && std::filesystem::exists(std::filesystem::u8path(t.outputPath)))
             t.outputPath = UniqueOutputPath(t.outputPath);
-        total += t.totalSamples;
-        run->tasks.push_back(t);
-    }
-    run->overallSamplesTotal = total;
-    if (!engine->activeRun->WorkerStillRunning()) {
-        engine->settings = settings;
-        if (!engine->encodeTask)
-            engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
-    }
-
-    {
-        // No parent: the dialog is a window of its own, modal over the whole application.
-        CConvProg dialog(engine, nullptr, context.profile, run);
-        dialog.exec();
-    }
+    auto run = std::make_shared<JoinRunState>();
+    SetRunTasks(*run, std::move(tasks));
+    RunUnderProgressDialog(context, settings, run);
     return JoinOutcome::Ran;
 }
 

@@ -42,6 +42,12 @@ enum class JoinOutcome {
 
 JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly);
 
+// Runs `run` under the progress dialog on the context's engine (a new one when it has none),
+// with `settings` as the engine's when no worker of an earlier run still lives.
+struct JoinRunState;
+void RunUnderProgressDialog(const JoinCommandContext& context, const AppSettings& settings,
+                            const std::shared_ptr<JoinRunState>& run);
+
 // Drops the rows whose full path names nothing on disk; returns how many went.
 int RemoveDeadRows(CReportCtrl& list);
 

@@ -1,10 +1,8 @@
 #include "join/join_each.h"
 
-#include "engine/encoder.h"
 #include "engine/join_runner.h"
 #include "filelist/book_folders.h"
 #include "filelist/file_scan.h"
-#include "join/conv_prog.h"
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
 
@@ -77,20 +75,11 @@ JoinOutcome JoinEachSubfolder(const JoinCommandContext& context, const QString& 
     if (!std::filesystem::is_directory(std::filesystem::u8path(outputFolder)))
         CreateFolderPath(outputFolder);  // a failure shows as the encoder's "Error creating file"
 
-    std::shared_ptr<JoinEngine> engine = context.engine ? context.engine : std::make_shared<JoinEngine>();
     auto run = std::make_shared<JoinRunState>();
-    SetUpBookRun(*run, std::move(found.tasks), std::move(found.library.notes));
-    // As JoinFiles: nothing of the engine is replaced while a worker of its earlier run lives.
-    if (!engine->activeRun->WorkerStillRunning()) {
-        engine->settings = settings;
-        engine->settings.askOutputPath = 0;  // a taken name gets " (2)" as each book starts
-        if (!engine->encodeTask)
-            engine->encodeTask = [](JoinEngine& e, CConversionTask& t) { return EncodeTask(e, t); };
-    }
-    {
-        CConvProg dialog(engine, nullptr, context.profile, run);
-        dialog.exec();
-    }
+    SetRunTasks(*run, std::move(found.tasks), std::move(found.library.notes));
+    AppSettings used = settings;
+    used.askOutputPath = 0;  // a taken name gets " (2)" as each book starts
+    RunUnderProgressDialog(context, used, run);
     return JoinOutcome::Ran;
 }
 
