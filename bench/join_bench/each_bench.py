@@ -12,9 +12,9 @@ import os
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
-import time
+
+from bench_common import decoded_frames, private_home, require_tools, timed
 
 BOOKS = 20
 INPUTS = 2
@@ -40,22 +40,9 @@ def make_library(root):
     return books
 
 
-def timed(cmd, env):
-    start = time.perf_counter()
-    proc = subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    if proc.returncode != 0:
-        sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(cmd), proc.stderr[-2000:]))
-    return time.perf_counter() - start
-
-
 def fresh(folder):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-
-
-def decoded_frames(path):
-    out = subprocess.run(["mpg123", "-q", "-s", path], stdout=subprocess.PIPE, check=True).stdout
-    return len(out) // 4
 
 
 def main():
@@ -63,15 +50,11 @@ def main():
     ap.add_argument("--cli", required=True, help="path of velmora-cli (lame_enc.so beside it)")
     ap.add_argument("--runs", type=int, default=3)
     args = ap.parse_args()
-    for tool in ("sox", "lame", "mpg123"):
-        if not shutil.which(tool):
-            sys.exit("%s is missing: run scripts/install-deps bench" % tool)
+    require_tools("sox", "lame", "mpg123")
 
     with tempfile.TemporaryDirectory(prefix="velmora-each-bench-") as tmp:
         books = make_library(tmp)
-        home = os.path.join(tmp, "home")
-        os.makedirs(home)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        env = private_home(tmp)
         out_each = os.path.join(tmp, "each")
         out_single = os.path.join(tmp, "single")
         each, singles = [], []

@@ -19,11 +19,12 @@ join's time at the same thread count. The peers come from `scripts/install-deps 
 import argparse
 import os
 import re
-import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
+
+from bench_common import decoded_frames, private_home, require_tools
 
 INPUTS = 8
 SECONDS = 60
@@ -51,12 +52,6 @@ def run_timed(cmd, env=None, name=None):
     return seconds, int(rss.group(1))
 
 
-def decoded_frames(path, channels=2):
-    """Frames of an MP3 decoded by mpg123 (gapless, 16-bit raw at the file's own format)."""
-    out = subprocess.run(["mpg123", "-q", "-s", path], stdout=subprocess.PIPE, check=True).stdout
-    return len(out) // (2 * channels)
-
-
 def make_inputs(folder):
     paths = []
     for i in range(INPUTS):
@@ -77,15 +72,11 @@ def main():
     ap.add_argument("--cli", required=True, help="path of velmora-cli (lame_enc.so beside it)")
     ap.add_argument("--runs", type=int, default=5)
     args = ap.parse_args()
-    for tool in ("ffmpeg", "sox", "lame", "mpg123"):
-        if not shutil.which(tool):
-            sys.exit("%s is missing: run scripts/install-deps bench" % tool)
+    require_tools("ffmpeg", "sox", "lame", "mpg123")
 
     with tempfile.TemporaryDirectory(prefix="velmora-join-bench-") as tmp:
         inputs = make_inputs(tmp)
-        home = os.path.join(tmp, "home")
-        os.makedirs(home)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        env = private_home(tmp)
         concat = os.path.join(tmp, "list.txt")
         with open(concat, "w") as f:
             for p in inputs:

@@ -12,18 +12,11 @@ lame and ffmpeg (`scripts/install-deps bench`).
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
-import time
 
-
-def timed(cmd, env=None):
-    start = time.monotonic()
-    subprocess.run(cmd, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.monotonic() - start
+from bench_common import private_home, require_tools, timed
 
 
 def main():
@@ -32,9 +25,7 @@ def main():
     ap.add_argument("--minutes", type=int, default=60, help="length of each input")
     ap.add_argument("--runs", type=int, default=3)
     args = ap.parse_args()
-    for tool in ("ffmpeg", "sox", "lame"):
-        if not shutil.which(tool):
-            sys.exit("%s is missing: run scripts/install-deps bench" % tool)
+    require_tools("ffmpeg", "sox", "lame")
 
     with tempfile.TemporaryDirectory(prefix="velmora-mixed-bench-") as tmp:
         seconds = args.minutes * 60
@@ -53,9 +44,7 @@ def main():
             os.remove(wav)
             mixed.append(path)
             mp3s.append(mp3)
-        home = os.path.join(tmp, "home")
-        os.makedirs(home)
-        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        env = private_home(tmp)
 
         def join(inputs, out):
             return [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128", "--frequency", "44100",
