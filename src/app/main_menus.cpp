@@ -30,10 +30,10 @@ constexpr std::array kFileMenu{
     MenuEntry{"Reverse Select", "", ID_REVERSE_SELECT},                 \
     MenuEntry{"Select Next", "", ID_SELECT_NEXT},                       \
     kSeparator,                                                         \
-    MenuEntry{"Move Up", "", ID_MOVE_UP},                               \
-    MenuEntry{"Move Down", "", ID_MOVE_DOWN},                           \
-    MenuEntry{"Move to Top", "", ID_MOVE_TOP},                          \
-    MenuEntry{"Move to Bottom", "", ID_MOVE_BOTTOM},                    \
+    MenuEntry{"Move Up", "Alt+Up", ID_MOVE_UP},                               \
+    MenuEntry{"Move Down", "Alt+Down", ID_MOVE_DOWN},                           \
+    MenuEntry{"Move to Top", "Alt+Home", ID_MOVE_TOP},                          \
+    MenuEntry{"Move to Bottom", "Alt+End", ID_MOVE_BOTTOM},                    \
     kSeparator,                                                         \
     MenuEntry{"Remove Selected", "Del", ID_REMOVE_SELECTED},            \
     MenuEntry{"Remove Dead", "", ID_REMOVE_DEAD},                       \
@@ -78,11 +78,11 @@ constexpr std::array kHelpMenu{
 };
 
 constexpr std::array kMenuBar{
-    MenuPopup{"File", kFileMenu},
-    MenuPopup{"Edit", kEditMenu},
-    MenuPopup{"View", kViewMenu},
-    MenuPopup{"Operation", kOperationMenu},
-    MenuPopup{"Help", kHelpMenu},
+    MenuPopup{"&File", kFileMenu},
+    MenuPopup{"&Edit", kEditMenu},
+    MenuPopup{"&View", kViewMenu},
+    MenuPopup{"&Operation", kOperationMenu},
+    MenuPopup{"&Help", kHelpMenu},
 };
 
 constexpr std::array kTreeMenu{
@@ -131,6 +131,12 @@ std::span<const Accelerator> AcceleratorTable() {
         {QKeySequence(Qt::CTRL | Qt::Key_O), ID_OPTIONS},
         {QKeySequence(Qt::Key_Delete), ID_REMOVE_SELECTED},
         {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_DELETE_FILES},
+        // Alt with the moving keys: plain and Ctrl arrows already move the focus and the
+        // selection in the list, and nothing else in the window takes these.
+        {QKeySequence(Qt::ALT | Qt::Key_Up), ID_MOVE_UP},
+        {QKeySequence(Qt::ALT | Qt::Key_Down), ID_MOVE_DOWN},
+        {QKeySequence(Qt::ALT | Qt::Key_Home), ID_MOVE_TOP},
+        {QKeySequence(Qt::ALT | Qt::Key_End), ID_MOVE_BOTTOM},
     };
     return table;
 }

@@ -21,7 +21,7 @@ struct MenuEntry {
 };
 
 struct MenuPopup {
-    const char* title;
+    const char* title;  // with its mnemonic: "&File"
     std::span<const MenuEntry> entries;
 };
 

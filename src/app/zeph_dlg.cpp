@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 #include <mpg123.h>
 
 #include <QAction>
@@ -9,6 +11,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -86,6 +89,11 @@ QIcon ButtonIconFor(int command) {
     return {};
 }
 
+bool IsContextMenuKey(const QKeyEvent* e) {
+    const auto mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    return (e->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) || (e->key() == Qt::Key_Menu && mods == Qt::NoModifier);
+}
+
 // Keys the folder tree acts on itself while it has the focus; the accelerators get them
 // only from elsewhere.
 bool IsFolderTreeKey(const QKeyEvent* e) {
@@ -138,7 +146,8 @@ CZEPHDlg::~CZEPHDlg() {
     // the panes inside it, whose events we no longer watch.
     if (treeWatched_) treeWatched_->removeEventFilter(this);
     if (listViewportWatched_) listViewportWatched_->removeEventFilter(this);
-    treeWatched_ = listViewportWatched_ = nullptr;
+    if (listWatched_) listWatched_->removeEventFilter(this);
+    treeWatched_ = listViewportWatched_ = listWatched_ = nullptr;
     delete splitter_.data();
     if (mainDialog == this) mainDialog = nullptr;
     if (taskbarProgress == taskbar_.get()) taskbarProgress = nullptr;
@@ -157,6 +166,15 @@ void CZEPHDlg::BuildTemplate() {
         menu->setTitle(QString::fromLatin1(popup.title));
         menuBar_->addMenu(menu);
     }
+    // F10 opens the first menu, as on other desktops; Alt+letter comes with the titles' mnemonics.
+    auto* openMenus = new QAction(this);
+    openMenus->setObjectName(QStringLiteral("openMenuBar"));
+    openMenus->setShortcut(QKeySequence(Qt::Key_F10));
+    openMenus->setShortcutContext(Qt::WindowShortcut);
+    connect(openMenus, &QAction::triggered, this, [this] {
+        if (!menuBar_->actions().isEmpty()) menuBar_->setActiveAction(menuBar_->actions().first());
+    });
+    addAction(openMenus);
     const int menuHeight = menuBar_->sizeHint().height();
     const QSize client = units.ToPixels(kTemplateSize);
     resize(client.width(), client.height() + menuHeight);
@@ -207,6 +225,9 @@ void CZEPHDlg::InitFileList() {
     // The right click of a row opens the list's menu (on release, as the list view reports it).
     list->viewport()->installEventFilter(this);
     listViewportWatched_ = list->viewport();
+    // Shift+F10 and the Menu key open the same menu at the focused row.
+    list->installEventFilter(this);
+    listWatched_ = list;
     // However the list is emptied (Remove All, a new folder, the last rows removed), the book
     // edits made for it go with it; each row's own chapters went with its record.
     connect(list->Model(), &QAbstractItemModel::rowsRemoved, this, [this] {
@@ -224,6 +245,23 @@ void CZEPHDlg::OnReportSorted(int column, bool ascending) {
         const int image = c != column ? 0 : ascending ? 1 : 2;
         fileList_->SetHeaderImage(c, image, false);
     }
+}
+
+void CZEPHDlg::OpenFileListMenuFromKeyboard() {
+    if (!fileList_ || fileList_->GetItemCount() == 0) return;  // as the mouse: no menu without rows
+    // At the focused row when it is selected, else at the first selected row (the menu acts on
+    // the selection), else at the first row.
+    QItemSelectionModel* selection = fileList_->selectionModel();
+    QModelIndex at = fileList_->currentIndex();
+    if (!at.isValid() || !selection->isRowSelected(at.row(), {})) {
+        const QModelIndexList rows = selection->selectedRows();
+        at = fileList_->Model()->index(rows.isEmpty() ? 0 : rows.first().row(), 0);
+    }
+    fileList_->scrollTo(at);
+    QRect rect = fileList_->visualRect(at);
+    rect = rect.intersected(fileList_->viewport()->rect());
+    const QPoint local = rect.isValid() ? QPoint(rect.left() + 8, rect.bottom()) : QPoint(8, 8);
+    OnFileListRightClick(at.row(), fileList_->viewport()->mapToGlobal(local));
 }
 
 void CZEPHDlg::OnFileListRightClick(int row, const QPoint& globalPos) {
@@ -651,6 +689,13 @@ void CZEPHDlg::EnterBusyState() {
     // only while it is set), the window work runs on the UI thread.
     auto windowPart = [this] {
         if (busyDialog_) busyDialog_->EnterBusy(this);
+        // A disabled tree would hand its focus on to the list, and the next arrow key the user
+        // meant for the tree would move the list instead: the window holds the focus meanwhile
+        // and gives it back when the load ends.
+        if (fileTree_ && fileTree_->hasFocus()) {
+            treeHadFocus_ = true;
+            setFocus(Qt::OtherFocusReason);
+        }
         if (fileTree_) fileTree_->setEnabled(false);
         if (taskbarProgress) taskbarProgress->SetProgressState(TaskbarProgress::Indeterminate);
     };
@@ -668,6 +713,10 @@ void CZEPHDlg::LeaveBusyState() {
         if (busyDialog_) busyDialog_->LeaveBusy();
         if (taskbarProgress) taskbarProgress->SetProgressState(TaskbarProgress::NoProgress);
         if (fileTree_) fileTree_->setEnabled(true);
+        // Unless the user has put the focus elsewhere meanwhile.
+        if (std::exchange(treeHadFocus_, false) && fileTree_ && fileTree_->isVisible() &&
+            (hasFocus() || !QApplication::focusWidget()))
+            fileTree_->setFocus(Qt::OtherFocusReason);
     };
     if (QThread::currentThread() == thread()) {
         windowPart();
@@ -720,6 +769,17 @@ bool CZEPHDlg::eventFilter(QObject* watched, QEvent* event) {
                    static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
             return true;  // the release above has handled the click
         }
+    }
+    if (watched && watched == listWatched_) {
+        if (event->type() == QEvent::KeyPress && IsContextMenuKey(static_cast<QKeyEvent*>(event))) {
+            OpenFileListMenuFromKeyboard();
+            return true;
+        }
+        // The window system follows the Menu key with a context-menu event: the key press has
+        // opened the menu already.
+        if (event->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
+            return true;
     }
     // The folder tree handles its own keys before the accelerators see them.
     if (watched && watched == treeWatched_ && event->type() == QEvent::ShortcutOverride) {

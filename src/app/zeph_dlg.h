@@ -78,6 +78,8 @@ public:
     void OnFolderTreeRightClick(const QPoint& globalPos);
     // A right click on the file list: the row under the click (-1 for none) and where.
     void OnFileListRightClick(int row, const QPoint& globalPos);
+    // Shift+F10 or the Menu key in the list: its menu at the focused row.
+    void OpenFileListMenuFromKeyboard();
     // The sort marks of the header: ascending or descending on the primary column.
     void OnReportSorted(int column, bool ascending);
 
@@ -170,6 +172,8 @@ private:
     QPointer<QMenu> activePopup_;
     QObject* treeWatched_ = nullptr;
     QObject* listViewportWatched_ = nullptr;
+    QObject* listWatched_ = nullptr;
+    bool treeHadFocus_ = false;  // the tree had the focus when the busy state began
     // Pane 0 while a command's prompt covers it; restored when the pointer leaves the command.
     QString promptShown_;
     QString paneUnderPrompt_;

@@ -1564,8 +1564,12 @@ void CFileTreeCtrl::keyPressEvent(QKeyEvent* event) {
         GoForward();
     } else if (key == Qt::Key_Backspace && mods == Qt::NoModifier) {
         GoUp();
-    } else if ((key == Qt::Key_F10 && mods == Qt::ShiftModifier) || key == Qt::Key_Menu) {
-        // Consumed without effect: the tree menu opens from the mouse only.
+    } else if ((key == Qt::Key_F10 && mods == Qt::ShiftModifier) || (key == Qt::Key_Menu && mods == Qt::NoModifier)) {
+        // The menu of the selected folder, under its label, as the right click gives it.
+        QTreeWidgetItem* item = currentItem();
+        QRect rect = item ? visualItemRect(item).intersected(viewport()->rect()) : QRect();
+        const QPoint at = rect.isValid() ? QPoint(rect.left() + 8, rect.bottom()) : QPoint(8, 8);
+        emit rightClicked(viewport()->mapToGlobal(at));
     } else {
         QTreeWidget::keyPressEvent(event);
         return;
@@ -1616,7 +1620,7 @@ void CFileTreeCtrl::focusInEvent(QFocusEvent* event) {
 }
 
 void CFileTreeCtrl::contextMenuEvent(QContextMenuEvent* event) {
-    // The right-click itself reports to the owner; the menu key does nothing.
+    // The right click and the keys (Shift+F10, Menu) report to the owner themselves.
     event->accept();
 }
 

@@ -207,7 +207,8 @@ public:
 signals:
     // The selection changed (after the tree's own handling); the owner loads the folder.
     void selectionChanged(QTreeWidgetItem* item);
-    // A right-click selected the item under the cursor (or cleared the selection).
+    // A right-click selected the item under the cursor (or cleared the selection), or Shift+F10
+    // or the Menu key asks for the menu of the selected item.
     void rightClicked(const QPoint& globalPos);
 
 protected:

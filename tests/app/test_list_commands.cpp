@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -137,6 +138,42 @@ TEST_F(ListCommandsTest, MoveDownMovesOnlyTheFirstSelectedRowAndKeepsTheSelectio
     Run(ID_MOVE_BOTTOM);
     EXPECT_EQ(Names(), (QStringList{"r0.mp3", "r2.mp3", "r3.mp3", "r4.mp3", "r1.mp3"}));
     ExpectTotalsMatchRows();
+}
+
+// The keyboard paths: Alt with the moving keys moves the selected row, Shift+F10 and the Menu
+// key open the list's menu at the focused row, Alt+F and F10 open the menu bar.
+TEST_F(ListCommandsTest, KeysMoveRowsAndOpenTheMenus) {
+    LoadRows({"r0.mp3", "r1.mp3", "r2.mp3", "r3.mp3"});
+    Click(1);
+    auto key = [&](Qt::Key k, Qt::KeyboardModifiers mods = Qt::AltModifier) { QTest::keyClick(&List(), k, mods); };
+    key(Qt::Key_Down);
+    EXPECT_EQ(Names(), (QStringList{"r0.mp3", "r2.mp3", "r1.mp3", "r3.mp3"}));
+    key(Qt::Key_Home);
+    EXPECT_EQ(Names(), (QStringList{"r1.mp3", "r0.mp3", "r2.mp3", "r3.mp3"}));
+    key(Qt::Key_End);
+    EXPECT_EQ(Names(), (QStringList{"r0.mp3", "r2.mp3", "r3.mp3", "r1.mp3"}));
+    key(Qt::Key_Up);
+    EXPECT_EQ(Names(), (QStringList{"r0.mp3", "r2.mp3", "r1.mp3", "r3.mp3"}));
+    ASSERT_EQ(Selected(), (std::vector<int>{2}));
+
+    for (auto [k, mods] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+        key(k, mods);
+        QMenu* menu = dlg_->activePopup();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->objectName(), "fileListMenu");
+        const QRect row = List().visualRect(List().Model()->index(2, 0));
+        EXPECT_TRUE(row.contains(List().viewport()->mapFromGlobal(menu->pos() - QPoint(0, 1))));
+        QTest::keyClick(menu, Qt::Key_Escape);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !menu->isVisible(); }, 2000));
+    }
+
+    for (auto [k, mods] : {std::pair{Qt::Key_F, Qt::AltModifier}, std::pair{Qt::Key_F10, Qt::NoModifier}}) {
+        key(k, mods);
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(popup, nullptr);
+        EXPECT_EQ(popup->title(), "&File");
+        popup->close();
+    }
 }
 
 TEST_F(ListCommandsTest, SelectNextWithNoneWithTheLastAndWithTwo) {

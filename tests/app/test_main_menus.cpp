@@ -17,7 +17,7 @@ std::vector<std::pair<std::string, std::string>> Texts(std::span<const MenuEntry
 
 std::span<const MenuEntry> Popup(const char* title) {
     for (const MenuPopup& p : MainMenuBar()) {
-        if (std::string(p.title) == title) return p.entries;
+        if (QString::fromLatin1(p.title).remove(QLatin1Char('&')) == QLatin1String(title)) return p.entries;
     }
     return {};
 }
@@ -27,7 +27,7 @@ std::span<const MenuEntry> Popup(const char* title) {
 TEST(MainMenus, MenuBarHasFivePopupsInOrder) {
     std::vector<std::string> titles;
     for (const MenuPopup& p : MainMenuBar()) titles.emplace_back(p.title);
-    EXPECT_EQ(titles, (std::vector<std::string>{"File", "Edit", "View", "Operation", "Help"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&View", "&Operation", "&Help"}));
 }
 
 TEST(MainMenus, FileMenuItemsShortcutsAndCommands) {
@@ -108,7 +108,8 @@ TEST(MainMenus, AcceleratorTable) {
     const std::map<QString, int> expected{
         {"F1", 32884}, {"F2", 32853}, {"F3", 32874}, {"Shift+F3", 32873}, {"F5", 32772},
         {"F6", 32861}, {"F7", 32862}, {"F8", 32890}, {"F9", 32891}, {"Ctrl+A", 32823},
-        {"Ctrl+O", 32875}, {"Ctrl+B", 32901}, {"Del", 32788}, {"Shift+Del", 32817}};
+        {"Ctrl+O", 32875}, {"Ctrl+B", 32901}, {"Del", 32788}, {"Shift+Del", 32817},
+        {"Alt+Up", 32791}, {"Alt+Down", 32792}, {"Alt+Home", 32790}, {"Alt+End", 32789}};
     EXPECT_EQ(byKey, expected);
 }
 

@@ -47,7 +47,7 @@ protected:
 
     QMenu* MenuNamed(CZEPHDlg& dlg, const QString& title) {
         for (QAction* a : dlg.menuBar()->actions())
-            if (a->menu() && a->menu()->title() == title) return a->menu();
+            if (a->menu() && a->menu()->title().remove(QLatin1Char('&')) == title) return a->menu();
         return nullptr;
     }
 
@@ -188,7 +188,7 @@ TEST_F(MainWindowTest, MenuBarMatchesTheTablesAndNothingIsGreyed) {
     auto dlg = Open();
     QStringList titles;
     for (QAction* a : dlg->menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"File", "Edit", "View", "Operation", "Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&View", "&Operation", "&Help"}));
     QMenu* file = MenuNamed(*dlg, "File");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->actions().size(), 5);

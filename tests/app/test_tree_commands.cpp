@@ -319,4 +319,35 @@ TEST_F(TreeCommandsTest, JoinEachSubfolderFromTheMenuWritesOneBookPerFolder) {
     EXPECT_EQ(dlg->fileList()->GetItemCount(), 1);
 }
 
+// Keyboard only: the arrow keys walk the folders, each step loading its files, and the focus
+// stays in the tree throughout; Shift+F10 then opens the tree's menu at the selected folder.
+TEST_F(TreeCommandsTest, ArrowKeysKeepTheFocusInTheTreeAndShiftF10OpensItsMenu) {
+    for (const char* name : {"A", "B", "C"}) {
+        const std::filesystem::path p = H(QStringLiteral("Music/%1/x.mp3").arg(QLatin1String(name))).toStdString();
+        std::filesystem::create_directories(p.parent_path());
+        ASSERT_TRUE(velmora::testing::MakeToneMp3(p, {44100, 2, 0.2, 440, 128, true}));
+    }
+    CFileTreeCtrl& tree = Open();
+    QTreeWidgetItem* music = tree.SetSelectedPath(H("Music"), true);
+    ASSERT_NE(music, nullptr);
+    ASSERT_TRUE(WaitEnabled());
+    tree.setFocus();
+    if (!music->isExpanded()) QTest::keyClick(&tree, Qt::Key_Right);
+    ASSERT_TRUE(WaitEnabled());
+    for (const char* name : {"A", "B", "C"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        ASSERT_TRUE(WaitEnabled());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return FileLoaderOf(*dlg).WaitIdle(0) && tree.hasFocus(); }, 5000))
+            << name << " focus: " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none");
+        EXPECT_EQ(tree.GetSelectedPath(), H("Music/") + name);
+        EXPECT_EQ(dlg->fileList()->GetItemCount(), 1) << name;
+    }
+    QTest::keyClick(&tree, Qt::Key_F10, Qt::ShiftModifier);
+    QMenu* menu = dlg->activePopup();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->objectName(), "folderTreeMenu");
+    EXPECT_TRUE(tree.visualItemRect(tree.currentItem()).contains(tree.viewport()->mapFromGlobal(menu->pos() - QPoint(0, 1))));
+    menu->close();
+}
+
 #include "test_tree_commands.moc"

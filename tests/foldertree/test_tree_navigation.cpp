@@ -273,9 +273,12 @@ TEST_F(NavigationTest, AltArrowsWalkTheHistory) {
     EXPECT_EQ(t.GetSelectedPath(), D("B"));
 }
 
-TEST_F(NavigationTest, EnterOpensAltEnterShowsPropertiesMenuKeysAreConsumed) {
+TEST_F(NavigationTest, EnterOpensAltEnterShowsPropertiesMenuKeysAskForTheMenu) {
     MakeDir(D("A/inner"));
     TestTree& t = Make();
+    t.resize(300, 500);
+    t.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
     t.setCurrentItem(t.FindChildByName(t.DesktopItem(), "A"));
     QTest::keyClick(&t, Qt::Key_Return);
     EXPECT_EQ(t.opened, QStringList({D("A")}));
@@ -283,8 +286,15 @@ TEST_F(NavigationTest, EnterOpensAltEnterShowsPropertiesMenuKeysAreConsumed) {
     EXPECT_EQ(t.properties, QStringList({D("A")}));
     QTreeWidgetItem* before = t.currentItem();
     const bool expanded = before->isExpanded();
+    std::vector<QPoint> asked;
+    QObject::connect(&t, &CFileTreeCtrl::rightClicked, [&](const QPoint& at) { asked.push_back(at); });
     QTest::keyClick(&t, Qt::Key_F10, Qt::ShiftModifier);
     QTest::keyClick(&t, Qt::Key_Menu);
+    // Both ask for the menu under the selected folder, which stays as it was.
+    ASSERT_EQ(asked.size(), 2u);
+    const QRect item = t.visualItemRect(before);
+    EXPECT_EQ(asked[0], t.viewport()->mapToGlobal(QPoint(item.left() + 8, item.bottom())));
+    EXPECT_EQ(asked[1], asked[0]);
     EXPECT_EQ(t.currentItem(), before);
     EXPECT_EQ(before->isExpanded(), expanded);
     EXPECT_EQ(t.opened.size(), 1);
