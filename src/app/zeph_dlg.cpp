@@ -207,6 +207,8 @@ void CZEPHDlg::InitFileList() {
     for (const FileListColumnInfo& c : kFileListColumns)
         columns.push_back({QString::fromLatin1(c.title), int(c.align), c.defaultWidth});
     InsertColumnsWithLayout(*list, columns, profile_);
+    // Paths of one book differ at their ends ("…/Disc 1/", "…/Disc 2/").
+    list->SetColumnElidesInMiddle(kColPath);
     // 23. Row icons (index 0: an audio file) and the sort marks of the header (no mark,
     //     ascending, descending).
     list->SetImageList({CSystemImageList::Instance().PathIcon(QStringLiteral("track.mp3"), false, false)});

@@ -1,5 +1,7 @@
 #include "controls/report_ctrl.h"
 
+#include "controls/view_look.h"
+
 #include "filelist/file_item_info.h"
 #include "filelist/file_list_columns.h"
 #include "filelist/list_locked.h"
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QStyleOptionHeader>
 #include <QtEndian>
 
@@ -33,10 +36,27 @@ std::function<uint32_t()>& TickSource() {
     return source;
 }
 
-constexpr QRgb kOddSorted = qRgb(235, 238, 250);
-constexpr QRgb kOddOther = qRgb(243, 245, 252);
-constexpr QRgb kEvenSorted = qRgb(247, 248, 253);
-constexpr QRgb kEvenOther = qRgb(255, 255, 255);
+// Every cell at least as tall as the row icons, in whichever columns are in view: the
+// uniform row height is measured on the visible columns, and scrolled sideways past the icon
+// column it would shrink to the text's height and clip the icons.
+class ReportItemDelegate : public QStyledItemDelegate {
+public:
+    explicit ReportItemDelegate(CReportCtrl* view) : QStyledItemDelegate(view), view_(view) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(std::max(size.height(), view_->iconSize().height() + 2));
+        return size;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (view_->ColumnElidesInMiddle(index.column())) option->textElideMode = Qt::ElideMiddle;
+    }
+
+private:
+    CReportCtrl* view_;
+};
 
 }  // namespace
 
@@ -87,6 +107,9 @@ CReportCtrl::CReportCtrl(QWidget* parent) : QTreeView(parent), model_(new CRepor
     setSortingEnabled(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setIconSize(QSize(16, 16));
+    setItemDelegate(new ReportItemDelegate(this));
+    paletteText_ = WindowTextColor();
+    paletteBase_ = WindowColor();
     header_->setStretchLastSection(false);
     header_->setSectionsMovable(true);
     header_->setSectionsClickable(true);
@@ -773,18 +796,19 @@ int CReportCtrl::CompareRows(int a, int b, int column, int depth) const {
 }
 
 void CReportCtrl::RecolorRows(bool highlight) {
+    rowsTinted_ = highlight;
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
     const int sorted = sortList_.empty() ? -1 : sortList_.front().column;
+    const QRgb shades[2][2] = {{ListRowShade(palette(), false, false).rgb(), ListRowShade(palette(), false, true).rgb()},
+                               {ListRowShade(palette(), true, false).rgb(), ListRowShade(palette(), true, true).rgb()}};
     const int rows = GetItemCount();
     for (int r = 0; r < rows; ++r) {
         ReportItemInfo* info = model_->Row(r).info;
         if (!info) continue;
-        const bool odd = (r & 1) != 0;
-        const QRgb other = odd ? kOddOther : kEvenOther;
-        const QRgb tint = odd ? kOddSorted : kEvenSorted;
+        const int odd = r & 1;
         for (size_t c = 0; c < info->backColors.size(); ++c)
-            info->backColors[c] = (highlight && static_cast<int>(c) == sorted) ? tint : other;
+            info->backColors[c] = shades[odd][highlight && static_cast<int>(c) == sorted ? 1 : 0];
     }
     if (rows > 0) model_->ColorsChanged(0, rows - 1, 0, GetColumnCount() - 1);
     setUpdatesEnabled(updates);
@@ -884,8 +908,8 @@ void CReportCtrl::PaintHint() {
     painter.setFont(font);
     const int lineHeight = QFontMetrics(font).height();
     area.setTop(area.top() + area.height() / 2 - lineHeight);
-    painter.setPen(QColor(106, 106, 255));
-    painter.setBackground(Qt::white);
+    painter.setPen(HintTextColour(palette()));
+    painter.setBackground(palette().color(QPalette::Base));
     painter.setBackgroundMode(Qt::OpaqueMode);
     painter.drawText(area, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
     painter.restore();
@@ -934,6 +958,46 @@ void CReportCtrl::OnContextMenu(QContextMenuEvent* event, bool fromHeader) {
 }
 
 void CReportCtrl::contextMenuEvent(QContextMenuEvent* event) { OnContextMenu(event, false); }
+
+// ---------------------------------------------------------------- look
+
+void CReportCtrl::SetColumnElidesInMiddle(int column) {
+    if (!ColumnElidesInMiddle(column)) middleElided_.push_back(column);
+    viewport()->update();
+}
+
+bool CReportCtrl::ColumnElidesInMiddle(int column) const {
+    return std::find(middleElided_.begin(), middleElided_.end(), column) != middleElided_.end();
+}
+
+void CReportCtrl::changeEvent(QEvent* event) {
+    QTreeView::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange) return;
+    // Cells in the old palette's text and base colours take the new ones; the row shades are
+    // made anew from the new palette.
+    const QRgb text = WindowTextColor(), base = WindowColor();
+    for (int r = 0; r < GetItemCount(); ++r) {
+        ReportItemInfo* info = model_->Row(r).info;
+        if (!info) continue;
+        for (QRgb& c : info->textColors)
+            if (c == paletteText_) c = text;
+        for (QRgb& c : info->backColors)
+            if (c == paletteBase_) c = base;
+    }
+    paletteText_ = text;
+    paletteBase_ = base;
+    RecolorRows(rowsTinted_);
+}
+
+void CReportCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QTreeView::drawRow(painter, option, index);
+    // The focused row shows itself while the list has the focus, selected or not.
+    if (hasFocus() && index.row() == currentIndex().row())
+        PaintFocusFrame(*painter,
+                        QRect(-horizontalOffset(), option.rect.top(), header_->length(), option.rect.height())
+                            .intersected(viewport()->rect()),
+                        palette(), selectionModel()->isRowSelected(index.row(), {}));
+}
 
 // ---------------------------------------------------------------- header hooks
 

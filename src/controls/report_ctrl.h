@@ -211,6 +211,9 @@ public:
     void SetPreEditText(const QString& text) { preEditText_ = text; }
     const QString& PreEditText() const { return preEditText_; }
     int ApplyExplorerTheme();
+    // Long texts of `column` lose their middle rather than their end ("/home/…/Disc 2/").
+    void SetColumnElidesInMiddle(int column);
+    bool ColumnElidesInMiddle(int column) const;
 
     // The header's menu of columns (ids are column indices); the caller owns it.
     QMenu* BuildHeaderMenu();
@@ -233,6 +236,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
     friend class CReportHeader;
@@ -269,6 +274,10 @@ private:
     std::vector<int> editableColumns_;
     unsigned extendedStyle_ = 0x22;
     bool hints_ = false;
+    bool rowsTinted_ = false;  // the last recolouring tinted the sort column
+    QRgb paletteText_ = 0;     // the palette's colours the rows were given, replaced on a change
+    QRgb paletteBase_ = 0;
+    std::vector<int> middleElided_;
     bool naturalTextOrder_ = false;
     int lastPaintedHint_ = -1;
 

@@ -1,4 +1,6 @@
 #include "foldertree/file_tree_ctrl.h"
+
+#include "controls/view_look.h"
 #include "settings/app_settings.h"
 
 #include "foldertree/drive_enumerator.h"
@@ -1617,6 +1619,13 @@ void CFileTreeCtrl::focusInEvent(QFocusEvent* event) {
         QTreeWidget::focusInEvent(event);
         if (!hadCurrent && currentItem()) setCurrentItem(nullptr);
     }
+}
+
+void CFileTreeCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QTreeWidget::drawRow(painter, option, index);
+    // The focused folder shows itself while the tree has the focus, selected or not.
+    if (hasFocus() && index == currentIndex())
+        PaintFocusFrame(*painter, visualRect(index), palette(), selectionModel()->isSelected(index));
 }
 
 void CFileTreeCtrl::contextMenuEvent(QContextMenuEvent* event) {

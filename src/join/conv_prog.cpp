@@ -1,6 +1,7 @@
 #include "join/conv_prog.h"
 
 #include "controls/dialog_units.h"
+#include "controls/view_look.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -166,9 +167,9 @@ protected:
     // Colours are chosen per cell at paint time, from the row number and the line's kind.
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        option->backgroundBrush = CConvProg::LogBackground(index.row());
+        option->backgroundBrush = CConvProg::LogBackground(index.row(), option->palette);
         const int kind = index.sibling(index.row(), 0).data(Qt::UserRole).toInt();
-        const QColor text = CConvProg::LogTextColour(kind);
+        const QColor text = CConvProg::LogTextColour(kind, option->palette);
         if (text.isValid()) {
             option->palette.setColor(QPalette::Text, text);
             option->palette.setColor(QPalette::HighlightedText, text);
@@ -480,13 +481,13 @@ QString CConvProg::FormatHms(double seconds) {
 
 double CConvProg::RemainingSeconds(double percent, double elapsed) { return (100.0 - percent) * elapsed / percent; }
 
-QColor CConvProg::LogTextColour(int kind) {
-    if (kind == kMessageInfo) return QColor(0, 0, 255);
-    if (kind == kMessageError) return QColor(255, 0, 0);
+QColor CConvProg::LogTextColour(int kind, const QPalette& palette) {
+    if (kind == kMessageInfo) return LogInfoColour(palette);
+    if (kind == kMessageError) return LogErrorColour(palette);
     return QColor();
 }
 
-QColor CConvProg::LogBackground(int row) { return (row % 2) ? QColor(243, 245, 252) : QColor(Qt::white); }
+QColor CConvProg::LogBackground(int row, const QPalette& palette) { return ListRowShade(palette, (row % 2) != 0, false); }
 
 std::function<bool(const QString&)>& CConvProg::FolderOpener() {
     static std::function<bool(const QString&)> opener = [](const QString& folder) {

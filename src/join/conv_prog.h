@@ -91,9 +91,9 @@ public:
     static QString FormatHms(double seconds);
     // Remaining seconds for `percent` done after `elapsed` seconds: (100 − p) × j ÷ p.
     static double RemainingSeconds(double percent, double elapsed);
-    // Text and background colours of a log cell.
-    static QColor LogTextColour(int kind);
-    static QColor LogBackground(int row);
+    // Text and background colours of a log cell under `palette` (invalid text: the palette's).
+    static QColor LogTextColour(int kind, const QPalette& palette);
+    static QColor LogBackground(int row, const QPalette& palette);
 
     // Opens a folder for Open Dir (replaceable, so tools and tests need not start a file
     // manager). Returns whether the folder was opened.

@@ -2,6 +2,8 @@
 #include "report_test_util.h"
 
 #include "controls/report_summary.h"
+#include "controls/view_look.h"
+#include "support/palette_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -272,6 +274,35 @@ TEST(ReportRows, RecolorStripesAndSortedColumnTint) {
     list.RecolorRows(false);
     EXPECT_EQ(list.GetCellBackColor(1, 7), qRgb(243, 245, 252));
     EXPECT_EQ(list.GetCellBackColor(2, 7), qRgb(255, 255, 255));
+}
+
+// A dark palette arriving after the rows (as a theme change does) recolours them: every cell,
+// the sort column's included, and the empty list's hint keep a readable contrast; the light
+// palette brings the light shades back.
+TEST(ReportRows, UnderADarkPaletteEveryCellIsReadable) {
+    for (const QPalette& dark : velmora::testing::DarkPalettes()) {
+        CReportCtrl list;
+        AddFileListColumns(list);
+        for (int i = 0; i < 4; ++i) list.InsertItemEx(i, "r");
+        list.SetSortList({{7, 1}});
+        list.RecolorRows(true);
+        const QPalette light = list.palette();
+        list.setPalette(dark);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < list.GetColumnCount(); ++c) {
+                const QModelIndex cell = list.Model()->index(r, c);
+                const auto text = cell.data(Qt::ForegroundRole).value<QColor>();
+                const auto back = cell.data(Qt::BackgroundRole).value<QColor>();
+                EXPECT_GE(velmora::testing::ContrastRatio(text, back), 4.5) << r << "," << c;
+                EXPECT_LT(back.lightnessF(), 0.5) << r << "," << c;
+            }
+        EXPECT_NE(list.GetCellBackColor(1, 7), list.GetCellBackColor(1, 0));  // the sort tint stays
+        EXPECT_NE(list.GetCellBackColor(1, 0), list.GetCellBackColor(0, 0));  // and so do the stripes
+        EXPECT_GE(velmora::testing::ContrastRatio(HintTextColour(dark), dark.color(QPalette::Base)), 4.5);
+        list.setPalette(light);
+        EXPECT_EQ(list.GetCellBackColor(1, 7), qRgb(235, 238, 250));
+        EXPECT_EQ(list.Model()->index(1, 7).data(Qt::ForegroundRole).value<QColor>(), light.color(QPalette::Text));
+    }
 }
 
 TEST(ReportRows, SelectionSummaryWalksTheSelectedRows) {

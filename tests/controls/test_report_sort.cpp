@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPixmap>
 #include <QScrollBar>
 
 using namespace velmora;
@@ -346,4 +348,64 @@ TEST(ReportColumns, StoredBlocksThatDoNotFit) {
     EXPECT_TRUE(parsed[0].visible);
     EXPECT_EQ(parsed[0].width, 120);
     EXPECT_FALSE(parsed[1].visible);
+}
+
+// Scrolled sideways past the icon column, a sort keeps the rows as tall as their icons.
+TEST(ReportLook, ScrolledSidewaysASortKeepsTheRowHeight) {
+    ShownList s;
+    s.list.resize(500, 300);
+    QPixmap icon(16, 16);
+    icon.fill(Qt::darkGreen);
+    s.list.SetImageList({QIcon(icon)});
+    for (const char* name : {"b", "a", "c"}) s.list.SetItemImage(s.AddRow(name), 0, 0);
+    QCoreApplication::processEvents();
+    const int height = s.list.visualRect(s.list.Model()->index(0, 0)).height();
+    ASSERT_GE(height, 18);
+    s.list.horizontalScrollBar()->setValue(s.list.horizontalScrollBar()->maximum());
+    const int column = s.list.header()->logicalIndexAt(s.list.viewport()->width() / 2);
+    ASSERT_GT(column, 3);
+    s.ClickHeader(column);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.list.visualRect(s.list.Model()->index(0, column)).height(), height);
+}
+
+// A path column cut in its middle: two paths that differ only at their ends stay apart.
+TEST(ReportLook, ThePathColumnElidesInTheMiddle) {
+    ShownList s;
+    s.list.SetColumnElidesInMiddle(kColPath);
+    s.list.SetColumnWidth(kColPath, 120);
+    for (const char* disc : {"1", "2"}) {
+        const int row = s.AddRow("x.mp3");
+        s.list.SetItemTextEx(row, kColPath, QStringLiteral("/home/reader/Audiobooks/Some Long Book Title/Disc %1/").arg(disc));
+    }
+    s.list.clearSelection();
+    QCoreApplication::processEvents();
+    const QImage image = s.list.viewport()->grab().toImage();
+    auto cell = [&](int row) { return image.copy(s.list.visualRect(s.list.Model()->index(row, kColPath))); };
+    EXPECT_NE(cell(0), cell(1));
+}
+
+// The focused row shows a frame while the list has the focus, selected or not.
+TEST(ReportLook, TheFocusedRowIsFramedWhileTheListHasTheFocus) {
+    ShownList s;
+    for (const char* name : {"a", "b", "c"}) s.AddRow(name);
+    QLineEdit elsewhere;
+    elsewhere.show();
+    for (bool selected : {false, true}) {
+        s.list.setCurrentIndex(s.list.Model()->index(1, 0));
+        if (!selected) s.list.clearSelection();
+        s.list.activateWindow();
+        s.list.setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s.list.hasFocus(); }, 2000));
+        const QRect row = s.list.visualRect(s.list.Model()->index(1, 0)).intersected(s.list.viewport()->rect());
+        const QImage focused = s.list.viewport()->grab().toImage().copy(row);
+        elsewhere.activateWindow();
+        elsewhere.setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !s.list.hasFocus(); }, 2000));
+        const QImage unfocused = s.list.viewport()->grab().toImage().copy(row);
+        // The top edge of the row differs along its whole length, not just in one cell.
+        int differing = 0;
+        for (int x = 0; x < row.width(); ++x) differing += focused.pixel(x, 0) != unfocused.pixel(x, 0);
+        EXPECT_GT(differing, row.width() / 2) << "selected " << selected;
+    }
 }

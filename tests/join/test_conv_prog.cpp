@@ -4,6 +4,7 @@
 #include "dialog_driver.h"
 #include "join_fixture.h"
 #include "join/conv_prog.h"
+#include "support/palette_fixtures.h"
 #include "settings/application_profile.h"
 #include "support/mp3_fixtures.h"
 
@@ -192,6 +193,23 @@ TEST_F(ConvProgTest, LogLinesAreNumberedTimedAndColoured) {
     EXPECT_FALSE(rowHas(0, red));
     EXPECT_TRUE(rowHas(1, red));
     EXPECT_FALSE(rowHas(1, blue));
+
+    // Under dark palettes the stripes are dark and each line's text, of every kind, stands out
+    // from its background by at least 4.5:1 where the glyphs are solid.
+    for (const QPalette& dark : velmora::testing::DarkPalettes()) {
+        log->setPalette(dark);
+        const QImage painted = log->viewport()->grab().toImage();
+        for (int row = 0; row < 3; ++row) {
+            const QRect r = log->visualItemRect(log->topLevelItem(row)).intersected(painted.rect());
+            const QColor back = painted.pixelColor(r.left() + log->header()->sectionPosition(1) + 2, r.top() + 1);
+            EXPECT_LT(back.lightnessF(), 0.5) << row;
+            double best = 1;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left() + log->header()->sectionPosition(3); x <= r.right(); ++x)
+                    best = std::max(best, velmora::testing::ContrastRatio(painted.pixelColor(x, y), back));
+            EXPECT_GE(best, 4.5) << row;
+        }
+    }
 }
 
 TEST_F(ConvProgTest, ClearThenANewLineContinuesTheNumbering) {

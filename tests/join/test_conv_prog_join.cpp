@@ -107,7 +107,7 @@ TEST_F(RealJoinTest, NumberedTimedColouredLinesAndALostInputEndsInTheFailedState
         const int kind = item->data(0, Qt::UserRole).toInt();
         if (kind == kMessageError) {
             ++errors;
-            EXPECT_EQ(CConvProg::LogTextColour(kind), QColor(255, 0, 0));
+            EXPECT_EQ(CConvProg::LogTextColour(kind, log->palette()), QColor(255, 0, 0));
         }
     }
     EXPECT_GE(errors, 2);  // the lost input, the status
