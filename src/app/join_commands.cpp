@@ -25,6 +25,7 @@ void RunJoin(CZEPHDlg& dlg, bool selectedOnly) {
     // window's totals and summary right.
     if (dlg.HasCommandHandler(ID_REMOVE_DEAD)) context.removeDead = [&dlg] { dlg.OnCommand(ID_REMOVE_DEAD); };
     context.book = &dlg.bookEdits();
+    context.showStatus = [&dlg](const QString& text) { dlg.ShowJoinStatus(text); };
     JoinFiles(context, selectedOnly);
 }
 

@@ -37,6 +37,7 @@ void RegisterTreeFileCommands(CZEPHDlg& dlg) {
         context.settings = &main->settings();
         context.engine = main->joinEngine();
         context.profile = &main->profile();
+        context.showStatus = [main](const QString& text) { main->ShowJoinStatus(text); };
         JoinEachSubfolder(context, folder);
     }));
 }

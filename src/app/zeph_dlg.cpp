@@ -127,7 +127,10 @@ CZEPHDlg::CZEPHDlg(QWidget* parent) : CResizeDlg(parent) {
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kTitle));
     setObjectName(QStringLiteral("mainWindow"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/velmora.svg")));
+    // The program's icon for every window it opens (the progress dialog, the boxes), from
+    // their first paint.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velmora.svg")));
+    setWindowIcon(QApplication::windowIcon());
     SetProfile(&profile_);
 }
 
@@ -287,6 +290,11 @@ bool CZEPHDlg::event(QEvent* event) {
         return true;
     }
     return CResizeDlg::event(event);
+}
+
+void CZEPHDlg::ShowJoinStatus(const QString& text) {
+    if (!statusBar_) return;
+    statusBar_->SetText(0, text);
 }
 
 void CZEPHDlg::ShowCommandPrompt(const QString& prompt) {

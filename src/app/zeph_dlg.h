@@ -80,6 +80,9 @@ public:
     void OnFileListRightClick(int row, const QPoint& globalPos);
     // Shift+F10 or the Menu key in the list: its menu at the focused row.
     void OpenFileListMenuFromKeyboard();
+    // A line about the last join (what a cancel kept) in the status bar's first pane, until
+    // the list's summary takes the pane again.
+    void ShowJoinStatus(const QString& text);
     // The sort marks of the header: ascending or descending on the primary column.
     void OnReportSorted(int column, bool ascending);
 

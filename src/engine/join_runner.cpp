@@ -82,31 +82,32 @@ Replacement PlanReplacement(const std::string& output) {
 }
 
 // After the task: an OK join takes the old file's place (and its permissions); a cancelled one
-// is kept under the next free name; a failed one is removed. The old file is untouched
-// unless the join ended OK.
-void SettleReplacement(JoinEngine& engine, JoinRunState& run, const Replacement& r) {
+// is kept under the next free name, which is returned; a failed one is removed. The old file
+// is untouched unless the join ended OK.
+std::string SettleReplacement(JoinEngine& engine, JoinRunState& run, const Replacement& r) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (run.running) {
         const fs::perms mode = fs::status(r.target, ec).permissions();
         if (!ec) fs::permissions(r.temporary, mode, ec);
-        if (::rename(r.temporary.c_str(), r.target.c_str()) == 0) return;
+        if (::rename(r.temporary.c_str(), r.target.c_str()) == 0) return {};
         const int error = errno;
         run.running = 0;
         PostJoinMessage(engine, FormatText("Could not replace %s: %s. The joined file is %s.", r.target.c_str(),
                                            std::strerror(error), r.temporary.c_str()),
                         kMessageError);
-        return;
+        return {};
     }
     if (run.stopped && fs::exists(r.temporary, ec)) {
         const std::string kept = UniqueOutputPath(r.target);
         if (::rename(r.temporary.c_str(), kept.c_str()) == 0) {
             PostJoinMessage(engine, FormatText("The old file was kept; what was joined is in %s.", kept.c_str()),
                             kMessageInfo);
-            return;
+            return kept;
         }
     }
     fs::remove(r.temporary, ec);
+    return {};
 }
 
 // ---- a series of books: each book one or more tasks of the run ----
@@ -396,9 +397,12 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             // The output keeps what was joined, but a join that left an input out has failed.
             if (copy->inputsMissing) run.running = 0;
             // A worker still writing the temporary file keeps it.
+            std::string keptPath = replacement.target.empty() ? copy->outputPath : std::string();
             if (!replacement.target.empty() && WaitForWorker(run.encoderThread, 0) &&
                 WaitForWorker(run.conversionThread, 0))
-                SettleReplacement(*engine, run, replacement);
+                keptPath = SettleReplacement(*engine, run, replacement);
+            if (run.stopped && !keptPath.empty() && FileExists(keptPath))
+                run.cutShort = {keptPath, copy->SecondsOf(run.taskSamplesDone.load()), copy->SecondsOf(copy->totalSamples)};
             const bool nextBook =
                 SettleBookTask(*engine, run, *copy, replacement.target.empty() ? copy->outputPath : replacement.target);
 

@@ -21,6 +21,7 @@ void JoinRunState::ResetForRun() {
     currentTaskIndex = 0;
     joinedOutputs.clear();
     failedBooks.clear();
+    cutShort = {};
     TakeFirstTaskError();
 }
 

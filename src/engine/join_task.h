@@ -139,6 +139,14 @@ struct JoinRunState {
     };
     std::vector<std::string> joinedOutputs;
     std::vector<FailedBook> failedBooks;
+    // A cancel that cut a task short: the file that keeps what was joined, with how many
+    // seconds it holds of the task's whole length. Empty path: no cancel kept a file.
+    struct CutShort {
+        std::string path;
+        double seconds = 0;
+        double totalSeconds = 0;
+    };
+    CutShort cutShort;
     // The first error line of the current task, the reason a failed book gives. Set once by
     // whichever thread reports first (a compare-exchange, so no lock on the audio path), taken
     // by the job thread when the task ends. Owned: null or a string from new.

@@ -190,8 +190,8 @@ CConvProg::CConvProg(std::shared_ptr<JoinEngine> engine, QWidget* parent, Applic
     sink_ = std::make_shared<ConvProgSink>(this);
     SetProfile(profile);
     setModal(true);
-    setWindowTitle(QString());
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("audio-x-generic")));
+    // The program's name and icon (the application's) until the join names its state.
+    setWindowTitle(QStringLiteral("Velmora"));
 
     const DialogUnits units(font());
     auto controls = BuildTemplate(this, kTemplate170, units);
@@ -228,11 +228,15 @@ CConvProg::CConvProg(std::shared_ptr<JoinEngine> engine, QWidget* parent, Applic
     header->setSectionsClickable(false);
     header->setSectionsMovable(true);
     header->setMinimumSectionSize(0);
-    header->setStretchLastSection(false);
     header->resizeSection(0, 0);
     header->resizeSection(1, 55);
     header->resizeSection(2, 63);
     header->resizeSection(3, 500);
+    // The description fills the width and no sideways scroll bar comes and goes under the
+    // newest line; a line too long to show whole shows it on hover.
+    header->setStretchLastSection(true);
+    log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    log_->setTextElideMode(Qt::ElideMiddle);
     log_->headerItem()->setTextAlignment(1, Qt::AlignCenter);
     log_->headerItem()->setTextAlignment(2, Qt::AlignCenter);
 
@@ -428,6 +432,7 @@ void CConvProg::AddLogLine(const QString& text, int kind) {
                                    : QStringLiteral("-1:-1:-1"));
     item->setTextAlignment(2, Qt::AlignCenter);
     item->setText(3, text);
+    item->setToolTip(3, text);
     log_->scrollToItem(item);
 }
 

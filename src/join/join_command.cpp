@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <filesystem>
@@ -82,6 +83,21 @@ void RunUnderProgressDialog(const JoinCommandContext& context, const AppSettings
     // No parent: the dialog is a window of its own, modal over the whole application.
     CConvProg dialog(engine, nullptr, context.profile, run);
     dialog.exec();
+    // The dialog and its log go; the window keeps a line on what a cancel left behind.
+    const QString kept = CancelledStatusText(run->cutShort.path, run->cutShort.seconds, run->cutShort.totalSeconds);
+    if (!kept.isEmpty() && context.showStatus) context.showStatus(kept);
+}
+
+QString CancelledStatusText(const std::string& path, double seconds, double totalSeconds) {
+    if (path.empty()) return {};
+    // m:ss under an hour, h:mm:ss from there, as players show lengths.
+    auto clock = [](double value) {
+        const long long s = value > 0 ? static_cast<long long>(value) : 0;
+        return s >= 3600 ? QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60)
+                         : QString::asprintf("%lld:%02lld", s / 60, s % 60);
+    };
+    return QStringLiteral("Cancelled: %1 holds %2 of %3")
+        .arg(QFileInfo(QString::fromStdString(path)).fileName(), clock(seconds), clock(totalSeconds));
 }
 
 QString SaveAsFilterText() {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QWidget;
 
@@ -29,6 +30,7 @@ struct JoinCommandContext {
     std::function<bool()> isBusy;             // a load, bulk edit or folder expansion runs
     std::function<void()> removeDead;         // the Remove Dead command; empty: RemoveDeadRows
     const BookEdits* book = nullptr;          // "Chapters and Tags" edits; null: none
+    std::function<void(const QString&)> showStatus;  // the window's status line; empty: none
 };
 
 enum class JoinOutcome {
@@ -47,6 +49,9 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly);
 struct JoinRunState;
 void RunUnderProgressDialog(const JoinCommandContext& context, const AppSettings& settings,
                             const std::shared_ptr<JoinRunState>& run);
+
+// "Cancelled: NAME holds 15:49 of 1:30:00": what a cancel kept (empty when it kept no file).
+QString CancelledStatusText(const std::string& path, double seconds, double totalSeconds);
 
 // Drops the rows whose full path names nothing on disk; returns how many went.
 int RemoveDeadRows(CReportCtrl& list);

@@ -25,6 +25,7 @@
 #include "filelist/file_scan.h"
 #include "engine/join_runner.h"
 #include "foldertree/file_tree_ctrl.h"
+#include "join/conv_prog.h"
 #include "join/processing.h"
 #include "settings/config_ini.h"
 #include "settings/settings_store.h"
@@ -209,6 +210,17 @@ TEST_F(MainWindowTest, MenuBarMatchesTheTablesAndNothingIsGreyed) {
             }
         }
     }
+}
+
+// The program's icon is every window's, the progress dialog's from before it is shown, and
+// that dialog is titled with the program's name until the join names its state.
+TEST_F(MainWindowTest, TheProgressDialogHasTheProgramsIconAndNameFromTheStart) {
+    auto dlg = Open();
+    const QImage icon = dlg->windowIcon().pixmap(32, 32).toImage();
+    ASSERT_FALSE(icon.isNull());
+    CConvProg progress(std::make_shared<JoinEngine>(), nullptr, &dlg->profile());
+    EXPECT_EQ(progress.windowIcon().pixmap(32, 32).toImage(), icon);
+    EXPECT_EQ(progress.windowTitle(), QStringLiteral("Velmora"));
 }
 
 TEST_F(MainWindowTest, F9TogglesTheTreeAndTheViewMenuCheck) {

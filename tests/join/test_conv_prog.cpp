@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -76,7 +77,7 @@ struct ConvProgTest : ::testing::Test {
 TEST_F(ConvProgTest, OpeningShowsTheTemplateAndFormatsTheFirstReport) {
     const int before = CConvProg::progressMessagesHandled();
     Open();
-    EXPECT_TRUE(dlg->windowTitle().isEmpty());
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Velmora"));
     EXPECT_EQ(dlg->run().running.load(), 1);
     EXPECT_EQ(CConvProg::progressMessagesHandled(), before + 1);  // the opening (0, 0)
     EXPECT_EQ(dlg->text(CConvProg::kDoneValue), QStringLiteral(" 0.00%"));
@@ -93,12 +94,28 @@ TEST_F(ConvProgTest, OpeningShowsTheTemplateAndFormatsTheFirstReport) {
     EXPECT_EQ(h->sectionSize(0), 0);
     EXPECT_EQ(h->sectionSize(1), 55);
     EXPECT_EQ(h->sectionSize(2), 63);
-    EXPECT_EQ(h->sectionSize(3), 500);
+    EXPECT_EQ(h->sectionPosition(3) + h->sectionSize(3), dlg->logList()->viewport()->width());  // fills the width
     EXPECT_FALSE(h->sectionsClickable());
     EXPECT_EQ(dlg->logList()->headerItem()->text(1), QStringLiteral("#"));
     EXPECT_EQ(dlg->logList()->headerItem()->text(3), QStringLiteral("Description"));
     ASSERT_FALSE(taskbar.states.empty());
     EXPECT_EQ(taskbar.states.front(), TaskbarProgress::Normal);
+}
+
+// However many lines and however long the newest, it shows whole above the dialog's edge,
+// with no sideways scroll bar over it; its full text is its tooltip.
+TEST_F(ConvProgTest, TheNewestLogLineIsNeverHiddenAndALongOneShowsOnHover) {
+    Open();
+    for (int i = 0; i < 40; ++i) Message("Line " + std::to_string(i), kMessageInfo);
+    const std::string longLine = "Trouble with /" + std::string(400, 'x') + "/Disc 2/Chapter 12.mp3: damaged";
+    Message(longLine, kMessageError);
+    QTreeWidget* log = dlg->logList();
+    QTreeWidgetItem* last = log->topLevelItem(log->topLevelItemCount() - 1);
+    EXPECT_FALSE(log->horizontalScrollBar()->isVisible());
+    const QRect shown = log->visualItemRect(last);
+    EXPECT_GE(shown.top(), 0);
+    EXPECT_LE(shown.bottom(), log->viewport()->rect().bottom()) << shown.bottom() << " " << log->viewport()->height();
+    EXPECT_EQ(last->toolTip(3).toStdString(), longLine);
 }
 
 TEST_F(ConvProgTest, TimesAndSpeedChangeOnlyOnEveryTenthReport) {

@@ -438,6 +438,39 @@ TEST_F(JoinCommandTest, SaveAsOntoAnInputIsRefusedAndTheInputKept) {
     EXPECT_EQ(ReadAll(files_[0].path), original);
 }
 
+// A cancel leaves the window a line on what the kept file holds, by its decoded length, of the
+// whole join's length.
+TEST_F(JoinCommandTest, ACancelTellsTheWindowWhatTheKeptFileHolds) {
+    AddTone("a.mp3", 440, "A", 20.0);
+    AddTone("b.mp3", 880, "B", 50.0);
+    QString status;
+    JoinCommandContext context = Context();
+    context.showStatus = [&](const QString& text) { status = text; };
+    ModalScript script;
+    script.Add([](QWidget* w) -> ModalScript::Action {
+        auto* dlg = qobject_cast<CConvProg*>(w);
+        if (!dlg || dlg->run().taskSamplesDone.load() < 44100u * 2 * 5) return {};  // 5 s in
+        return [b = QPointer<QPushButton>(dlg->cancelButton())] { if (b) QTest::mouseClick(b, Qt::LeftButton); };
+    });
+    script.Add(ClickBoxButton(QMessageBox::Yes));
+    EXPECT_EQ(JoinFiles(context, false), JoinOutcome::Ran);
+    EXPECT_TRUE(script.done());
+    std::vector<fs::path> outputs;
+    for (const auto& e : fs::directory_iterator(OutFolder())) outputs.push_back(e.path());
+    ASSERT_EQ(outputs.size(), 1u);
+    const auto kept = DecodeMp3(outputs[0]);
+    ASSERT_TRUE(kept.ok);
+    const long long seconds = static_cast<long long>(kept.frames() / 44100);
+    EXPECT_GE(seconds, 5);
+    EXPECT_LT(seconds, 70);
+    // The count of samples encoded may run a frame ahead of or behind the decoded file.
+    const QString expected = QStringLiteral("Cancelled: %1 holds %2 of 1:10").arg(QString::fromStdString(outputs[0].filename().string()));
+    EXPECT_TRUE(status == expected.arg(QString::asprintf("%lld:%02lld", seconds / 60, seconds % 60)) ||
+                status == expected.arg(QString::asprintf("%lld:%02lld", (seconds + 1) / 60, (seconds + 1) % 60)) ||
+                status == expected.arg(QString::asprintf("%lld:%02lld", (seconds - 1) / 60, (seconds - 1) % 60)))
+        << status.toStdString();
+}
+
 TEST_F(JoinCommandTest, SaveAsToANewNameJoins) {
     AddTone("a.mp3", 440, "A", 0.4);
     AddTone("b.mp3", 880, "B", 0.4);
