@@ -26,11 +26,18 @@ void CStatusBar::SetParts(int right0, int right1) {
 }
 
 void CStatusBar::SetText(int pane, const QString& text) {
-    if (pane >= 0 && pane < kPaneCount) panes_[pane]->setText(text);
+    if (pane < 0 || pane >= kPaneCount || texts_[pane] == text) return;
+    texts_[pane] = text;
+    LayoutPanes();
 }
 
-QString CStatusBar::Text(int pane) const {
-    return pane >= 0 && pane < kPaneCount ? panes_[pane]->text() : QString();
+QString CStatusBar::Text(int pane) const { return pane >= 0 && pane < kPaneCount ? texts_[pane] : QString(); }
+
+int CStatusBar::TextWidth(int pane) const {
+    if (texts_[pane].isEmpty()) return 0;
+    // The sunken frame and the label's margins on both sides.
+    const int frame = 2 * (panes_[pane]->frameWidth() + panes_[pane]->margin()) + 6;
+    return panes_[pane]->fontMetrics().horizontalAdvance(texts_[pane]) + frame;
 }
 
 void CStatusBar::SetTipText(int pane, const QString& text) {
@@ -56,10 +63,15 @@ void CStatusBar::LayoutPanes() {
     const int gripSize = std::min(h, grip_->sizeHint().width());
     int left = 0;
     for (int i = 0; i < kPaneCount; ++i) {
-        const int right = i < kPaneCount - 1 ? std::clamp(parts_[i], left, w) : w;
+        // A larger font (a scaled desktop) widens a pane rather than cutting its text.
+        const int right = i < kPaneCount - 1 ? std::clamp(std::max(parts_[i], left + TextWidth(i)), left, w) : w;
         // The last pane leaves room for the grip.
         const int paneRight = i == kPaneCount - 1 ? std::max(left, right - gripSize) : right;
         panes_[i]->setGeometry(left, 0, paneRight - left, h);
+        const int room = paneRight - left - (TextWidth(i) - panes_[i]->fontMetrics().horizontalAdvance(texts_[i]));
+        panes_[i]->setText(TextWidth(i) <= paneRight - left
+                               ? texts_[i]
+                               : panes_[i]->fontMetrics().elidedText(texts_[i], Qt::ElideRight, std::max(room, 0)));
         left = right;
     }
     grip_->setGeometry(w - gripSize, h - gripSize, gripSize, gripSize);

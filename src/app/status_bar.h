@@ -19,7 +19,9 @@ public:
 
     explicit CStatusBar(QWidget* parent = nullptr);
 
-    // Right edges of panes 0 and 1 in client pixels; the last pane runs to the end.
+    // Right edges of panes 0 and 1 in client pixels; the last pane runs to the end. A pane
+    // whose text needs more than its share is widened to fit it, at the cost of the panes
+    // after it; the last pane's text is cut short with "…" when the bar is too narrow.
     void SetParts(int right0, int right1);
     std::array<int, kPaneCount - 1> Parts() const { return parts_; }
 
@@ -35,7 +37,10 @@ protected:
 private:
     void LayoutPanes();
 
+    int TextWidth(int pane) const;
+
     std::array<QLabel*, kPaneCount> panes_{};
+    std::array<QString, kPaneCount> texts_{};  // the whole texts; the labels may show them cut
     std::array<int, kPaneCount - 1> parts_{25, 50};
     QSizeGrip* grip_ = nullptr;
 };

@@ -224,6 +224,17 @@ std::string EncoderSummaryText(const AppSettings& s) {
     std::string text = std::string("  ") + "MP3:  " + rate;
     if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
         text += kChannelParts[s.channelModeIndex];
+    // What else shapes the output: loudness re-encodes, so the copy join is named only without it.
+    if (s.loudness != 0) {
+        switch (s.loudnessPreset) {
+            case kLoudnessPodcast: text += " Loudness: podcast (-16 LUFS);"; break;
+            case kLoudnessAudiobook: text += " Loudness: audiobook rule;"; break;
+            case kLoudnessBroadcast: text += " Loudness: broadcast (-23 LUFS);"; break;
+            default: text += " Loudness: " + std::to_string(s.loudnessTarget) + " LUFS;"; break;
+        }
+    } else if (s.copyFrames != 0) {
+        text += " Copy join when the files allow;";
+    }
     return text;
 }
 

@@ -2,6 +2,8 @@
 
 #include "app/status_bar.h"
 
+#include <QLabel>
+
 using namespace velmora;
 
 TEST(StatusBar, PanesFollowTheirRightEdges) {
@@ -38,4 +40,35 @@ TEST(StatusBar, TextAndTips) {
     EXPECT_EQ(bar.Text(2), "summary");
     EXPECT_EQ(bar.TipText(2), "summary");
     EXPECT_EQ(bar.Text(7), "");
+}
+
+// With a font twice the size (a desktop scaled 2x), a pane whose text outgrows its share
+// widens to show it whole; the last pane, squeezed, shows its text cut with an ellipsis and
+// still reports the whole text.
+TEST(StatusBar, PanesWidenToTheirTextsAndTheLastIsCutVisibly) {
+    CStatusBar bar;
+    QFont big = bar.font();
+    big.setPointSizeF(big.pointSizeF() * 2);
+    bar.setFont(big);
+    bar.resize(900, 50);
+    bar.SetParts(225, 450);
+    const QString summary = QStringLiteral("1234 file(s)   5678.90 MB   123:45:06");
+    const QString encoder = QStringLiteral("  MP3:  CBR 128 kbps; Automatic Frequency; Automatic Channel; Loudness: podcast (-16 LUFS);");
+    bar.SetText(0, summary);
+    bar.SetText(1, QStringLiteral("No file selected"));
+    bar.SetText(2, encoder);
+    auto* pane0 = bar.findChild<QLabel*>(QStringLiteral("statusPane0"));
+    auto* pane2 = bar.findChild<QLabel*>(QStringLiteral("statusPane2"));
+    ASSERT_TRUE(pane0 && pane2);
+    EXPECT_GE(bar.PaneRect(0).width(), pane0->fontMetrics().horizontalAdvance(summary));
+    EXPECT_EQ(pane0->text(), summary);
+    EXPECT_EQ(bar.PaneRect(1).left(), bar.PaneRect(0).right() + 1);
+    EXPECT_GE(bar.PaneRect(1).width(), pane0->fontMetrics().horizontalAdvance(QStringLiteral("No file selected")));
+    EXPECT_TRUE(pane2->text().endsWith(QChar(0x2026))) << pane2->text().toStdString();
+    EXPECT_LE(pane2->fontMetrics().horizontalAdvance(pane2->text()), bar.PaneRect(2).width());
+    EXPECT_EQ(bar.Text(2), encoder);
+    // Wide enough again, the whole text shows.
+    bar.resize(3000, 50);
+    bar.SetParts(750, 1500);  // as the window does on its resize
+    EXPECT_EQ(pane2->text(), encoder);
 }

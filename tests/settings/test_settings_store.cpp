@@ -372,6 +372,15 @@ TEST(EncoderSummary, DefaultsAndVariants) {
     EXPECT_EQ(EncoderSummaryText(s), "  MP3:  VBR quality 4; Automatic Frequency; Automatic Channel;");
     SetBitrateChoice(s, kSameAsInputsChoice);
     EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR same as the inputs; Automatic Frequency; Automatic Channel;");
+    // The copy join and loudness are named when on; loudness re-encodes, so it alone is named.
+    SetBitrateChoice(s, 11);
+    s.copyFrames = 1;
+    EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR 128 kbps; Automatic Frequency; Automatic Channel; Copy join when the files allow;");
+    s.loudness = 1;
+    EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR 128 kbps; Automatic Frequency; Automatic Channel; Loudness: podcast (-16 LUFS);");
+    s.loudnessPreset = kLoudnessCustom;
+    s.loudnessTarget = -19;
+    EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR 128 kbps; Automatic Frequency; Automatic Channel; Loudness: -19 LUFS;");
 }
 
 // The bit-rate mode has keys of its own: a file from before them reads its LameBits as it
