@@ -1,6 +1,6 @@
 #include "app/help_commands.h"
 
-#include <QDesktopServices>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -9,6 +9,7 @@
 #include "app/command_ids.h"
 #include "app/option_dlg.h"
 #include "app/zeph_dlg.h"
+#include "controls/desktop_open.h"
 #include "controls/report_ctrl.h"
 #include "filelist/file_scan.h"
 #include "settings/settings_store.h"
@@ -36,9 +37,7 @@ QString HelpCommandTarget(int command, const QString& exeFolder) {
 
 std::function<void(const QString& target)>& HelpOpener() {
     static std::function<void(const QString&)> opener = [](const QString& target) {
-        const QUrl url = target.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(target) : QUrl(target);
-        // A missing help file or no program for the target: nothing is reported.
-        QDesktopServices::openUrl(url);
+        OpenWithDesktop(target, QApplication::activeWindow());
     };
     return opener;
 }

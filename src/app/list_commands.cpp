@@ -8,7 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDesktopServices>
+#include <QPointer>
 #include <QDrag>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +24,7 @@
 #include "app/file_loader.h"
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
+#include "controls/desktop_open.h"
 #include "controls/report_ctrl.h"
 #include "controls/report_item_info.h"
 #include "controls/report_summary.h"
@@ -116,7 +117,7 @@ void OpenContainingFolder(CZEPHDlg& dlg) {
     const int row = FirstSelected(*list);
     // Without a selection there is no folder to show: nothing is handed to the desktop.
     if (row < 0) return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(list->GetItemText(row, kColPath)));
+    OpenWithDesktop(list->GetItemText(row, kColPath), &dlg);
 }
 
 void OpenSelectedFile(CZEPHDlg& dlg) {
@@ -127,13 +128,15 @@ void OpenSelectedFile(CZEPHDlg& dlg) {
     const QString path = RowPath(*list, row);
     FileItemInfo* record = RecordOf(*list, row);
     if (QFileInfo::exists(path)) {
-        // A refused open counts as a file type without an application.
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-            AskBox(&dlg, QMessageBox::Warning, AppTitle(),
+        // No program took the file: the type has no application; its folder opens instead.
+        QPointer<CZEPHDlg> window(&dlg);
+        OpenWithDesktop(path, &dlg, [window] {
+            if (!window) return;
+            AskBox(window, QMessageBox::Warning, AppTitle(),
                    QStringLiteral("There is no application associated with the given file name extension."),
                    QMessageBox::Ok, "noApplicationBox");
-            OpenContainingFolder(dlg);
-        }
+            if (window) OpenContainingFolder(*window);
+        });
         return;
     }
     if (AskBox(&dlg, QMessageBox::Warning, AppTitle(), QStringLiteral("File NOT Found!  Remove It from the List?"),

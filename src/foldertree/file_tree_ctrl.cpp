@@ -1,5 +1,6 @@
 #include "foldertree/file_tree_ctrl.h"
 
+#include "controls/desktop_open.h"
 #include "controls/view_look.h"
 #include "settings/app_settings.h"
 
@@ -12,7 +13,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -1140,7 +1140,7 @@ bool CFileTreeCtrl::OpenItem(HTREEITEM item) {
     if (!allowOpen_ || !item) return false;
     const QString path = ItemToPath(item);
     if (path.isEmpty()) return false;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return OpenWithDesktop(path, window());
 }
 
 // ---------------------------------------------------------------- file operations

@@ -1,12 +1,12 @@
 #include "join/conv_prog.h"
 
+#include "controls/desktop_open.h"
 #include "controls/dialog_units.h"
 #include "controls/view_look.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,7 +18,6 @@
 #include <QStyledItemDelegate>
 #include <QTime>
 #include <QTreeWidget>
-#include <QUrl>
 
 #include <algorithm>
 #include <atomic>
@@ -496,7 +495,7 @@ QColor CConvProg::LogBackground(int row, const QPalette& palette) { return ListR
 
 std::function<bool(const QString&)>& CConvProg::FolderOpener() {
     static std::function<bool(const QString&)> opener = [](const QString& folder) {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        return OpenWithDesktop(folder, QApplication::activeWindow());
     };
     return opener;
 }

@@ -1,20 +1,28 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "app/about_dlg.h"
 #include "app/command_ids.h"
 #include "app/help_commands.h"
 #include "app/zeph_dlg.h"
+#include "settings/settings_store.h"
 #include "app_env.h"
+#include "fake_xdg_open.h"
+#include "window_helpers.h"
 #include "controls/hyper_link.h"
 #include "support/mp3_fixtures.h"
 
@@ -129,6 +137,49 @@ TEST(HelpCommands, TargetsOfTheCommands) {
     EXPECT_TRUE(HelpCommandTarget(ID_DOWNLOAD, bin).startsWith("https://www.example.com/"));
     EXPECT_TRUE(HelpCommandTarget(ID_ONLINE_SUPPORT, bin).startsWith("https://www.example.com/"));
     EXPECT_TRUE(HelpCommandTarget(ID_ABOUT, bin).isEmpty());
+}
+
+// F1 on a desktop without a program to open the guide says so, whether xdg-open is missing
+// or finds no program.
+TEST(HelpCommands, F1SaysWhenNoProgramCouldOpenTheGuide) {
+    AppEnv env;
+    auto savedEnd = CZEPHDlg::ProcessEnd();
+    CZEPHDlg::ProcessEnd() = [](int) {};
+    {
+        CZEPHDlg main;
+        ASSERT_TRUE(main.OnInitDialog());
+        main.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        const QString guide = HelpCommandTarget(ID_HELP_CONTENT, QString::fromStdString(ModuleFolder()));
+        for (std::optional<int> exitCode : {std::optional<int>(), std::optional<int>(4)}) {
+            velmora::testing::FakeXdgOpen desktop(exitCode);
+            QString said;
+            velmora::testing::AnswerModal<QMessageBox>([&](QMessageBox* box) {
+                said = box->text();
+                box->accept();
+            });
+            QApplication::setActiveWindow(&main);
+            QTest::keyClick(&main, Qt::Key_F1);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !said.isEmpty(); }, 10000)) << exitCode.value_or(-1);
+            EXPECT_EQ(said, "No program could open " + guide + ".");
+        }
+        main.close();
+    }
+    CZEPHDlg::ProcessEnd() = savedEnd;
+}
+
+// The guide F1 finds in the build tree shows every picture it names.
+TEST(HelpCommands, TheBuildTreesGuideHasItsPictures) {
+    const QString guide = HelpFilePath(QString::fromLocal8Bit(qgetenv("VELMORA_BIN_DIR")));
+    QFile file(guide);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << guide.toStdString();
+    const QString html = QString::fromUtf8(file.readAll());
+    int pictures = 0;
+    for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("<img[^>]*src=\"([^\"]+)\"")).globalMatch(html)) {
+        ++pictures;
+        EXPECT_TRUE(QFileInfo(QFileInfo(guide).dir(), m.captured(1)).isFile()) << m.captured(1).toStdString();
+    }
+    EXPECT_GE(pictures, 3);
 }
 
 TEST(HelpCommands, MainWindowRoutesF1TheHelpMenuAndAbout) {

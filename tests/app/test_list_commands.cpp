@@ -23,6 +23,7 @@
 #include "app/status_bar.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "fake_xdg_open.h"
 #include "window_helpers.h"
 #include "controls/report_ctrl.h"
 #include "controls/report_item_info.h"
@@ -174,6 +175,33 @@ TEST_F(ListCommandsTest, KeysMoveRowsAndOpenTheMenus) {
         EXPECT_EQ(popup->title(), "&File");
         popup->close();
     }
+}
+
+// No program for the file: the list says so and opens its folder instead; no program for the
+// folder either: that is said too. With a program, the folder just opens.
+TEST_F(ListCommandsTest, OpenSaysWhenNoProgramCouldOpenTheFileNorItsFolder) {
+    LoadRows({"r0.mp3"});
+    Click(0);
+    const QString folder = List().GetItemText(0, kColPath);
+    QStringList texts;
+    {
+        velmora::testing::FakeXdgOpen desktop(3);
+        AnswerBox(QMessageBox::Ok, &texts);
+        Run(ID_LIST_OPEN);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() == 1; }, 10000));
+        AnswerBox(QMessageBox::Ok, &texts);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() == 2; }, 10000));
+        EXPECT_EQ(desktop.Opened(), (QStringList{folder + "r0.mp3", folder}));
+    }
+    EXPECT_EQ(texts[0], "There is no application associated with the given file name extension.");
+    EXPECT_EQ(texts[1], "No program could open " + folder + ".");
+
+    velmora::testing::FakeXdgOpen desktop(0);
+    Run(ID_LIST_OPEN_FOLDER);
+    ASSERT_TRUE(desktop.WaitOpened(1));
+    QTest::qWait(100);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(desktop.Opened(), QStringList{folder});
 }
 
 TEST_F(ListCommandsTest, SelectNextWithNoneWithTheLastAndWithTwo) {

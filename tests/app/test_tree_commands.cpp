@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +18,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
-#include <QUrl>
 
 #include <filesystem>
 
@@ -27,6 +25,7 @@
 #include "app/file_loader.h"
 #include "app/zeph_dlg.h"
 #include "app_env.h"
+#include "fake_xdg_open.h"
 #include "controls/report_ctrl.h"
 #include "foldertree/file_tree_ctrl.h"
 #include "foldertree/item_properties_dlg.h"
@@ -36,15 +35,6 @@ using namespace velmora;
 using velmora::testing::AppEnv;
 
 namespace {
-
-// Takes the file URLs that the desktop would be asked to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-};
 
 class TreeCommandsTest : public ::testing::Test {
 protected:
@@ -227,14 +217,12 @@ TEST_F(TreeCommandsTest, PropertiesFromTheMenuShowTheFolder) {
 TEST_F(TreeCommandsTest, OpenFromTheMenuAsksTheDesktopToOpenTheFolder) {
     MakeDir(H("Music/Opened"));
     CFileTreeCtrl& tree = Open();
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler("file", &catcher, "Open");
+    velmora::testing::FakeXdgOpen desktop(0);
     QTreeWidgetItem* opened = tree.SetSelectedPath(H("Music/Opened"), false);
     ASSERT_NE(opened, nullptr);
     RunFromMenu(opened, "Open");
-    QDesktopServices::unsetUrlHandler("file");
-    ASSERT_EQ(catcher.urls.size(), 1);
-    EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(H("Music/Opened")));
+    ASSERT_TRUE(desktop.WaitOpened(1));
+    EXPECT_EQ(desktop.Opened(), QStringList{H("Music/Opened")});
 }
 
 TEST_F(TreeCommandsTest, CommandsWithoutASelectionDoNothing) {
@@ -350,4 +338,3 @@ TEST_F(TreeCommandsTest, ArrowKeysKeepTheFocusInTheTreeAndShiftF10OpensItsMenu) 
     menu->close();
 }
 
-#include "test_tree_commands.moc"
