@@ -7,6 +7,7 @@
 
 #include "controls/dialog_units.h"
 #include "controls/hyper_link.h"
+#include "engine/library_versions.h"
 
 namespace velmora {
 
@@ -53,15 +54,35 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     label(kThanksLine, Qt::AlignHCenter | Qt::AlignTop, 7, 71, 197, 20)->setWordWrap(true);
     label(kMakerNoticeLine1, Qt::AlignHCenter | Qt::AlignTop, 7, 92, 197, 12);
     label(kMakerNoticeLine2, Qt::AlignHCenter | Qt::AlignTop, 7, 108, 197, 12);
+    line(7, 123, 197);
+    auto* licence = label(kLicenceLine, Qt::AlignHCenter | Qt::AlignTop, 7, 127, 197, 20);
+    licence->setWordWrap(true);
+    licence->setObjectName(QStringLiteral("licenceLine"));
+    auto* credits = new QLabel(CreditsText(), this);
+    credits->setObjectName(QStringLiteral("creditsLine"));
+    credits->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    credits->setWordWrap(true);
+    credits->setTextInteractionFlags(Qt::TextSelectableByMouse);  // for a bug report
+    place(credits, 0, 7, 149, 197, 20);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
-    place(ok, 1, 82, 127, 48, 14);
+    place(ok, 1, 82, 173, 48, 14);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    setFixedSize(du.ToPixels(QSize(212, 145)));
+    setFixedSize(du.ToPixels(QSize(212, 191)));
     OnInitDialog();
 }
 
 CAboutDlg::~CAboutDlg() = default;
+
+QString CAboutDlg::CreditsText() {
+    QStringList parts{QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion()))};
+    for (const LibraryVersion& library : EngineLibraryVersions()) {
+        const QString name = QString::fromStdString(library.name);
+        parts << (library.version.empty() ? name : name + QLatin1Char(' ') + QString::fromStdString(library.version));
+    }
+    const QString last = parts.takeLast();
+    return QStringLiteral("Built on %1 and %2.").arg(parts.join(QStringLiteral(", ")), last);
+}
 
 QWidget* CAboutDlg::Control(int id) const {
     return controls_.Find(id);

@@ -27,9 +27,9 @@ std::string LowerExtension(const std::string& path) {
 
 // The module, loaded once for the life of the process (never closed), beside the executable
 // or where an installed tree keeps it; null when it cannot be loaded.
-FfmpegModule* Module() {
+void* ModuleLibrary() {
     static std::once_flag once;
-    static FfmpegModule* module = nullptr;
+    static void* library = nullptr;
     std::call_once(once, [] {
         const std::string folder = ExecutableFolder();
         std::error_code ec;
@@ -38,7 +38,16 @@ FfmpegModule* Module() {
             const std::string installed = folder + "/../lib/velmora/" + kFfmpegModuleFileName;
             if (std::filesystem::exists(installed, ec)) path = installed;
         }
-        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    });
+    return library;
+}
+
+FfmpegModule* Module() {
+    static std::once_flag once;
+    static FfmpegModule* module = nullptr;
+    std::call_once(once, [] {
+        void* library = ModuleLibrary();
         if (!library) return;
         auto entry = reinterpret_cast<FfmpegModuleEntryFn>(dlsym(library, kFfmpegModuleEntry));
         if (entry) module = entry(kFfmpegModuleVersion);
@@ -73,6 +82,12 @@ AudioFileInfo NoModule(const std::string& path) {
 }
 
 }  // namespace
+
+std::string FfmpegVersion() {
+    void* library = ModuleLibrary();
+    auto version = library ? reinterpret_cast<const char* (*)()>(dlsym(library, kFfmpegVersionEntry)) : nullptr;
+    return version ? version() : std::string();
+}
 
 bool HasMpegAudioExtension(const std::string& path) {
     const std::string ext = LowerExtension(path);

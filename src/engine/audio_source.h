@@ -19,6 +19,8 @@ struct ChapterEntry;
 // True when `path`'s extension says MPEG audio (.mp3, .mp2, .mpga): such a file goes to
 // libmpg123 without asking FFmpeg.
 bool HasMpegAudioExtension(const std::string& path);
+// The FFmpeg release velmora_ffmpeg.so runs with (loading the module); empty without it.
+std::string FfmpegVersion();
 
 // True when `path` is read by libmpg123: its extension says MPEG audio (.mp3, .mp2, .mpga), or
 // it has another and FFmpeg's probe takes it for MPEG audio. Every other file goes to FFmpeg.

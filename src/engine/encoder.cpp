@@ -326,7 +326,7 @@ int EncodeTaskWithModule(JoinEngine& engine, CConversionTask& task, const std::s
     }
 }
 
-int EncodeTask(JoinEngine& engine, CConversionTask& task) {
+std::string EncoderModuleFolder() {
     // The module beside the executable (the build tree); failing that, where an installed tree
     // keeps it, <prefix>/lib/velmora beside <prefix>/bin. Without either, the executable's
     // folder is named in the load error.
@@ -336,7 +336,9 @@ int EncodeTask(JoinEngine& engine, CConversionTask& task) {
         const std::string installed = folder + "/../lib/velmora";
         if (std::filesystem::exists(installed + "/" + kModuleFileName, ec)) folder = installed;
     }
-    return EncodeTaskWithModule(engine, task, folder);
+    return folder;
 }
+
+int EncodeTask(JoinEngine& engine, CConversionTask& task) { return EncodeTaskWithModule(engine, task, EncoderModuleFolder()); }
 
 }  // namespace velmora

@@ -20,6 +20,9 @@ int EncodeTask(JoinEngine& engine, CConversionTask& task);
 // (tests use it to try missing and broken modules).
 int EncodeTaskWithModule(JoinEngine& engine, CConversionTask& task, const std::string& moduleFolder);
 
+// Where EncodeTask loads lame_enc.so from.
+std::string EncoderModuleFolder();
+
 // The folder of the running executable (from /proc/self/exe), without a trailing "/".
 std::string ExecutableFolder();
 

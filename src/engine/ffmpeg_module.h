@@ -67,6 +67,8 @@ constexpr const char* kFfmpegModuleFileName = "velmora_ffmpeg.so";
 // for another version of this boundary.
 constexpr const char* kFfmpegModuleEntry = "VelmoraFfmpegModule";
 constexpr int kFfmpegModuleVersion = 1;
+// extern "C" const char* VelmoraFfmpegVersion(): the FFmpeg release the module runs with.
+constexpr const char* kFfmpegVersionEntry = "VelmoraFfmpegVersion";
 using FfmpegModuleEntryFn = FfmpegModule* (*)(int version);
 
 }  // namespace velmora

@@ -122,6 +122,24 @@ using BeInitStreamFn = BE_ERR (*)(BE_CONFIG* config, uint32_t* samplesPerChunk, 
 using BeEncodeChunkFloatS16NIFn = BE_ERR (*)(HBE_STREAM stream, uint32_t frames, const float* left,
                                              const float* right, uint8_t* output, uint32_t* outputBytes);
 using BeDeinitStreamFn = BE_ERR (*)(HBE_STREAM stream, uint8_t* output, uint32_t* outputBytes);
+
+// What beVersion fills: the module's own version, then the encoder's (LAME 3.100 is major 3,
+// minor 100), its date and home page.
+struct BE_VERSION {
+    uint8_t byDLLMajorVersion;
+    uint8_t byDLLMinorVersion;
+    uint8_t byMajorVersion;
+    uint8_t byMinorVersion;
+    uint8_t byDay;
+    uint8_t byMonth;
+    uint16_t wYear;
+    char zHomepage[129];
+    uint8_t byAlphaLevel;
+    uint8_t byBetaLevel;
+    uint8_t byMMXEnabled;
+    uint8_t btReserved[125];
+};
+using BeVersionFn = void (*)(BE_VERSION* version);
 using BeCloseStreamFn = BE_ERR (*)(HBE_STREAM stream);
 // Paths in the system's 8-bit encoding (UTF-8 here).
 using BeWriteInfoTagFn = BE_ERR (*)(HBE_STREAM stream, const char* path);
@@ -146,4 +164,5 @@ velmora::bladeenc::BE_ERR beDeinitStream(velmora::bladeenc::HBE_STREAM stream, u
 velmora::bladeenc::BE_ERR beCloseStream(velmora::bladeenc::HBE_STREAM stream);
 velmora::bladeenc::BE_ERR beWriteInfoTag(velmora::bladeenc::HBE_STREAM stream, const char* path);
 velmora::bladeenc::BE_ERR beWriteVBRHeader(const char* path);
+void beVersion(velmora::bladeenc::BE_VERSION* version);
 }

@@ -511,6 +511,21 @@ __attribute__((visibility("default"))) BE_ERR beWriteInfoTag(HBE_STREAM stream, 
     return WriteTagFrame(path, s->tag);
 }
 
+__attribute__((visibility("default"))) void beVersion(BE_VERSION* version) {
+    if (!version) return;
+    *version = BE_VERSION{};
+    version->byDLLMajorVersion = 1;
+    version->byDLLMinorVersion = 0;
+    // The LAME library this module runs with.
+    lame_version_t lame{};
+    get_lame_version_numerical(&lame);
+    version->byMajorVersion = static_cast<uint8_t>(lame.major);
+    version->byMinorVersion = static_cast<uint8_t>(lame.minor);
+    version->byAlphaLevel = static_cast<uint8_t>(lame.alpha);
+    version->byBetaLevel = static_cast<uint8_t>(lame.beta);
+    std::snprintf(version->zHomepage, sizeof version->zHomepage, "%s", get_lame_url());
+}
+
 __attribute__((visibility("default"))) BE_ERR beWriteVBRHeader(const char* path) {
     Registry& r = registry();
     std::vector<uint8_t> tag;

@@ -6,10 +6,15 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+
+#include <lame/lame.h>
+#include <sox.h>
+#include <taglib/taglib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -92,6 +97,37 @@ TEST(AboutBox, ShowsNameVersionLinksAndThanks) {
     EXPECT_TRUE(about.homepageLink()->attached());
     EXPECT_EQ(about.homepageLink()->currentColour(), QColor(0, 0, 238));
     EXPECT_EQ(about.homepageLink()->cursor().shape(), Qt::PointingHandCursor);
+}
+
+// The licence, and every library credited with the version the program runs with, as each
+// library tells it itself.
+TEST(AboutBox, NamesTheLicenceAndTheLibrariesWithTheirVersions) {
+    CAboutDlg about;
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    const QStringList texts = LabelTexts(&about);
+    EXPECT_TRUE(texts.contains("Velmora is free software under the GNU General Public License, version 3 or later."));
+    const QString credits = CAboutDlg::CreditsText();
+    EXPECT_TRUE(texts.contains(credits));
+    lame_version_t lame{};
+    get_lame_version_numerical(&lame);
+    // The ffmpeg program of the same FFmpeg packages: "ffmpeg version 5.1.6-0+deb12u1 ...".
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-version")});
+    ASSERT_TRUE(ffmpeg.waitForFinished(10000));
+    const QString ffmpegVersion = QString::fromUtf8(ffmpeg.readAllStandardOutput()).section(QLatin1Char(' '), 2, 2);
+    ASSERT_FALSE(ffmpegVersion.isEmpty());
+    for (const QString& part : {QStringLiteral("Built on Qt %1, ").arg(qVersion()), QStringLiteral("libmpg123 1."),
+                                QStringLiteral("SoX %1, ").arg(sox_version()),
+                                QStringLiteral("TagLib %1.%2").arg(TAGLIB_MAJOR_VERSION).arg(TAGLIB_MINOR_VERSION),
+                                QStringLiteral("LAME %1.%2").arg(lame.major).arg(lame.minor),
+                                QStringLiteral(" and FFmpeg %1.").arg(ffmpegVersion)})
+        EXPECT_TRUE(credits.contains(part)) << part.toStdString() << " in " << credits.toStdString();
+    // The box grew for them: nothing overlaps the OK button.
+    auto* ok = about.findChild<QPushButton*>();
+    auto* line = about.findChild<QLabel*>(QStringLiteral("creditsLine"));
+    ASSERT_TRUE(ok && line);
+    EXPECT_LE(line->geometry().top() + line->heightForWidth(line->width()), ok->geometry().top());
 }
 
 TEST(AboutBox, ClickingTheSupportLinkOpensTheMailTargetAndShowsVisited) {

@@ -4,6 +4,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
@@ -503,3 +504,7 @@ extern "C" __attribute__((visibility("default"))) velmora::FfmpegModule* Velmora
     static velmora::Module module;
     return version == velmora::kFfmpegModuleVersion ? &module : nullptr;
 }
+
+// The FFmpeg release the module runs with ("5.1.6-0+deb12u1"), outside the versioned interface
+// so any build of the module can tell it.
+extern "C" __attribute__((visibility("default"))) const char* VelmoraFfmpegVersion() { return av_version_info(); }
