@@ -1,4 +1,6 @@
 #include "controls/hyper_link.h"
+
+#include "controls/view_look.h"
 #include "settings/app_settings.h"
 
 #include <QApplication>
@@ -92,9 +94,13 @@ void CHyperLink::SetColours(const QColor& link, const QColor& visited, const QCo
 }
 
 QColor CHyperLink::currentColour() const {
-    if (over_) return hoverColour_;
-    if (visited_) return visitedColour_;
-    return linkColour_;
+    const QColor colour = over_ ? hoverColour_ : visited_ ? visitedColour_ : linkColour_;
+    if (!IsDarkPalette(palette())) return colour;
+    // The web's link colours vanish on a dark background: lighter ones of the same hues.
+    if (colour == QColor(0, 0, 238)) return QColor(130, 170, 255);
+    if (colour == QColor(85, 26, 139)) return QColor(200, 150, 255);
+    if (colour == QColor(255, 0, 0)) return QColor(255, 130, 120);
+    return colour;
 }
 
 void CHyperLink::SetUnderlineMode(int mode) {

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -228,8 +229,10 @@ CConvProg::CConvProg(std::shared_ptr<JoinEngine> engine, QWidget* parent, Applic
     header->setSectionsMovable(true);
     header->setMinimumSectionSize(0);
     header->resizeSection(0, 0);
-    header->resizeSection(1, 55);
-    header->resizeSection(2, 63);
+    // At least wide enough for their texts in the desktop's font.
+    const QFontMetrics metrics(log_->font());
+    header->resizeSection(1, std::max(55, metrics.horizontalAdvance(QStringLiteral("0000 ")) + 12));
+    header->resizeSection(2, std::max(63, metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 12));
     header->resizeSection(3, 500);
     // The description fills the width and no sideways scroll bar comes and goes under the
     // newest line; a line too long to show whole shows it on hover.

@@ -15,6 +15,7 @@
 
 #include "controls/hyper_link.h"
 #include "support/mp3_fixtures.h"
+#include "support/palette_fixtures.h"
 
 using namespace velmora;
 
@@ -71,6 +72,19 @@ TEST(HyperLink, StartsWithTheLinkColourAndNoUnderline) {
     // Without a target, the text becomes the target and the tooltip shows it.
     EXPECT_EQ(host.link->linkTarget(), "www.example.com");
     EXPECT_EQ(host.link->toolTip(), "www.example.com");
+}
+
+// Under a dark palette the link, visited or hovered, stays readable on the window's colour.
+TEST(HyperLink, UnderADarkPaletteEveryStateIsReadable) {
+    for (const QPalette& dark : velmora::testing::DarkPalettes()) {
+        LinkHost host(QStringLiteral("www.example.com"), QString());
+        host.link->setPalette(dark);
+        for (const QColor& c : {host.link->linkColour(), host.link->visitedColour(), host.link->hoverColour()}) {
+            host.link->SetColours(c, c, c);
+            EXPECT_GE(velmora::testing::ContrastRatio(host.link->currentColour(), dark.color(QPalette::Window)), 4.5)
+                << c.name().toStdString();
+        }
+    }
 }
 
 TEST(HyperLink, EmptyTextShowsItsTarget) {

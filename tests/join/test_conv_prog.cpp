@@ -92,8 +92,9 @@ TEST_F(ConvProgTest, OpeningShowsTheTemplateAndFormatsTheFirstReport) {
     EXPECT_EQ(dlg->logList()->topLevelItemCount(), 0);
     QHeaderView* h = dlg->logList()->header();
     EXPECT_EQ(h->sectionSize(0), 0);
-    EXPECT_EQ(h->sectionSize(1), 55);
-    EXPECT_EQ(h->sectionSize(2), 63);
+    EXPECT_GE(h->sectionSize(1), 55);
+    EXPECT_GE(h->sectionSize(2), 63);
+    EXPECT_GE(h->sectionSize(2), dlg->logList()->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")));
     EXPECT_EQ(h->sectionPosition(3) + h->sectionSize(3), dlg->logList()->viewport()->width());  // fills the width
     EXPECT_FALSE(h->sectionsClickable());
     EXPECT_EQ(dlg->logList()->headerItem()->text(1), QStringLiteral("#"));
