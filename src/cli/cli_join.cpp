@@ -624,7 +624,7 @@ int RunJoin(const std::vector<std::string>& args) {
     // Every input is read as the file list reads it. The window leaves unreadable rows out
     // silently; a script must not lose an input unnoticed, so one such input refuses the join.
     CConversionTask task;
-    task.outputKind = kOutputKindMp3;
+    task.outputKind = OutputKindOf(settings);
     {
         std::vector<InputTrouble> troubles;
         ReadJoinInputs(opt.inputs, JoinWantsTags(settings), *task.files, troubles);
@@ -665,7 +665,7 @@ int RunJoin(const std::vector<std::string>& args) {
         std::error_code ec;
         if (!opt.dryRun && !folder.empty() && !fs::is_directory(folder, ec))
             CreateFolderPath(folder);  // a failure shows as the encoder's "Error creating file"
-        output = folder + settings.defaultFileName + ".mp3";
+        output = folder + settings.defaultFileName + OutputExtension(settings);
         // Never overwrite here: the same free name the engine would pick, taken now so that
         // it can be checked and reported.
         if (fs::exists(output, ec) || fs::is_symlink(output, ec))
@@ -694,7 +694,7 @@ int RunJoin(const std::vector<std::string>& args) {
         std::string name = FileNameFromTitle(plan->tags.title);
         if (name.empty())
             name = settings.defaultFileName;
-        const fs::path named = fs::path(output).parent_path() / (name + ".mp3");
+        const fs::path named = fs::path(output).parent_path() / (name + OutputExtension(settings));
         output = named.string();
         std::error_code ec;
         if (fs::exists(output, ec) || fs::is_symlink(output, ec))

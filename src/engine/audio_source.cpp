@@ -74,6 +74,8 @@ AudioFileInfo NoModule(const std::string& path) {
 
 }  // namespace
 
+FfmpegModule* LoadFfmpegModule() { return Module(); }
+
 bool HasMpegAudioExtension(const std::string& path) {
     const std::string ext = LowerExtension(path);
     return ext == ".mp3" || ext == ".mp2" || ext == ".mpga";

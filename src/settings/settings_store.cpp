@@ -140,6 +140,11 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.loudnessPreset = preset == absent && !hadTarget ? kLoudnessPodcast : kLoudnessCustom;
     for (const LoudnessPresetEntry& e : LoudnessPresetTable)
         if (preset == e.name) s.loudnessPreset = e.preset;
+    // A file from before M4B output, or a name this version does not know: MP3, as before.
+    std::string format = cfg.GetString(ini::kOutputSection, ini::kFormat, "mp3");
+    for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    s.outputFormat = format == "m4b" ? kFormatM4b : kFormatMp3;
+    s.aacBitrateKbps = ValidAacBitrate(cfg.GetInt(ini::kOutputSection, ini::kAacBits, kDefaultAacBitrate));
     s.naturalSort = cfg.GetInt(ini::kFileListSection, ini::kNaturalSort, 1) != 0 ? 1 : 0;
     s.otherAudioFiles = cfg.GetInt(ini::kFileListSection, ini::kOtherAudioFiles, 1) != 0 ? 1 : 0;
     return true;
@@ -167,6 +172,8 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
     cfg->SetInt(ini::kOutputSection, ini::kMaxPartMinutes, s.maxPartMinutes);
     cfg->SetString(ini::kOutputSection, ini::kLoudnessPreset, LoudnessPresetOf(s.loudnessPreset).name);
+    cfg->SetString(ini::kOutputSection, ini::kFormat, s.outputFormat == kFormatM4b ? "m4b" : "mp3");
+    cfg->SetInt(ini::kOutputSection, ini::kAacBits, ValidAacBitrate(s.aacBitrateKbps));
     cfg->SetInt(ini::kFileListSection, ini::kNaturalSort, s.naturalSort);
     cfg->SetInt(ini::kFileListSection, ini::kOtherAudioFiles, s.otherAudioFiles);
     return SaveConfigIni(file, *cfg, error);

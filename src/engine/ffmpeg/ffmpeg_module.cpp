@@ -1,5 +1,6 @@
 // velmora_ffmpeg.so: everything the engine asks of FFmpeg's libraries (see ffmpeg_module.h).
 #include "engine/ffmpeg_module.h"
+#include "engine/ffmpeg/m4b_encoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -492,6 +493,12 @@ public:
         error = decoder->error();
         failed = decoder->failed();
         return nullptr;
+    }
+
+    std::unique_ptr<FfmpegEncoder> OpenM4bEncoder(const M4bOutputFormat& format, std::string& error,
+                                                  bool& createFailed) override {
+        QuietLibraries();
+        return velmora::OpenM4bEncoder(format, error, createFailed);
     }
 };
 
