@@ -228,6 +228,17 @@ std::string EncoderSummaryText(const AppSettings& s) {
         std::snprintf(rate, sizeof rate, "%s %5u Hz;", bitrate, static_cast<unsigned>(hz));
     static constexpr const char* kChannelParts[] = {" Automatic Channel;", " Mono;", " Stereo;", " Joint Stereo;",
                                                     " Dual Channel;"};
+    // An M4B is AAC at its own rate; AAC has no joint or dual channel mode, such a choice
+    // encodes as stereo.
+    if (s.outputFormat == kFormatM4b) {
+        char aac[160];
+        std::snprintf(aac, sizeof aac, "  M4B: AAC %d kbps;%s", static_cast<int>(ValidAacBitrate(s.aacBitrateKbps)),
+                      std::strchr(rate, ';') + 1);
+        std::string text = aac;
+        if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
+            text += kChannelParts[s.channelModeIndex >= kChannelStereo ? kChannelStereo : s.channelModeIndex];
+        return text;
+    }
     std::string text = std::string("  ") + "MP3:  " + rate;
     if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
         text += kChannelParts[s.channelModeIndex];
