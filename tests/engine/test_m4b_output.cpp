@@ -201,6 +201,33 @@ TEST_F(M4bJoin, ConvertedMonoWithoutTagsOrChapters) {
     EXPECT_NEAR(static_cast<double>(m.frames()), total, 1024.0);
 }
 
+// A copy join does not apply: the log says so and the join encodes, with the loudness evened
+// out on the way (quiet inputs come out louder).
+TEST_F(M4bJoin, CopyJoinDoesNotApplyAndLoudnessIsEvenedOut) {
+    for (const char* name : {"q1.mp3", "q2.mp3"}) {
+        ToneSpec tone;
+        tone.seconds = 1.0;
+        tone.amplitude = 1500;  // about -27 dBFS peak
+        const std::string path = (dir / name).string();
+        ASSERT_TRUE(MakeToneMp3(path, tone));
+        const StreamInfo info = ReadStreamInfo(path);
+        task.files->push_back(CFileToBeJoin{path, info.sampleRate, info.channels, info.totalSamples, {}});
+    }
+    engine->settings.copyFrames = 1;
+    engine->settings.loudness = 1;
+    engine->settings.loudnessPreset = kLoudnessPodcast;
+    const Reports r = Run();
+    ASSERT_EQ(r.done, 1) << ::testing::PrintToString(r.lines);
+    EXPECT_TRUE(r.HasLine("A copy join does not apply to an M4B output: the join encodes."));
+    EXPECT_FALSE(r.HasLine("Copying the audio frames (no re-encoding)."));
+    const ReadM4b m = ReadM4bFile(output);
+    ASSERT_TRUE(m.ok) << m.error;
+    EXPECT_EQ(static_cast<uint64_t>(m.indexFrames), inputFrames[0] + inputFrames[1]);
+    int peak = 0;
+    for (int16_t v : m.samples) peak = std::max(peak, std::abs(static_cast<int>(v)));
+    EXPECT_GT(peak, 1500 * 3) << "evened out to -16 LUFS, well above the inputs' level";
+}
+
 // A cancel half-way leaves a shorter file with its index written: it opens, decodes to the
 // length its index gives, and its chapters end within it.
 TEST_F(M4bJoin, ACancelledJoinIsAValidShorterFile) {
