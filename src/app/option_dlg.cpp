@@ -207,6 +207,10 @@ void COption::BuildTemplate() {
     for (QWidget* w : std::initializer_list<QWidget*>{listGroup, naturalSortCheck_, otherAudioCheck_, resetButton_,
                                                       okButton_, cancelButton_})
         w->move(w->x(), w->y() + du.ToPixelsY(kFormatRowDlu));
+    // Tab reaches the row where it stands: after the parts, before the file list.
+    setTabOrder(partMinutes_, formatList_);
+    setTabOrder(formatList_, aacBitrateList_);
+    setTabOrder(aacBitrateList_, naturalSortCheck_);
 
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.

@@ -596,6 +596,9 @@ TEST_F(OptionsCommandTest, FormatChoiceM4bTakesAacRatesAndShowsInTheStatusBar) {
     driver.Then<COption>([&](COption* options) {
         EXPECT_EQ(options->formatList()->currentText(), "MP3");
         EXPECT_FALSE(options->aacBitrateList()->isEnabled());
+        options->partMinutes()->setFocus();
+        QTest::keyClick(options->partMinutes(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), options->formatList()) << "Tab goes from the parts to the format";
         EXPECT_EQ(options->aacBitrateList()->currentText(), "64 kbit/s");
         options->formatList()->setFocus();
         QTest::keyClick(options->formatList(), Qt::Key_Down);
