@@ -70,6 +70,7 @@ TEST_F(CliM4b, AFolderOfPartsBecomesAnM4bWithItsChapters) {
     EXPECT_EQ(chapters.out.substr(0, chapters.out.find('\n')), "00:00:00.000\t00:00:00.800\tArrival");
     const CliResult list = Run({"list", out.string()});
     ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("\tM4B\t"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("44100 Hz\t2 (Stereo)\t"), std::string::npos) << list.out;
 
     // MP3-only choices are refused for an M4B, with nothing written.

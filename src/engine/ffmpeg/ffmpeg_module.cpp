@@ -178,7 +178,12 @@ std::string TypeName(const AVFormatContext* format, const AVCodecParameters* par
         if (codec == AV_CODEC_ID_FLAC) return "FLAC";
         return "OGG";
     }
-    if (name.rfind("mov,", 0) == 0) return (codec == AV_CODEC_ID_AAC || codec == AV_CODEC_ID_ALAC) ? "M4A" : "MP4";
+    if (name.rfind("mov,", 0) == 0) {
+        if (codec != AV_CODEC_ID_AAC && codec != AV_CODEC_ID_ALAC) return "MP4";
+        // An audiobook says so by its major brand.
+        const AVDictionaryEntry* brand = av_dict_get(format->metadata, "major_brand", nullptr, 0);
+        return brand && std::strcmp(brand->value, "M4B ") == 0 ? "M4B" : "M4A";
+    }
     if (name == "aac") return "AAC";
     if (name == "asf") return "WMA";
     if (name == "mp3") {
