@@ -95,6 +95,25 @@ std::vector<std::string> TopLevelBoxes(const std::string& path) {
     return names;
 }
 
+// The Nero chapter list ("chpl" in the index's user data): start (100 ns units) and title of
+// each entry, as some players read chapters only from there.
+std::vector<std::pair<double, std::string>> NeroChapters(const std::string& bytes) {
+    std::vector<std::pair<double, std::string>> list;
+    size_t at = bytes.find("chpl");
+    if (at == std::string::npos || at + 13 > bytes.size()) return list;
+    at += 4 + 8;  // version and flags, reserved
+    const auto* u = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t count = u[at++];
+    for (size_t i = 0; i < count && at + 9 <= bytes.size(); ++i) {
+        uint64_t start = 0;
+        for (int k = 0; k < 8; ++k) start = (start << 8) | u[at++];
+        const size_t length = u[at++];
+        list.emplace_back(static_cast<double>(start) / 1e7, bytes.substr(at, length));
+        at += length;
+    }
+    return list;
+}
+
 TEST_F(M4bJoin, IsGaplessAacInMp4WithChaptersTagsAndCover) {
     AddInputs({{"01.mp3", 1.3, 440, "Opening"}, {"02.mp3", 0.7, 660, "Middle"}, {"03.mp3", 1.1, 990, "End"}});
     CFileToBeJoin& first = task.files->front();
@@ -148,6 +167,16 @@ TEST_F(M4bJoin, IsGaplessAacInMp4WithChaptersTagsAndCover) {
         at += frames[i];
     }
     EXPECT_NEAR(m.chapters.back().end, static_cast<double>(total) / 44100.0, 0.001);
+    // Both forms of chapters: the audio track refers to a chapter text track (Apple's players),
+    // and the Nero list holds the same starts and titles.
+    const std::string bytes = ReadAll(output);
+    const size_t tref = bytes.find("tref");
+    ASSERT_NE(tref, std::string::npos);
+    EXPECT_EQ(bytes.compare(tref + 8, 4, "chap"), 0);
+    const auto nero = NeroChapters(bytes);
+    ASSERT_EQ(nero.size(), 3u);
+    EXPECT_NEAR(nero[1].first, static_cast<double>(frames[0]) / 44100.0, 0.001);
+    EXPECT_EQ(nero[2].second, "End");
 
     EXPECT_EQ(m.tags.at("title"), "The Book");
     EXPECT_EQ(m.tags.at("artist"), "Ann Author");

@@ -52,6 +52,7 @@ public:
         if (r < 0 || !format_) return Fail(r < 0 ? r : AVERROR(ENOMEM));
         // "file:" keeps a name with a colon from being read as another protocol. The muxer
         // opens the same URL again to move the index to the front.
+        av_freep(&format_->url);
         format_->url = av_strdup(("file:" + out.path).c_str());
         const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
         if (!aac || !format_->url) return Fail(!aac ? AVERROR_ENCODER_NOT_FOUND : AVERROR(ENOMEM));
