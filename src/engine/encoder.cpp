@@ -258,7 +258,15 @@ public:
         format.rate = task_.outputRate;
         format.channels = task_.outputChannels;
         format.bitrateKbps = static_cast<uint32_t>(ValidAacBitrate(engine_.settings.aacBitrateKbps));
-        format.tags = task_.tagContent && task_.tagContent->tags ? task_.tagContent.get() : nullptr;
+        if (task_.tagContent && task_.tagContent->tags) {
+            // MP4 text is UTF-8 as written: a value given in another encoding (a title typed on
+            // the command line, say) keeps its readable part, as in an MP3's tag.
+            tags_ = *task_.tagContent;
+            for (std::string* text : {&tags_.title, &tags_.artist, &tags_.albumArtist, &tags_.album, &tags_.year,
+                                      &tags_.genre, &tags_.comment, &tags_.track})
+                *text = ValidUtf8Text(*text);
+            format.tags = &tags_;
+        }
         std::string error;
         bool createFailed = false;
         encoder_ = module->OpenM4bEncoder(format, error, createFailed);
@@ -305,6 +313,7 @@ private:
     JoinRunState& run_;
     CConversionTask& task_;
     std::unique_ptr<FfmpegEncoder> encoder_;
+    OutputTagContent tags_;
     uint32_t chunk_ = 0;
 };
 

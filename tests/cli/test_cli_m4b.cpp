@@ -52,13 +52,15 @@ TEST_F(CliM4b, AFolderOfPartsBecomesAnM4bWithItsChapters) {
     for (int i = 0; i < 3; ++i) frames[i] = DecodeMp3(Tone(names[i], 0.8 + 0.3 * i, 440.0 + 220 * i)).frames();
 
     // No -o: the settings' folder and name, with the format's extension.
-    const CliResult r = Run({"join", "--format", "m4b", "--bitrate", "48", in_.string()});
+    // A title that is not UTF-8 keeps its readable part.
+    const CliResult r = Run({"join", "--format", "m4b", "--bitrate", "48", "--title", "Bad \xff title", in_.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const fs::path out = r.out.substr(0, r.out.size() - 1);
     EXPECT_EQ(out.extension(), ".m4b") << r.out;
     const ReadM4b m = ReadM4bFile(out);
     ASSERT_TRUE(m.ok) << m.error;
     EXPECT_EQ(m.codec, "aac");
+    EXPECT_EQ(m.tags.at("title"), "Bad \xEF\xBF\xBD title");
     EXPECT_EQ(static_cast<size_t>(m.indexFrames), frames[0] + frames[1] + frames[2]);
     ASSERT_EQ(m.chapters.size(), 3u);
     EXPECT_EQ(m.chapters[1].title, "Storm");
