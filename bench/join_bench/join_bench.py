@@ -14,7 +14,11 @@ velmora-copy/ffmpeg-copy <= 1.0, at least 30x faster than the re-encoding join, 
 <= 40 MiB. "velmora-1t" is the re-encoding join on one encoder thread (--threads 1), the
 single stream; "velmora" uses every hardware thread (segment-parallel encoding). "velmora-vbr" and
 "velmora-vbr-1t" are the same joins at VBR quality 4 (--vbr 4): goal at most 1.1x the constant-rate
-join's time at the same thread count. The peers come from `scripts/install-deps bench`.
+join's time at the same thread count. "velmora-m4b" joins the same inputs into an M4B audiobook
+(--format m4b, AAC at 64 kbit/s, tags and a chapter per input) against "ffmpeg-m4b" (concat
+demuxer, -c:a aac -b:a 64k): goals velmora-m4b/ffmpeg-m4b <= 1.0, peak memory <= 64 MiB, and the
+output decodes to the inputs' length within one AAC frame. --only runs some of the joins (the
+M4B pair: --only velmora-m4b,ffmpeg-m4b). The peers come from `scripts/install-deps bench`.
 """
 import argparse
 import os
@@ -71,6 +75,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--cli", required=True, help="path of velmora-cli (lame_enc.so beside it)")
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--only", help="comma-separated names of the joins to run (default: all)")
     args = ap.parse_args()
     require_tools("ffmpeg", "sox", "lame", "mpg123")
 
@@ -108,6 +113,12 @@ def main():
             "ffmpeg-copy": ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i",
                             concat, "-c", "copy", out_fc],
         }
+        out_m = os.path.join(tmp, "velmora.m4b")
+        commands["velmora-m4b"] = [args.cli, "join", "--quiet", "--overwrite", "--format", "m4b", "--bitrate", "64",
+                                   "--frequency", "auto", "--channels", "auto", "--chapters", "file", "-o",
+                                   out_m] + inputs
+        commands["ffmpeg-m4b"] = ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0",
+                                  "-i", concat, "-c:a", "aac", "-b:a", "64k", os.path.join(tmp, "ffmpeg.m4b")]
         # VBR against the constant rate, on every hardware thread and on one.
         vbr = [args.cli, "join", "--quiet", "--overwrite", "--vbr", "4", "--frequency", "auto", "--channels", "auto",
                "--no-tags", "--chapters", "none"]
@@ -121,6 +132,9 @@ def main():
             commands["velmora-%dt" % t] = [args.cli, "join", "--quiet", "--overwrite", "--bitrate", "128",
                                            "--frequency", "auto", "--channels", "auto", "--no-tags", "--chapters",
                                            "none", "--threads", str(t), "-o", out_v1] + inputs
+        if args.only:
+            only = args.only.split(",")
+            commands = {n: c for n, c in commands.items() if n in only}
         results = {name: [] for name in commands}
         # Interleaved, so that a slow moment of the machine does not favour one tool.
         for _ in range(args.runs):
@@ -128,7 +142,6 @@ def main():
                 results[name].append(run_timed(cmd, env, name))
 
         expected = INPUTS * SECONDS * RATE
-        frames = decoded_frames(out_v)
         med = {n: statistics.median(w for w, _ in r) for n, r in results.items()}
         peak = {n: max(k for _, k in r) / 1024.0 for n, r in results.items()}
         audio = INPUTS * SECONDS
@@ -136,6 +149,19 @@ def main():
               (INPUTS, SECONDS, RATE, args.runs))
         for n in commands:
             print("  %-12s %7.3f s  (%6.1fx real time)  peak %6.1f MiB" % (n, med[n], audio / med[n], peak[n]))
+        if "velmora-m4b" in med and "ffmpeg-m4b" in med:
+            print("  ratio velmora-m4b/ffmpeg-m4b %.3f  (goal <= 1.0; CPU time %.3f)"
+                  % (med["velmora-m4b"] / med["ffmpeg-m4b"],
+                     statistics.median(CPU["velmora-m4b"]) / statistics.median(CPU["ffmpeg-m4b"])))
+            print("  velmora-m4b peak memory %.1f MiB  (goal <= 64 MiB)" % peak["velmora-m4b"])
+            decoded = subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-i", out_m, "-f", "s16le", "-"],
+                                     stdout=subprocess.PIPE, check=True).stdout
+            m4b_frames = len(decoded) // 4
+            print("  velmora-m4b output frames %d, inputs %d: %s" %
+                  (m4b_frames, expected, "within one AAC frame" if abs(m4b_frames - expected) <= 1024 else "DIFFERENT"))
+        if args.only:
+            return
+        frames = decoded_frames(out_v)
         print("  ratio velmora/ffmpeg %.3f  (goal <= 1.0)" % (med["velmora"] / med["ffmpeg"]))
         print("  ratio velmora/sox    %.3f" % (med["velmora"] / med["sox"]))
         print("  ratio velmora/ffmpeg %.3f with every hardware thread  (goal <= 0.60 on 2 cores)"

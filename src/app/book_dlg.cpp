@@ -523,7 +523,7 @@ void CBookDlg::UpdateOutputName() {
     QString where = settings_.askOutputPath != 0
                         ? QStringLiteral("The join asks where to save it, with this name.")
                         : QStringLiteral("Saved as %1 (a number is added if it exists).")
-                              .arg(Q(settings_.outputFolder) + name + QStringLiteral(".mp3"));
+                              .arg(Q(settings_.outputFolder) + name + QString::fromLatin1(OutputExtension(settings_)));
     // The Options turn the tags off: then the chapters alone are written, and saying so
     // here saves a surprise.
     if (settings_.outputTags == 0)

@@ -193,6 +193,25 @@ void COption::BuildTemplate() {
     cancelButton_->setAutoDefault(false);
     place(cancelButton_, IDC_CANCEL, 220, 385, 50, 14);
 
+    // The output's format, a row of its own at the foot of "Output file": what lies below moves
+    // down by the row. An M4B takes its own bit rates (AAC's), beside the format.
+    constexpr int kFormatRowDlu = 18;
+    place(new QLabel(QStringLiteral("Format:"), this), IDC_FORMAT_LABEL, 21, 333, 75, 12);
+    formatList_ = new QComboBox(this);
+    formatList_->addItems({QStringLiteral("MP3"), QStringLiteral("M4B audiobook (AAC)")});
+    placeField(formatList_, IDC_FORMAT, 109, 331, 110, 12);
+    aacBitrateList_ = new QComboBox(this);
+    for (uint16_t kbps : AacBitrateTable) aacBitrateList_->addItem(QStringLiteral("%1 kbit/s").arg(kbps), kbps);
+    placeField(aacBitrateList_, IDC_AAC_BITRATE, 224, 331, 75, 12);
+    fileGroup->resize(fileGroup->width(), fileGroup->height() + du.ToPixelsY(kFormatRowDlu));
+    for (QWidget* w : std::initializer_list<QWidget*>{listGroup, naturalSortCheck_, otherAudioCheck_, resetButton_,
+                                                      okButton_, cancelButton_})
+        w->move(w->x(), w->y() + du.ToPixelsY(kFormatRowDlu));
+    // Tab reaches the row where it stands: after the parts, before the file list.
+    setTabOrder(partMinutes_, formatList_);
+    setTabOrder(formatList_, aacBitrateList_);
+    setTabOrder(aacBitrateList_, naturalSortCheck_);
+
     // The closed lists show their longest item whole in the desktop's font: where the template's
     // width is too narrow for it, the lists, the fields and the dialog grow by what is missing.
     int extra = 0;
@@ -210,7 +229,7 @@ void COption::BuildTemplate() {
     loudnessPresetList_->resize(loudnessPresetList_->width() + presetExtra, loudnessPresetList_->height());
     loudnessTarget_->move(loudnessTarget_->x() + presetExtra, loudnessTarget_->y());
     extra = std::max(extra, presetExtra);
-    QSize size = du.ToPixels(QSize(kWidthDlu, kHeightDlu));
+    QSize size = du.ToPixels(QSize(kWidthDlu, kHeightDlu + kFormatRowDlu));
     if (extra > 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{frequencyList_, channelList_, bitrateList_, outputGroup,
                                                           encoderGroup, fileGroup, listGroup, chapterList_, folderEdit_, nameEdit_})
@@ -224,6 +243,7 @@ void COption::BuildTemplate() {
     setFixedSize(size);
 
     connect(loudnessCheck_, &QCheckBox::toggled, this, &COption::OnLoudnessChoice);
+    connect(formatList_, &QComboBox::currentIndexChanged, this, &COption::OnFormatChoice);
     connect(loudnessPresetList_, &QComboBox::currentIndexChanged, this, &COption::OnLoudnessChoice);
     connect(askRadio_, &QRadioButton::clicked, this, [this] { OnRadio(true); });
     connect(saveToRadio_, &QRadioButton::clicked, this, [this] { OnRadio(false); });
@@ -282,6 +302,17 @@ void COption::OnInitDialog() {
     for (const char* text : {"One chapter per file", "One chapter per title", "No chapters"})
         chapterList_->addItem(QString::fromLatin1(text));
     chapterList_->setCurrentIndex(ChapterItemOf(settings_.chapterMode));
+    formatList_->setCurrentIndex(settings_.outputFormat == kFormatM4b ? 1 : 0);
+    aacBitrateList_->setCurrentIndex(aacBitrateList_->findData(ValidAacBitrate(settings_.aacBitrateKbps)));
+    OnFormatChoice();
+}
+
+// The MP3 encoder's bit rates and the copy join do not apply to an M4B; AAC's rates only to it.
+void COption::OnFormatChoice() {
+    const bool m4b = formatList_->currentIndex() == 1;
+    bitrateList_->setEnabled(!m4b);
+    copyCheck_->setEnabled(!m4b);
+    aacBitrateList_->setEnabled(m4b);
 }
 
 void COption::OnRadio(bool ask) {
@@ -339,6 +370,8 @@ void COption::OnOK() {
     settings_.otherAudioFiles = otherAudioCheck_->isChecked() ? 1 : 0;
     settings_.maxPartMinutes = partHours_->value() * 60 + partMinutes_->value();
     settings_.chapterMode = kChapterModeOfItem[std::clamp(chapterList_->currentIndex(), 0, 2)];
+    settings_.outputFormat = formatList_->currentIndex() == 1 ? kFormatM4b : kFormatMp3;
+    settings_.aacBitrateKbps = ValidAacBitrate(aacBitrateList_->currentData().toInt());
     // 7.
     accept();
 }

@@ -58,6 +58,9 @@ public:
         IDC_PART_HOURS = 1102,
         IDC_PART_MINUTES = 1103,
         IDC_PARTS_NOTE = 1104,
+        IDC_FORMAT_LABEL = 1105,
+        IDC_FORMAT = 1106,
+        IDC_AAC_BITRATE = 1107,
         IDC_RESET = 3,
         IDC_OK = 1,
         IDC_CANCEL = 2,
@@ -94,6 +97,8 @@ public:
     QCheckBox* otherAudioCheck() const { return otherAudioCheck_; }
     QSpinBox* partHours() const { return partHours_; }
     QSpinBox* partMinutes() const { return partMinutes_; }
+    QComboBox* formatList() const { return formatList_; }
+    QComboBox* aacBitrateList() const { return aacBitrateList_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
     QPushButton* resetButton() const { return resetButton_; }
@@ -102,6 +107,7 @@ private:
     void BuildTemplate();
     void OnRadio(bool ask);
     void OnLoudnessChoice();
+    void OnFormatChoice();
     void OnBrowse();
     void OnOK();
     void OnReset();
@@ -132,6 +138,8 @@ private:
     QLabel* partsLabel_ = nullptr;
     QSpinBox* partHours_ = nullptr;
     QSpinBox* partMinutes_ = nullptr;
+    QComboBox* formatList_ = nullptr;
+    QComboBox* aacBitrateList_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;

@@ -37,6 +37,7 @@ struct JoinOptions {
     std::string output;                       // -o; empty: the settings' output path
     bool overwrite = false;                   // --overwrite
     std::optional<int> bitrateChoice;         // --bitrate KBPS|same, --vbr Q: an item of the bit-rate list
+    std::optional<int32_t> format;            // --format mp3|m4b (OutputFormat)
     std::optional<int16_t> frequencyIndex;    // --frequency HZ|auto
     std::optional<int16_t> channelModeIndex;  // --channels auto|mono|stereo|joint|dual
     bool quiet = false;                       // --quiet

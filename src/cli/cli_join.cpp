@@ -30,7 +30,7 @@
 namespace velmora::cli {
 
 const char* const kJoinUsage =
-    "usage: velmora-cli join [-o FILE] [--overwrite] [--bitrate KBPS|same] [--vbr Q]\n"
+    "usage: velmora-cli join [-o FILE] [--overwrite] [--format mp3|m4b] [--bitrate KBPS|same] [--vbr Q]\n"
     "                        [--frequency HZ|auto] [--channels auto|mono|stereo|joint|dual]\n"
     "                        [--chapters file|title|keep|none] [--chapters-from FILE]\n"
     "                        [--dry-run] [--name-from-title]\n"
@@ -55,13 +55,13 @@ bool TakesValue(const std::string& option) {
     return option == "-o" || option == "--output" || option == "--bitrate" || option == "--vbr" || option == "--frequency" ||
            option == "--channels" || option == "--chapters" || option == "--title" || option == "--artist" ||
            option == "--album" || option == "--cover" || option == "--threads" || option == "--chapters-from" ||
-           option == "--max-length";
+           option == "--max-length" || option == "--format";
 }
 
 const char* kJoinHelp =
     "\n"
     "Joins the audio files (MP3, MP2, WAV, FLAC, Ogg Vorbis, Opus, M4A/M4B, AAC, WMA),\n"
-    "in argument order, into one MP3 file.\n"
+    "in argument order, into one MP3 file or one M4B audiobook (AAC).\n"
     "A folder stands for its audio files in name order, numbers by their value.\n"
     "Defaults come from the settings (see 'velmora-cli settings').\n"
     "\n"
@@ -69,9 +69,12 @@ const char* kJoinHelp =
     "                  default: the output folder and file name of the settings, with\n"
     "                  \" (2)\", \" (3)\", ... added when that file exists\n"
     "  --overwrite     allow -o to replace an existing file\n"
+    "  --format FORMAT mp3, or m4b: an audiobook, AAC in MP4 with chapters, tags and\n"
+    "                  cover; the output's name ends in .mp3 or .m4b (-o is taken as given)\n"
     "  --bitrate KBPS  constant: 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320,\n"
-    "                  or same: the highest among the inputs (a VBR input's average)\n"
-    "  --vbr Q         variable bit rate of quality Q, 0 (best) to 9\n"
+    "                  or same: the highest among the inputs (a VBR input's average);\n"
+    "                  an M4B: 32 40 48 56 64 80 96 112 128 160 192 224 256 (default 64)\n"
+    "  --vbr Q         variable bit rate of quality Q, 0 (best) to 9 (MP3 only)\n"
     "  --frequency HZ  8000 11025 12000 16000 22050 24000 32000 44100 48000, or auto\n"
     "  --channels MODE auto, mono, stereo, joint or dual\n"
     "  --chapters MODE a chapter per file (file, the default), per run of equal titles\n"
@@ -89,7 +92,7 @@ const char* kJoinHelp =
     "                  the output's title, artist or album instead of the carried one\n"
     "  --cover IMAGE   a JPEG or PNG file as the output's front cover\n"
     "  --copy          copy the audio frames without re-encoding when every input is\n"
-    "                  MPEG Layer III of one version, rate and channel count\n"
+    "                  MPEG Layer III of one version, rate and channel count (MP3 only)\n"
     "  --threads N     encoder threads, 1 to 16 (default: the machine's hardware threads,\n"
     "                  or VELMORA_ENCODER_THREADS); 1 is the single-stream encoder\n"
     "  --loudness [podcast|audiobook|broadcast|LUFS]\n"
@@ -101,7 +104,7 @@ const char* kJoinHelp =
     "  --max-length DURATION\n"
     "                  split the output into parts of at most DURATION (\"90m\", \"10h\",\n"
     "                  \"3600s\", \"1h30m\"; 0: one file), cut where a chapter starts:\n"
-    "                  \"NAME (Part 1).mp3\", \"NAME (Part 2).mp3\", ... each with the\n"
+    "                  \"NAME (Part 1).mp3\", \"NAME (Part 2).mp3\" (or .m4b), ... each with the\n"
     "                  book's tags, track N/M and its own chapters; a chapter longer than\n"
     "                  DURATION makes a part of its own\n"
     "  --quiet         no progress bar and no information lines (errors still show)\n"
@@ -448,6 +451,12 @@ JoinParse ParseJoinArguments(const std::vector<std::string>& args) {
                           "not '" + value + "'";
                 return r;
             }
+        } else if (arg == "--format") {
+            if (value != "mp3" && value != "m4b") {
+                r.error = "--format must be mp3 or m4b, not '" + value + "'";
+                return r;
+            }
+            o.format = value == "m4b" ? kFormatM4b : kFormatMp3;
         } else if (arg == "--vbr") {
             const std::optional<int> quality = WholeNumberBetween(value, 0, 9);
             if (!quality) {
@@ -597,8 +606,22 @@ int RunJoin(const std::vector<std::string>& args) {
         std::fprintf(stderr, "velmora-cli: %s\n%s\n", kLoadSettingsFailedText, error.c_str());
         return kExitFailed;
     }
-    if (opt.bitrateChoice)
+    if (opt.format)
+        settings.outputFormat = *opt.format;
+    // An M4B takes its own list of constant rates: --bitrate names one of them, and what only
+    // an MP3 has (same, VBR, the rates outside AAC's list) is refused rather than changed.
+    if (opt.bitrateChoice && settings.outputFormat == kFormatM4b) {
+        const int choice = *opt.bitrateChoice;
+        const int kbps = choice >= 0 && choice < kVbrChoiceFirst ? BitrateKbps(static_cast<int16_t>(choice)) : 0;
+        if (kbps == 0 || ValidAacBitrate(kbps) != kbps) {
+            std::fprintf(stderr, "velmora-cli join: an M4B's bit rate must be one of 32 40 48 56 64 80 96 112 128 160 "
+                                 "192 224 256 (--bitrate)\n");
+            return kExitBadArguments;
+        }
+        settings.aacBitrateKbps = kbps;
+    } else if (opt.bitrateChoice) {
         SetBitrateChoice(settings, *opt.bitrateChoice);
+    }
     if (opt.frequencyIndex)
         settings.frequencyIndex = *opt.frequencyIndex;
     if (opt.channelModeIndex)
@@ -624,7 +647,7 @@ int RunJoin(const std::vector<std::string>& args) {
     // Every input is read as the file list reads it. The window leaves unreadable rows out
     // silently; a script must not lose an input unnoticed, so one such input refuses the join.
     CConversionTask task;
-    task.outputKind = kOutputKindMp3;
+    task.outputKind = OutputKindOf(settings);
     {
         std::vector<InputTrouble> troubles;
         ReadJoinInputs(opt.inputs, JoinWantsTags(settings), *task.files, troubles);
@@ -665,7 +688,7 @@ int RunJoin(const std::vector<std::string>& args) {
         std::error_code ec;
         if (!opt.dryRun && !folder.empty() && !fs::is_directory(folder, ec))
             CreateFolderPath(folder);  // a failure shows as the encoder's "Error creating file"
-        output = folder + settings.defaultFileName + ".mp3";
+        output = folder + settings.defaultFileName + OutputExtension(settings);
         // Never overwrite here: the same free name the engine would pick, taken now so that
         // it can be checked and reported.
         if (fs::exists(output, ec) || fs::is_symlink(output, ec))
@@ -694,7 +717,7 @@ int RunJoin(const std::vector<std::string>& args) {
         std::string name = FileNameFromTitle(plan->tags.title);
         if (name.empty())
             name = settings.defaultFileName;
-        const fs::path named = fs::path(output).parent_path() / (name + ".mp3");
+        const fs::path named = fs::path(output).parent_path() / (name + OutputExtension(settings));
         output = named.string();
         std::error_code ec;
         if (fs::exists(output, ec) || fs::is_symlink(output, ec))

@@ -89,6 +89,8 @@ std::string FfmpegVersion() {
     return version ? version() : std::string();
 }
 
+FfmpegModule* LoadFfmpegModule() { return Module(); }
+
 bool HasMpegAudioExtension(const std::string& path) {
     const std::string ext = LowerExtension(path);
     return ext == ".mp3" || ext == ".mp2" || ext == ".mpga";

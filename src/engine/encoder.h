@@ -1,6 +1,7 @@
 // The encoder stage: the body of a task's encoder thread. Reads the task's PCM from its
-// encoderSource, scales it to float, encodes it through the encoder module lame_enc.so (loaded
-// at run time from the executable's folder) and writes the output MP3 with its Info header.
+// encoderSource and writes the output through one of two sinks: an MP3 encoded by the encoder
+// module lame_enc.so (loaded at run time from the executable's folder) with its Info header, or
+// an M4B (AAC in MP4) written by the FFmpeg module velmora_ffmpeg.so.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@
 namespace velmora {
 
 // 1 when the output file was finished, 0 otherwise. Sets task.encoding on entry and clears it
-// on exit; only outputKind 2 is encoded.
+// on exit; only kOutputKindMp3 and kOutputKindM4b are encoded.
 int EncodeTask(JoinEngine& engine, CConversionTask& task);
 
 // The same with the module taken from `moduleFolder` instead of the executable's folder

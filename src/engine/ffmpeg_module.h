@@ -47,6 +47,34 @@ public:
     virtual const std::string& error() const = 0;
 };
 
+// What an M4B output is made of: AAC-LC at `bitrateKbps` in the iPod flavour of the MP4
+// container, with the tags and cover of `tags` (text fields, cover; its chapters are given at
+// the end, when the output's length is known).
+struct M4bOutputFormat {
+    std::string path;  // UTF-8, created or truncated
+    uint32_t rate = 0;
+    uint32_t channels = 0;  // 1 or 2
+    uint32_t bitrateKbps = 64;
+    const OutputTagContent* tags = nullptr;  // null: no tags and no cover
+};
+
+// An M4B being written: interleaved 32-bit samples in, AAC out. Not thread-safe: one thread
+// (the encoder stage) drives it from Open to Finish.
+class FfmpegEncoder {
+public:
+    virtual ~FfmpegEncoder() = default;
+    // n samples over all channels (a multiple of the channel count). False once a write failed
+    // (error() says why); nothing more is written then.
+    virtual bool Write(const int32_t* samples, size_t n) = 0;
+    // Encodes what is still buffered and writes the index (chapters, in output sample frames,
+    // and the index moved to the front). Also after a cancel: the file then holds what was
+    // written. False when anything failed; the encoder is done either way.
+    virtual bool Finish(const std::vector<Chapter>& chapters) = 0;
+    virtual const std::string& error() const = 0;
+    // What the cover could not be (not JPEG or PNG): the cover was left out. Empty: none.
+    virtual const std::string& coverNote() const = 0;
+};
+
 class FfmpegModule {
 public:
     // The answers of the engine's functions of the same names (audio_source.h).
@@ -57,6 +85,10 @@ public:
     // Null when the file cannot be decoded: `error` says why, `failed` when a read failed.
     virtual std::unique_ptr<FfmpegDecoder> OpenDecoder(const std::string& path, FfmpegInput& input,
                                                        std::string& error, bool& failed) = 0;
+    // Null when the output cannot be created or the encoder not started: `error` says why, and
+    // `createFailed` when it was the file itself.
+    virtual std::unique_ptr<FfmpegEncoder> OpenM4bEncoder(const M4bOutputFormat& format, std::string& error,
+                                                          bool& createFailed) = 0;
 
 protected:
     ~FfmpegModule() = default;
@@ -66,9 +98,12 @@ constexpr const char* kFfmpegModuleFileName = "velmora_ffmpeg.so";
 // extern "C" FfmpegModule* VelmoraFfmpegModule(int version): null when the module was built
 // for another version of this boundary.
 constexpr const char* kFfmpegModuleEntry = "VelmoraFfmpegModule";
-constexpr int kFfmpegModuleVersion = 1;
+constexpr int kFfmpegModuleVersion = 2;
 // extern "C" const char* VelmoraFfmpegVersion(): the FFmpeg release the module runs with.
 constexpr const char* kFfmpegVersionEntry = "VelmoraFfmpegVersion";
 using FfmpegModuleEntryFn = FfmpegModule* (*)(int version);
+
+// The engine's copy of the module, loaded on first use and kept; null when it cannot be loaded.
+FfmpegModule* LoadFfmpegModule();
 
 }  // namespace velmora

@@ -351,11 +351,15 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
             CopyPlan plan;
             bool copying = false;
             const bool loudness = engine->settings.loudness != 0;
-            if (loudness && engine->settings.copyFrames != 0)
+            // MP3 frames cannot go into an M4B: it is always encoded.
+            const bool m4b = copy->outputKind == kOutputKindM4b;
+            if (m4b && engine->settings.copyFrames != 0)
+                PostJoinMessage(*engine, "A copy join does not apply to an M4B output: the join encodes.", kMessageInfo);
+            if (loudness && engine->settings.copyFrames != 0 && !m4b)
                 PostJoinMessage(*engine, "Even loudness changes the audio: the join re-encodes instead of copying.",
                                 kMessageInfo);
             if (loudness && !EvenOutLoudness(*engine, run, *copy)) run.running = 0;
-            if (engine->settings.copyFrames != 0 && !loudness && run.running) {
+            if (engine->settings.copyFrames != 0 && !loudness && !m4b && run.running) {
                 std::string whyNot;
                 copying = PlanCopyJoin(*copy, plan, whyNot);
                 PostJoinMessage(*engine, copying ? std::string("Copying the audio frames (no re-encoding).") : whyNot,
@@ -373,7 +377,7 @@ void RunJoinJob(std::shared_ptr<JoinEngine> engine) {
                 copy->inputSamples.assign(copy->files->size(), AtomicValue<uint64_t>(0));
             }
             // The inputs' own rate, unless their frames are copied as they are.
-            if (!copying && run.running && engine->settings.bitrateMode == kBitrateSameAsInputs)
+            if (!copying && !m4b && run.running && engine->settings.bitrateMode == kBitrateSameAsInputs)
                 PostJoinMessage(*engine, ChooseSameAsInputsBitrate(*copy, engine->settings), kMessageInfo);
             PrepareOutputTag(*copy);
             // After the tag is planned: the tag's title comes from the output's own name.

@@ -57,7 +57,7 @@ struct CConversionTask {
     AtomicValue<uint32_t> currentChannels; // before the run: highest input count; then the current one
     std::shared_ptr<FileList> files = std::make_shared<FileList>();
     std::string outputPath;                // MP3 to write, UTF-8
-    int32_t outputKind = 0;                // 2 = MP3 through the encoder module; nothing else encodes
+    int32_t outputKind = 0;                // kOutputKindMp3 or kOutputKindM4b; nothing else encodes
     uint32_t outputRate = 0;
     uint32_t outputChannels = 0;
     uint64_t totalSamples = 0;             // expected output samples over all channels
@@ -102,7 +102,9 @@ struct CConversionTask {
     float SecondsOf(uint64_t n) const;
 };
 
-inline constexpr int32_t kOutputKindMp3 = 2;
+inline constexpr int32_t kOutputKindMp3 = 2;  // MP3 through lame_enc.so
+inline constexpr int32_t kOutputKindM4b = 3;  // AAC in MP4 through the FFmpeg module
+inline int32_t OutputKindOf(const AppSettings& s) { return s.outputFormat == kFormatM4b ? kOutputKindM4b : kOutputKindMp3; }
 
 // The state of one join run: flags, counters, tasks and the current worker threads.
 // Workers hold it by shared ownership, so a worker left behind after a timed-out wait never

@@ -459,6 +459,12 @@ void PrepareOutputTag(CConversionTask& task) {
     if (!request.tags && TaskChapterMode(request) == kChaptersNone) return;
     auto content = std::make_shared<OutputTagContent>(GatherOutputTag(*task.files, task.outputPath, request));
     content->rate = task.outputRate;
+    // An M4B's tags and chapters go into its index, which the muxer writes at the end: no room
+    // is reserved before the audio.
+    if (task.outputKind == kOutputKindM4b) {
+        task.tagContent = content;
+        return;
+    }
     // The room is planned from the list's lengths with every input counted as giving audio:
     // the chapters at the end are never more, and their frames have the same sizes.
     OutputTagContent planned = *content;
@@ -488,22 +494,19 @@ void PrepareOutputTag(CConversionTask& task) {
     task.tagReserve = static_cast<uint32_t>(10 + RenderTagFrames(planned).size() + kTagSlack);
 }
 
-void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTask& task) {
-    if (task.tagReserve == 0 || !task.tagContent || !task.tagRequest || !task.files) return;
+std::vector<Chapter> FinalChapters(const JoinRunState& run, const CConversionTask& task, size_t* dropped) {
+    if (dropped) *dropped = 0;
+    if (!task.tagRequest || !task.files || TaskChapterMode(*task.tagRequest) == kChaptersNone) return {};
     // The encoder counted what it was fed: the output's length, whether it ran to the end or
     // was stopped.
     const uint32_t channels = task.outputChannels ? task.outputChannels : 1;
     const uint64_t outputFrames = run.taskSamplesDone.load() / channels;
     std::vector<uint64_t> inputFrames;
     for (const AtomicValue<uint64_t>& n : task.inputSamples) inputFrames.push_back(n.load() / channels);
-    OutputTagContent content = *task.tagContent;
-    size_t dropped = 0;
-    content.chapters = TaskChapters(task, inputFrames, outputFrames, &dropped);
-    content.lengthMs = Milliseconds(outputFrames, task.outputRate);
-    if (!FillReservedTag(task.outputPath, RenderTagFrames(content), task.tagReserve)) {
-        PostJoinMessage(engine, FormatText("Could not write the tags of %s.", task.outputPath.c_str()), kMessageError);
-        return;
-    }
+    return TaskChapters(task, inputFrames, outputFrames, dropped);
+}
+
+void ReportOutputTag(JoinEngine& engine, const CConversionTask& task, const OutputTagContent& content, size_t dropped) {
     if (content.tags && !content.coverLeftOut.empty())
         PostJoinMessage(engine, FormatText("Cover of %s is larger than 16 MiB: left out.", content.coverLeftOut.c_str()),
                         kMessageInfo);
@@ -519,6 +522,21 @@ void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTas
         PostJoinMessage(engine, "Wrote tags.", kMessageInfo);
     else
         PostJoinMessage(engine, FormatText("Wrote %d chapters.", count), kMessageInfo);
+}
+
+void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTask& task) {
+    if (task.tagReserve == 0 || !task.tagContent || !task.tagRequest || !task.files) return;
+    const uint32_t channels = task.outputChannels ? task.outputChannels : 1;
+    const uint64_t outputFrames = run.taskSamplesDone.load() / channels;
+    OutputTagContent content = *task.tagContent;
+    size_t dropped = 0;
+    content.chapters = FinalChapters(run, task, &dropped);
+    content.lengthMs = Milliseconds(outputFrames, task.outputRate);
+    if (!FillReservedTag(task.outputPath, RenderTagFrames(content), task.tagReserve)) {
+        PostJoinMessage(engine, FormatText("Could not write the tags of %s.", task.outputPath.c_str()), kMessageError);
+        return;
+    }
+    ReportOutputTag(engine, task, content, dropped);
 }
 
 bool ReadChapters(const std::string& path, std::vector<ChapterEntry>& chapters) {

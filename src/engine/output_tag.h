@@ -124,6 +124,11 @@ void PrepareOutputTag(CConversionTask& task);
 // Job thread, once the task's workers have ended: the chapters from what each input gave,
 // written into the reserved room, and the log line that says so.
 void FinishOutputTag(JoinEngine& engine, const JoinRunState& run, CConversionTask& task);
+// The chapters of the task's output as it stands: what the encoder was fed, each input's share
+// of it, and the task's chapter choice (none: empty). `dropped`: the plan's marks left out.
+std::vector<Chapter> FinalChapters(const JoinRunState& run, const CConversionTask& task, size_t* dropped);
+// The log lines of an output whose tags and chapters (`content`) were written.
+void ReportOutputTag(JoinEngine& engine, const CConversionTask& task, const OutputTagContent& content, size_t dropped);
 
 // A file's chapters, in table-of-contents order, nested tables followed (chapters no table
 // lists come after, by start time).

@@ -92,13 +92,13 @@ std::vector<CConversionTask> PlanBookTasks(const std::vector<BookFolder>& books,
     for (size_t i = 0; i < books.size(); ++i) {
         const BookFolder& book = books[i];
         CConversionTask task;
-        task.outputKind = kOutputKindMp3;
+        task.outputKind = OutputKindOf(settings);
         task.bookNumber = static_cast<int32_t>(i + 1);
         task.bookCount = static_cast<int32_t>(books.size());
         task.bookName = book.name;
         // The plain name; the job takes the next free " (2)" name when the task starts, so
         // that books of the same name in one series do not overwrite each other either.
-        task.outputPath = outputFolder + book.name + ".mp3";
+        task.outputPath = outputFolder + book.name + OutputExtension(settings);
         std::vector<InputTrouble> troubles;
         if (!ReadJoinInputs(book.files, JoinWantsTags(settings), *task.files, troubles, keepGoing)) break;
         if (!troubles.empty()) {
@@ -121,7 +121,7 @@ std::vector<CConversionTask> PlanBookTasks(const std::vector<BookFolder>& books,
         }
         if (nameFromTitle) {
             if (const std::string named = FileNameFromTitle(plan->tags.title); !named.empty())
-                task.outputPath = outputFolder + named + ".mp3";
+                task.outputPath = outputFolder + named + OutputExtension(settings);
         }
         if (task.tagRequest) {
             auto request = std::make_shared<OutputTagRequest>(*task.tagRequest);

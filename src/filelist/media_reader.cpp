@@ -302,11 +302,13 @@ bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRo
         return false;
     }
     if (std::memcmp(b + 4, "ftyp", 4) == 0) {
+        // An audiobook says so by its major brand.
+        const char* const type = std::memcmp(b + 8, "M4B ", 4) == 0 ? "M4B" : "M4A";
         TagLib::MP4::File file(&stream, true, TagLib::AudioProperties::Fast);
         const TagLib::MP4::Properties* p = file.audioProperties();
         if (!file.isValid() || !Usable(p)) return false;
         if (p->codec() == TagLib::MP4::Properties::ALAC) {
-            return read(file, StreamOf("M4A", p->sampleRate(), p->channels(), FramesOfLength(*p), p->bitrate()));
+            return read(file, StreamOf(type, p->sampleRate(), p->channels(), FramesOfLength(*p), p->bitrate()));
         }
         // The sample entry's channel count is often 2 for a mono stream: the decoder's
         // configuration says. SBR (explicit, or implicit below 24 kHz) doubles the rate the
@@ -314,7 +316,7 @@ bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRo
         Mp4AacConfig aac;
         if (p->codec() == TagLib::MP4::Properties::AAC && ReadMp4AacConfig(media, aac) && aac.objectType != 5 &&
             aac.objectType != 29 && aac.channelConfig != 0 && aac.sampleRate > 24000 && aac.sampleRate == p->sampleRate()) {
-            return read(file, StreamOf("M4A", p->sampleRate(), aac.channelConfig, FramesOfLength(*p), p->bitrate()));
+            return read(file, StreamOf(type, p->sampleRate(), aac.channelConfig, FramesOfLength(*p), p->bitrate()));
         }
         return false;
     }

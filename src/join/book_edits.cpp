@@ -56,7 +56,7 @@ bool PlanDefaults(const std::vector<CFileToBeJoin>& files, const BookEdits& edit
     const int32_t source = ChapterSourceOf(edits, settings);
     // The title taken from the output's name is the plain name's: a name that follows the
     // title cannot also give it.
-    const std::string outputPath = settings.outputFolder + PlainOutputName(edits, settings) + ".mp3";
+    const std::string outputPath = settings.outputFolder + PlainOutputName(edits, settings) + OutputExtension(settings);
     BookPlan fresh;
     if (source == kChaptersFromFile) {
         // The marks read when the user chose the file, as edited since; the file is not read

@@ -37,11 +37,14 @@ QString AskOutputPath(QWidget* owner, const QString& suggested) {
     // The filter text is a description followed by an empty pattern. We show the description
     // as the dialog's one filter, so the dialog lists the MP3 files of a folder, which is
     // what someone about to name an MP3 wants to see.
-    const QString description = SaveAsFilterText().section(QLatin1Char('|'), 0, 0);
+    // An M4B output lists the folder's M4B files instead.
+    const bool m4b = suggested.endsWith(QStringLiteral(".m4b"), Qt::CaseInsensitive);
+    const QString description =
+        m4b ? QStringLiteral("M4B Audiobooks (*.m4b)") : SaveAsFilterText().section(QLatin1Char('|'), 0, 0);
     QFileDialog dialog(owner);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("mp3"));
+    dialog.setDefaultSuffix(m4b ? QStringLiteral("m4b") : QStringLiteral("mp3"));
     dialog.setNameFilter(description);
     // Overwriting asks first (QFileDialog's default; said here so nobody turns it off).
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
@@ -142,7 +145,7 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
     }
 
     CConversionTask task;
-    task.outputKind = kOutputKindMp3;
+    task.outputKind = OutputKindOf(settings);
     const std::vector<JoinRow> rows = GatherJoinRows(list, selectedOnly);
     for (const JoinRow& r : rows) task.files->push_back(r.file);
     // Every chosen row unreadable: there is nothing to encode and no channel count to take
@@ -168,11 +171,11 @@ JoinOutcome JoinFiles(const JoinCommandContext& context, bool selectedOnly) {
     const std::string outputName = OutputNameOf(plan, edits, settings);
 
     if (settings.askOutputPath != 0) {
-        const QString chosenPath = AskOutputPath(context.owner, QString::fromStdString(outputName + ".mp3"));
+        const QString chosenPath = AskOutputPath(context.owner, QString::fromStdString(outputName + OutputExtension(settings)));
         if (chosenPath.isEmpty()) return JoinOutcome::Cancelled;
         task.outputPath = chosenPath.toStdString();
     } else {
-        task.outputPath = settings.outputFolder + outputName + ".mp3";
+        task.outputPath = settings.outputFolder + outputName + OutputExtension(settings);
     }
     // Encoding into one of the inputs would destroy it while it is read. (From the settings an
     // existing name is replaced by a free one when the task starts; the check costs nothing.)

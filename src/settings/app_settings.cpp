@@ -58,4 +58,12 @@ int32_t LoudnessTargetLufs(const AppSettings& s) {
     return e.lufs != 0 ? e.lufs : s.loudnessTarget;
 }
 
+int32_t ValidAacBitrate(int32_t kbps) {
+    for (uint16_t k : AacBitrateTable)
+        if (k == kbps) return kbps;
+    return kDefaultAacBitrate;
+}
+
+const char* OutputExtension(const AppSettings& s) { return s.outputFormat == kFormatM4b ? ".m4b" : ".mp3"; }
+
 }  // namespace velmora

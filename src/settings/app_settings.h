@@ -38,7 +38,23 @@ struct AppSettings {
     int32_t maxPartMinutes = 0;       // split the output into parts of at most this long; 0: one file
     int32_t naturalSort = 1;          // 1: runs of digits in names sort by their value
     int32_t otherAudioFiles = 1;      // 1: loads take WAV, FLAC, Ogg, Opus, M4A, AAC, WMA too; 0: MP3 only
+    int32_t outputFormat = 0;         // OutputFormat: MP3, or an M4B audiobook (AAC)
+    int32_t aacBitrateKbps = 64;      // an M4B's bit rate, one of AacBitrateTable
 };
+
+enum OutputFormat : int32_t {
+    kFormatMp3 = 0,
+    kFormatM4b = 1,
+};
+
+// The bit rates of an M4B (kbit/s), in the order of the Options list. AAC-LC at 32 kbit/s
+// still carries speech well; past 256 it gains nothing audible.
+inline constexpr std::array<uint16_t, 13> AacBitrateTable{{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256}};
+inline constexpr int32_t kDefaultAacBitrate = 64;
+// A rate of the table; anything else (a hand-edited file) becomes the default.
+int32_t ValidAacBitrate(int32_t kbps);
+// The output file's extension for the settings' format: ".mp3" or ".m4b".
+const char* OutputExtension(const AppSettings& s);
 
 struct LoudnessPresetEntry {
     const char* text;  // the Options list's item

@@ -140,6 +140,11 @@ bool LoadSettings(AppSettings& s, const std::string& file, std::string* error) {
     s.loudnessPreset = preset == absent && !hadTarget ? kLoudnessPodcast : kLoudnessCustom;
     for (const LoudnessPresetEntry& e : LoudnessPresetTable)
         if (preset == e.name) s.loudnessPreset = e.preset;
+    // A file from before M4B output, or a name this version does not know: MP3, as before.
+    std::string format = cfg.GetString(ini::kOutputSection, ini::kFormat, "mp3");
+    for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    s.outputFormat = format == "m4b" ? kFormatM4b : kFormatMp3;
+    s.aacBitrateKbps = ValidAacBitrate(cfg.GetInt(ini::kOutputSection, ini::kAacBits, kDefaultAacBitrate));
     s.naturalSort = cfg.GetInt(ini::kFileListSection, ini::kNaturalSort, 1) != 0 ? 1 : 0;
     s.otherAudioFiles = cfg.GetInt(ini::kFileListSection, ini::kOtherAudioFiles, 1) != 0 ? 1 : 0;
     return true;
@@ -167,6 +172,8 @@ bool SaveSettings(const AppSettings& s, const std::string& file, std::string* er
     cfg->SetInt(ini::kOutputSection, ini::kLoudnessTarget, s.loudnessTarget);
     cfg->SetInt(ini::kOutputSection, ini::kMaxPartMinutes, s.maxPartMinutes);
     cfg->SetString(ini::kOutputSection, ini::kLoudnessPreset, LoudnessPresetOf(s.loudnessPreset).name);
+    cfg->SetString(ini::kOutputSection, ini::kFormat, s.outputFormat == kFormatM4b ? "m4b" : "mp3");
+    cfg->SetInt(ini::kOutputSection, ini::kAacBits, ValidAacBitrate(s.aacBitrateKbps));
     cfg->SetInt(ini::kFileListSection, ini::kNaturalSort, s.naturalSort);
     cfg->SetInt(ini::kFileListSection, ini::kOtherAudioFiles, s.otherAudioFiles);
     return SaveConfigIni(file, *cfg, error);
@@ -221,10 +228,23 @@ std::string EncoderSummaryText(const AppSettings& s) {
         std::snprintf(rate, sizeof rate, "%s %5u Hz;", bitrate, static_cast<unsigned>(hz));
     static constexpr const char* kChannelParts[] = {" Automatic Channel;", " Mono;", " Stereo;", " Joint Stereo;",
                                                     " Dual Channel;"};
-    std::string text = std::string("  ") + "MP3:  " + rate;
-    if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
-        text += kChannelParts[s.channelModeIndex];
-    // What else shapes the output: loudness re-encodes, so the copy join is named only without it.
+    // An M4B is AAC at its own rate; AAC has no joint or dual channel mode, such a choice
+    // encodes as stereo.
+    std::string text;
+    if (s.outputFormat == kFormatM4b) {
+        char aac[160];
+        std::snprintf(aac, sizeof aac, "  M4B: AAC %d kbps;%s", static_cast<int>(ValidAacBitrate(s.aacBitrateKbps)),
+                      std::strchr(rate, ';') + 1);
+        text = aac;
+        if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
+            text += kChannelParts[s.channelModeIndex >= kChannelStereo ? kChannelStereo : s.channelModeIndex];
+    } else {
+        text = std::string("  ") + "MP3:  " + rate;
+        if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
+            text += kChannelParts[s.channelModeIndex];
+    }
+    // What else shapes the output: loudness re-encodes, so the copy join (MP3 only) is named
+    // only without it.
     if (s.loudness != 0) {
         switch (s.loudnessPreset) {
             case kLoudnessPodcast: text += " Loudness: podcast (-16 LUFS);"; break;
@@ -232,7 +252,7 @@ std::string EncoderSummaryText(const AppSettings& s) {
             case kLoudnessBroadcast: text += " Loudness: broadcast (-23 LUFS);"; break;
             default: text += " Loudness: " + std::to_string(s.loudnessTarget) + " LUFS;"; break;
         }
-    } else if (s.copyFrames != 0) {
+    } else if (s.copyFrames != 0 && s.outputFormat != kFormatM4b) {
         text += " Copy join when the files allow;";
     }
     return text;

@@ -34,6 +34,8 @@ inline constexpr const char* kCopy = "Copy";
 inline constexpr const char* kLoudness = "Loudness";
 inline constexpr const char* kLoudnessTarget = "LoudnessTarget";
 inline constexpr const char* kMaxPartMinutes = "MaxPartMinutes";
+inline constexpr const char* kFormat = "Format";            // "mp3" or "m4b"
+inline constexpr const char* kAacBits = "AacBits";          // kbit/s of an M4B output
 inline constexpr const char* kLoudnessPreset = "LoudnessPreset";  // a LoudnessPresetTable name
 // The file list's own keys, in a section of their own after the others.
 inline constexpr const char* kFileListSection = "FileList";

@@ -586,6 +586,49 @@ TEST_F(OptionsCommandTest, CtrlOOpensOptionsAndOkRefreshesTheEncoderSummary) {
     EXPECT_EQ(main->statusBar()->Text(2), "  MP3:  VBR quality 4;  8000 Hz; Stereo;");
 }
 
+// The format is chosen in "Output file" with the keyboard; an M4B takes AAC's bit rates, and
+// the MP3 rates and the copy join are off while it is chosen. The status bar says what is
+// encoded; Cancel changes nothing.
+TEST_F(OptionsCommandTest, FormatChoiceM4bTakesAacRatesAndShowsInTheStatusBar) {
+    auto main = OpenMain();
+    EXPECT_EQ(main->settings().outputFormat, kFormatMp3) << "a fresh profile writes MP3";
+    ModalDriver driver;
+    driver.Then<COption>([&](COption* options) {
+        EXPECT_EQ(options->formatList()->currentText(), "MP3");
+        EXPECT_FALSE(options->aacBitrateList()->isEnabled());
+        options->partMinutes()->setFocus();
+        QTest::keyClick(options->partMinutes(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), options->formatList()) << "Tab goes from the parts to the format";
+        EXPECT_EQ(options->aacBitrateList()->currentText(), "64 kbit/s");
+        options->formatList()->setFocus();
+        QTest::keyClick(options->formatList(), Qt::Key_Down);
+        EXPECT_EQ(options->formatList()->currentText(), "M4B audiobook (AAC)");
+        EXPECT_FALSE(options->bitrateList()->isEnabled());
+        EXPECT_FALSE(options->copyCheck()->isEnabled());
+        ASSERT_TRUE(options->aacBitrateList()->isEnabled());
+        options->aacBitrateList()->setFocus();
+        QTest::keyClick(options->aacBitrateList(), Qt::Key_Down);
+        QTest::keyClick(options->aacBitrateList(), Qt::Key_Down);
+        EXPECT_EQ(options->aacBitrateList()->currentText(), "96 kbit/s");
+        QTest::mouseClick(options->okButton(), Qt::LeftButton);
+    });
+    main->OnCommand(ID_OPTIONS);
+    ASSERT_TRUE(driver.done());
+    EXPECT_EQ(main->settings().outputFormat, kFormatM4b);
+    EXPECT_EQ(main->settings().aacBitrateKbps, 96);
+    EXPECT_EQ(main->statusBar()->Text(2), "  M4B: AAC 96 kbps; Automatic Frequency; Automatic Channel;");
+
+    driver.Then<COption>([&](COption* options) {
+        EXPECT_EQ(options->formatList()->currentText(), "M4B audiobook (AAC)");
+        options->formatList()->setFocus();
+        QTest::keyClick(options->formatList(), Qt::Key_Up);
+        EXPECT_TRUE(options->bitrateList()->isEnabled());
+        QTest::mouseClick(options->cancelButton(), Qt::LeftButton);
+    });
+    main->OnCommand(ID_OPTIONS);
+    EXPECT_EQ(main->settings().outputFormat, kFormatM4b);
+}
+
 TEST_F(OptionsCommandTest, ResetThenCancelRefreshesTheSummaryAndTheFileComesBackAtClose) {
     auto main = OpenMain();
     main->settings().bitrateIndex = 16;

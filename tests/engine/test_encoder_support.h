@@ -98,7 +98,7 @@ inline Reports RunJoinOf(const std::shared_ptr<JoinEngine>& engine, JoinEventQue
             task.files->push_back(CFileToBeJoin{p, info.sampleRate, info.channels, info.totalSamples, {}});
         }
     }
-    task.outputKind = kOutputKindMp3;
+    task.outputKind = OutputKindOf(engine->settings);
     task.outputPath = output;
     PrepareTask(task, engine->settings);
     engine->activeRun->tasks.clear();

@@ -62,6 +62,8 @@ TEST(SettingsStore, FreshAccountCreatesTheDataFolderAndAnEmptyFile) {
               "LoudnessTarget=-16\n"
               "MaxPartMinutes=0\n"
               "LoudnessPreset=podcast\n"
+              "Format=mp3\n"
+              "AacBits=64\n"
               "[MP3]\n"
               "LameBits=11\n"
               "LameChannel=0\n"
@@ -119,6 +121,41 @@ TEST(SettingsStore, LoadReadsEveryKey) {
     EXPECT_EQ(s.maxPartMinutes, 90);
     EXPECT_EQ(s.naturalSort, 0);
     EXPECT_EQ(s.otherAudioFiles, 0);
+}
+
+// A file from before M4B output reads as MP3; the format and AAC's rate then round-trip, and
+// values this version does not know fall back to the defaults.
+TEST(SettingsStore, OutputFormatReadsMp3FromAnOldFileAndRoundTrips) {
+    TempDir tmp;
+    const auto file = tmp / "Config.ini";
+    WriteFile(file, "[OUTPUT]\nSameAsSrc=0\nLoudnessPreset=podcast\n[MP3]\nLameBits=11\n");
+    AppSettings s;
+    s.outputFormat = kFormatM4b;
+    ASSERT_TRUE(LoadSettings(s, file.string()));
+    EXPECT_EQ(s.outputFormat, kFormatMp3);
+    EXPECT_EQ(s.aacBitrateKbps, 64);
+    EXPECT_EQ(EncoderSummaryText(s), "  MP3:  CBR 128 kbps; Automatic Frequency; Automatic Channel;");
+
+    s.outputFormat = kFormatM4b;
+    s.aacBitrateKbps = 96;
+    s.channelModeIndex = kChannelJointStereo;
+    ASSERT_TRUE(SaveSettings(s, file.string()));
+    const std::string text = ReadFile(file);
+    // After the keys the file had and those written before them.
+    EXPECT_NE(text.find("MaxPartMinutes=0\nFormat=m4b\nAacBits=96\n[MP3]"), std::string::npos) << text;
+    AppSettings back;
+    ASSERT_TRUE(LoadSettings(back, file.string()));
+    EXPECT_EQ(back.outputFormat, kFormatM4b);
+    EXPECT_EQ(back.aacBitrateKbps, 96);
+    EXPECT_EQ(EncoderSummaryText(back), "  M4B: AAC 96 kbps; Automatic Frequency; Stereo;");
+
+    WriteFile(file, "[Output]\nformat=M4B\nAacBits=100\n");
+    ASSERT_TRUE(LoadSettings(back, file.string()));
+    EXPECT_EQ(back.outputFormat, kFormatM4b);
+    EXPECT_EQ(back.aacBitrateKbps, 64);
+    WriteFile(file, "[Output]\nFormat=ogg\n");
+    ASSERT_TRUE(LoadSettings(back, file.string()));
+    EXPECT_EQ(back.outputFormat, kFormatMp3);
 }
 
 TEST(SettingsStore, LoudnessPresetsRoundTripAndAnOldTargetReadsAsCustom) {
@@ -265,6 +302,8 @@ TEST(SettingsStore, SaveKeepsAHandEditedFileInPlace) {
               "LoudnessTarget=-16\n"
               "MaxPartMinutes=0\n"
               "LoudnessPreset=podcast\n"
+              "Format=mp3\n"
+              "AacBits=64\n"
               "[FileList]\n"
               "NaturalSort=1\n"
               "OtherAudioFiles=1\n");

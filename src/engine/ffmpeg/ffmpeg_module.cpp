@@ -1,5 +1,6 @@
 // velmora_ffmpeg.so: everything the engine asks of FFmpeg's libraries (see ffmpeg_module.h).
 #include "engine/ffmpeg_module.h"
+#include "engine/ffmpeg/m4b_encoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -178,7 +179,12 @@ std::string TypeName(const AVFormatContext* format, const AVCodecParameters* par
         if (codec == AV_CODEC_ID_FLAC) return "FLAC";
         return "OGG";
     }
-    if (name.rfind("mov,", 0) == 0) return (codec == AV_CODEC_ID_AAC || codec == AV_CODEC_ID_ALAC) ? "M4A" : "MP4";
+    if (name.rfind("mov,", 0) == 0) {
+        if (codec != AV_CODEC_ID_AAC && codec != AV_CODEC_ID_ALAC) return "MP4";
+        // An audiobook says so by its major brand.
+        const AVDictionaryEntry* brand = av_dict_get(format->metadata, "major_brand", nullptr, 0);
+        return brand && std::strcmp(brand->value, "M4B ") == 0 ? "M4B" : "M4A";
+    }
     if (name == "aac") return "AAC";
     if (name == "asf") return "WMA";
     if (name == "mp3") {
@@ -493,6 +499,12 @@ public:
         error = decoder->error();
         failed = decoder->failed();
         return nullptr;
+    }
+
+    std::unique_ptr<FfmpegEncoder> OpenM4bEncoder(const M4bOutputFormat& format, std::string& error,
+                                                  bool& createFailed) override {
+        QuietLibraries();
+        return velmora::OpenM4bEncoder(format, error, createFailed);
     }
 };
 
