@@ -237,7 +237,7 @@ std::string EncoderSummaryText(const AppSettings& s) {
                       std::strchr(rate, ';') + 1);
         text = aac;
         if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)
-            text += kChannelParts[s.channelModeIndex >= kChannelStereo ? kChannelStereo : s.channelModeIndex];
+            text += kChannelParts[std::min<int>(s.channelModeIndex, kChannelStereo)];
     } else {
         text = std::string("  ") + "MP3:  " + rate;
         if (s.channelModeIndex >= 0 && s.channelModeIndex < 5)

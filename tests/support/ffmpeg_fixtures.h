@@ -15,9 +15,9 @@ struct FfmpegTone {
     double seconds = 1.0;
     int hz = 440;
     // Metadata keys as ffmpeg names them ("title", "artist", "album", "track", ...).
-    std::vector<std::pair<std::string, std::string>> tags;
+    std::vector<std::pair<std::string, std::string>> tags = {};
     // An image attached as the cover (.flac, .m4a), when not empty.
-    std::filesystem::path cover;
+    std::filesystem::path cover = {};
 };
 
 // Writes `path` in the format its extension names (.wav PCM, .flac, .ogg Vorbis, .opus,
