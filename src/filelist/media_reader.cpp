@@ -1,6 +1,7 @@
 #include "filelist/media_reader.h"
 
 #include "engine/audio_source.h"
+#include "engine/flac_metadata.h"
 #include "engine/media_file.h"
 #include "engine/mp4_audio_config.h"
 #include "engine/stream_info.h"
@@ -77,6 +78,33 @@ void FillField(FileRow& row, RowWriter& writer, int column, const QString& text)
 }
 
 QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
+
+// The tag fields of a format read by common names (TagLib's property names, Vorbis comment
+// names): `first(name)` gives the first text under that name, empty when there is none.
+template <class FirstText>
+void FillFromNamedFields(const FirstText& first, FileRow& row, RowWriter& writer) {
+    for (int column : kTagFieldColumns) {
+        QString text;
+        switch (column) {
+        case kColArtist: text = first("ARTIST"); break;
+        case kColAlbumArtist: text = first("ALBUMARTIST"); break;
+        case kColAlbum: text = first("ALBUM"); break;
+        case kColTrack: {
+            // Xiph comments keep the count apart; MP4 and ASF give "3/12" already.
+            text = first("TRACKNUMBER");
+            const QString total = first("TRACKTOTAL");
+            if (!text.isEmpty() && !text.contains(QLatin1Char('/')) && !total.isEmpty()) text += QLatin1Char('/') + total;
+            break;
+        }
+        case kColTitle: text = first("TITLE"); break;
+        case kColGenre: text = first("GENRE"); break;
+        case kColDate: text = first("DATE"); break;
+        case kColComment: text = first("COMMENT"); break;
+        }
+        if (!text.isEmpty()) FillField(row, writer, column, text);
+    }
+}
+
 
 // The tag reader's view of the file the stream step opened: reads only, from its head and
 // tail in memory or where they lie.
@@ -167,7 +195,7 @@ void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWr
     // the tag reader work from the same head and tail in memory. Only a regular file is
     // opened: anything else reads as a file that cannot be opened.
     MediaFile media;
-    if (IsRegularFile(nativePath)) media.Open(nativePath);
+    media.Open(nativePath);
     // A name that says MPEG audio pays no FFmpeg probe; for any other name FFmpeg's probe
     // decides, and the same probe goes on to read the stream when it is not MPEG audio.
     if (HasMpegAudioExtension(nativePath)) {
@@ -277,6 +305,22 @@ bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRo
         return true;
     };
     if (std::memcmp(b, "fLaC", 4) == 0) {
+        // Our own parser for the plain file; TagLib's reader when it declines.
+        FlacMetadata flac;
+        if (ReadFlacMetadata(media, flac)) {
+            ApplyOtherStream(path, StreamOf("FLAC", static_cast<int>(flac.sampleRate), static_cast<int>(flac.channels),
+                                            flac.sampleFrames, flac.bitrateKbps),
+                             row, writer);
+            if (flac.comments.empty()) return true;
+            SetCell(row, writer, kColTag, QStringLiteral("Xiph"));
+            FillFromNamedFields(
+                [&](const char* key) {
+                    const std::string* value = flac.First(key);
+                    return value ? Utf8ToWide(*value) : QString();
+                },
+                row, writer);
+            return true;
+        }
         TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), true, TagLib::AudioProperties::Fast);
         const TagLib::FLAC::Properties* p = file.audioProperties();
         // STREAMINFO's sample count is the decoded length, exactly; without it, FFmpeg reads on.
@@ -323,23 +367,7 @@ bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRo
 
 void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
                                      RowWriter& writer, TagLib::File* tagged) {
-    FileItemInfo& info = row.info;
-
-    // Stream step: FFmpeg's probe or TagLib's parser, done by the caller.
-    constantPath_ = path;
-    constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
-    tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
-    if (stream.readable) {
-        info.totalSamples = stream.totalSamples;
-        info.channels = static_cast<int32_t>(stream.channels);
-        info.sampleRate = static_cast<int32_t>(stream.sampleRate);
-        info.duration = stream.duration;
-        SetCell(row, writer, kColType, QString::fromStdString(stream.typeName));
-        writer.AddSeconds(info.duration);
-    } else {
-        info.unreadable = 1;
-        writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
-    }
+    ApplyOtherStream(path, stream, row, writer);
 
     // Tag step, for unreadable files too, by TagLib's reader of the file's kind (chosen by
     // the name, then by the content, as for a path), on the same open file. No audio
@@ -370,31 +398,33 @@ void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, cons
     FillFromProperties(properties, row, writer);
 }
 
-void MediaInfoReader::FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer) {
-    auto first = [&](const char* key) {
-        auto it = properties.find(TagLib::String(key));
-        return it == properties.end() || it->second.isEmpty() ? QString() : TagTextToWide(it->second.front());
-    };
-    for (int column : kTagFieldColumns) {
-        QString text;
-        switch (column) {
-        case kColArtist: text = first("ARTIST"); break;
-        case kColAlbumArtist: text = first("ALBUMARTIST"); break;
-        case kColAlbum: text = first("ALBUM"); break;
-        case kColTrack: {
-            // Xiph comments keep the count apart; MP4 and ASF give "3/12" already.
-            text = first("TRACKNUMBER");
-            const QString total = first("TRACKTOTAL");
-            if (!text.isEmpty() && !text.contains(QLatin1Char('/')) && !total.isEmpty()) text += QLatin1Char('/') + total;
-            break;
-        }
-        case kColTitle: text = first("TITLE"); break;
-        case kColGenre: text = first("GENRE"); break;
-        case kColDate: text = first("DATE"); break;
-        case kColComment: text = first("COMMENT"); break;
-        }
-        if (!text.isEmpty()) FillField(row, writer, column, text);
+void MediaInfoReader::ApplyOtherStream(const QString& path, const AudioFileInfo& stream, FileRow& row, RowWriter& writer) {
+    FileItemInfo& info = row.info;
+
+    // Stream step: FFmpeg's probe or a parser, done by the caller.
+    constantPath_ = path;
+    constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
+    tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
+    if (stream.readable) {
+        info.totalSamples = stream.totalSamples;
+        info.channels = static_cast<int32_t>(stream.channels);
+        info.sampleRate = static_cast<int32_t>(stream.sampleRate);
+        info.duration = stream.duration;
+        SetCell(row, writer, kColType, QString::fromStdString(stream.typeName));
+        writer.AddSeconds(info.duration);
+    } else {
+        info.unreadable = 1;
+        writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
     }
+}
+
+void MediaInfoReader::FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer) {
+    FillFromNamedFields(
+        [&](const char* key) {
+            auto it = properties.find(TagLib::String(key));
+            return it == properties.end() || it->second.isEmpty() ? QString() : TagTextToWide(it->second.front());
+        },
+        row, writer);
 }
 
 void MediaInfoReader::FillFromId3v2(TagLib::ID3v2::Tag& tag, FileRow& row, RowWriter& writer) {
@@ -498,7 +528,7 @@ void MediaInfoReader::ReadBitrate(const QString& path, FileRow& row, RowWriter& 
         // without blocking (a pipe's name must not hang the load).
         const std::string nativePath = NativePath(path).toStdString();
         MediaFile media;
-        if (IsRegularFile(nativePath)) media.Open(nativePath);
+        media.Open(nativePath);
         kbps = 0;
         if (media.isOpen()) {
             MediaFileStream stream(media);

@@ -70,8 +70,11 @@ private:
     // `tagged`: TagLib's reader already open on the file, or null to open one here.
     void ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
                         RowWriter& writer, TagLib::File* tagged = nullptr);
-    // FLAC, MP4, Ogg Vorbis and Opus by TagLib's own parsers; false (nothing written) when
-    // the file is none of them or its properties are not to be trusted: FFmpeg then decides.
+    // The stream cells, the Type column and the bit rate of a file that is not MPEG audio.
+    void ApplyOtherStream(const QString& path, const AudioFileInfo& stream, FileRow& row, RowWriter& writer);
+    // FLAC (by our own parser; TagLib's for a file it declines), MP4, Ogg Vorbis and Opus by
+    // TagLib's parsers; false (nothing written) when the file is none of them or its
+    // properties are not to be trusted: FFmpeg then decides.
     bool ReadByTagLib(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer);
 
     mpg123_handle* decoder_;
