@@ -23,6 +23,10 @@ namespace velmora::cli {
 const char* const kListUsage = "usage: velmora-cli list [--recursive] [--threads N] PATH...";
 
 QString TabSafeCell(const QString& text) {
+    // Most cells have none of them: those are shared, not copied (a write through the loop
+    // below copies the text).
+    auto breaks = [](QChar ch) { return ch == QLatin1Char('\t') || ch == QLatin1Char('\n') || ch == QLatin1Char('\r'); };
+    if (std::none_of(text.begin(), text.end(), breaks)) return text;
     QString cell = text;
     for (QChar& ch : cell)
         if (ch == QLatin1Char('\t') || ch == QLatin1Char('\n') || ch == QLatin1Char('\r')) ch = QLatin1Char(' ');
@@ -47,7 +51,8 @@ public:
     void AddFile(const QFileInfo& file) {
         FileRow facts;
         FillFileFacts(file, facts);
-        pool_.Queue(file.absoluteFilePath(), std::move(facts));
+        // The scan's stat (QFileInfo keeps it) serves the read too.
+        pool_.Queue(file.absoluteFilePath(), std::move(facts), file.isFile() ? file.size() : -1);
         Push(Entry{});
     }
     void AddMissing(const std::string& arg) { Push(Entry{true, arg}); }

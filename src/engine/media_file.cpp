@@ -80,18 +80,22 @@ bool HasFlacExtension(const std::string& path) {
 
 }  // namespace
 
-bool MediaFile::Open(const std::string& path) {
+bool MediaFile::Open(const std::string& path, int64_t regularBytes) {
     Close();
     path_ = path;
     reads_ = 0;
-    // One stat before the open, none after it: a pipe or a device is never opened (opening
-    // one can wait, or act on the device). Non-blocking all the same, so that a file swapped
-    // for a pipe between the two cannot hang the reader; reading that pipe fails.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // One stat before the open (the caller's or ours), none after it: a pipe or a device is
+    // never opened (opening one can wait, or act on the device). Non-blocking all the same,
+    // so that a file swapped for a pipe since the stat cannot hang the reader; reading that
+    // pipe fails.
+    if (regularBytes < 0) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        regularBytes = st.st_size;
+    }
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) return false;
-    size_ = st.st_size;
+    size_ = regularBytes;
 
     // The name only sizes the first read; the content decides what more is read.
     const size_t first = HasFlacExtension(path) ? kFlacHeadBytes : kHeadBytes;

@@ -29,8 +29,9 @@ public:
 
     // Opens `path` (UTF-8) and reads its head and tail. False when it cannot be opened or is
     // not a regular file (a folder, a pipe, a device: those are never opened); the file is
-    // then closed.
-    bool Open(const std::string& path);
+    // then closed. `regularBytes`: the caller's own stat of the path found a regular file of
+    // that size (a folder scan's), so none is made here; -1 when it has none.
+    bool Open(const std::string& path, int64_t regularBytes = -1);
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
     int64_t size() const { return size_; }

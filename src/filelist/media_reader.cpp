@@ -169,10 +169,10 @@ QString DecoderTroubleMessage(const char* decoderText) {
     return QString::fromLocal8Bit(StreamTroubleMessage(decoderText).c_str());
 }
 
-void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer) {
+void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes) {
     for (int column = kColTag; column <= kColComment; ++column) SetCell(row, writer, column, QString());
 
-    ReadStreamAndTags(path, row, writer);
+    ReadStreamAndTags(path, row, writer, regularBytes);
 
     const QString duration = DurationCellText(row.info.duration);
     if (!duration.isEmpty()) SetCell(row, writer, kColDuration, duration);
@@ -189,13 +189,13 @@ void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter
     writer.StoreRecord(row.info);
 }
 
-void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer) {
+void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes) {
     const std::string nativePath = NativePath(path).toStdString();
     // One open for both steps (and the bit rate), whatever the format: the stream probe and
     // the tag reader work from the same head and tail in memory. Only a regular file is
     // opened: anything else reads as a file that cannot be opened.
     MediaFile media;
-    media.Open(nativePath);
+    media.Open(nativePath, regularBytes);
     // A name that says MPEG audio pays no FFmpeg probe; for any other name FFmpeg's probe
     // decides, and the same probe goes on to read the stream when it is not MPEG audio.
     if (HasMpegAudioExtension(nativePath)) {
@@ -590,39 +590,45 @@ QString Utf8ToWide(const char* bytes, size_t length) {
     QString out;
     if (!bytes) return out;
     const size_t end = ::strnlen(bytes, length);
-    out.reserve(static_cast<qsizetype>(end));
+    // Written in place into room for the longest result (one unit per byte), then cut to
+    // size: an append per character cost more than the decoding.
+    out.resize(static_cast<qsizetype>(end));
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
+    char16_t* const start = to;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
     constexpr char16_t kReplacement = 0xFFFD;
     size_t i = 0;
     while (i < end) {
         const unsigned char b0 = b[i];
         if (b0 < 0x80) {
-            out.append(QChar(char16_t(b0)));
+            *to++ = b0;
             i += 1;
         } else if (b0 <= 0xDF) {
-            if (i + 1 >= end) { out.append(QChar(kReplacement)); break; }
-            out.append(QChar(char16_t(((b0 & 0x3F) << 6) | (b[i + 1] & 0x3F))));
+            if (i + 1 >= end) { *to++ = kReplacement; break; }
+            *to++ = static_cast<char16_t>(((b0 & 0x3F) << 6) | (b[i + 1] & 0x3F));
             i += 2;
         } else if (b0 <= 0xEF) {
-            if (i + 2 >= end) { out.append(QChar(kReplacement)); break; }
-            out.append(QChar(char16_t(((b0 & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F))));
+            if (i + 2 >= end) { *to++ = kReplacement; break; }
+            *to++ = static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F));
             i += 3;
         } else if (b0 <= 0xF7) {
-            if (i + 3 >= end) { out.append(QChar(kReplacement)); break; }
+            if (i + 3 >= end) { *to++ = kReplacement; break; }
             const char32_t cp = (char32_t(b0 & 0x07) << 18) | (char32_t(b[i + 1] & 0x3F) << 12) |
                                 (char32_t(b[i + 2] & 0x3F) << 6) | char32_t(b[i + 3] & 0x3F);
             if (cp >= 0x10000 && cp <= 0x10FFFF) {
-                out.append(QChar(QChar::highSurrogate(cp)));
-                out.append(QChar(QChar::lowSurrogate(cp)));
+                // Four bytes make two units: still no more units than bytes.
+                *to++ = QChar::highSurrogate(cp);
+                *to++ = QChar::lowSurrogate(cp);
             } else {
-                out.append(QChar(kReplacement));
+                *to++ = kReplacement;
             }
             i += 4;
         } else {
-            out.append(QChar(kReplacement));
+            *to++ = kReplacement;
             i += 1;
         }
     }
+    out.truncate(static_cast<qsizetype>(to - start));
     return out;
 }
 

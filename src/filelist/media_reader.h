@@ -50,12 +50,13 @@ public:
 
     // Clears the tag cells, reads stream and tags, writes the duration, channel and
     // frequency cells.
-    void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer);
+    // `regularBytes`: the caller's stat found a regular file of that size (see MediaFile::Open).
+    void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes = -1);
     // MPEG audio goes to libmpg123 and the ID3/APE readers; FLAC, MP4 (AAC, ALAC), Ogg Vorbis
     // and Opus to TagLib's reader of their kind, stream properties and tags in one; every
     // other file to FFmpeg's probe and TagLib's reader of its kind (ReadOtherAudio). The file
     // is opened once for all of it, whatever its format.
-    void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer);
+    void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes = -1);
     // Cell 17 and the record's bit rate, from TagLib's audio properties.
     void ReadBitrate(const QString& path, FileRow& row, RowWriter& writer);
 
