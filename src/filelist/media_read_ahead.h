@@ -19,6 +19,8 @@ namespace velmora {
 // A writer that keeps everything a read wrote, to be carried out later on another thread.
 class GatheringWriter : public RowWriter {
 public:
+    // Room for a row's usual writes (its cells, some twice), made once.
+    GatheringWriter() { cells.reserve(24); }
     void SetCellText(int column, const QString& text) override { cells.emplace_back(column, text); }
     void StoreRecord(const FileItemInfo& values) override {
         record = values;
