@@ -168,10 +168,14 @@ bool ReadFlacMetadata(MediaFile& file, FlacMetadata& out) {
     out.audioStart = at;
     // TagLib's figures, to the same rounding: the length in milliseconds, and the bit rate over
     // the bytes after the metadata.
+    // A figure an int cannot hold (a stream of weeks, or a few samples at a high rate before
+    // megabytes) TagLib's own conversion leaves undefined: such files stay with TagLib.
     const double length = static_cast<double>(out.sampleFrames) * 1000.0 / out.sampleRate;
+    const double kbps = static_cast<double>(size - at) * 8.0 / length;
+    constexpr double kIntLimit = 2147483647.0;
+    if (!(length + 0.5 >= 1.0 && length + 0.5 < kIntLimit && kbps + 0.5 < kIntLimit)) return false;
     out.lengthMs = static_cast<int>(length + 0.5);
-    if (out.lengthMs == 0) return false;
-    out.bitrateKbps = static_cast<int>(static_cast<double>(size - at) * 8.0 / length + 0.5);
+    out.bitrateKbps = static_cast<int>(kbps + 0.5);
     return true;
 }
 

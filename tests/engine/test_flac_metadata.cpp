@@ -143,6 +143,13 @@ TEST(FlacMetadata, DeclinesWhatOnlyTagLibReadsItsWay) {
     runsPast.pop_back();
     std::string hugeCount = Comment({"ARTIST=x"});
     hugeCount.replace(10, 4, Le32(0xFFFFFFFF));
+    // 1 Hz and the most samples STREAMINFO can count: a length in milliseconds no int holds.
+    std::string endless = info;
+    endless[10] = 0;
+    endless[11] = 0;
+    endless[12] = char(0x10 | (info[12] & 0x0F));
+    endless[13] = char(info[13] | 0x0F);
+    endless.replace(14, 4, "\xFF\xFF\xFF\xFF");
     const std::vector<std::pair<std::string, std::vector<std::pair<int, std::string>>>> cases = {
         {"field past block", {{0, info}, {4, runsPast}}},
         {"huge count", {{0, info}, {4, hugeCount}}},
@@ -152,6 +159,7 @@ TEST(FlacMetadata, DeclinesWhatOnlyTagLibReadsItsWay) {
         {"picture comment", {{0, info}, {4, Comment({"METADATA_BLOCK_PICTURE=AAAA"})}}},
         {"empty block", {{0, info}, {2, ""}, {4, Comment({"ARTIST=x"})}}},
         {"no STREAMINFO first", {{4, Comment({"ARTIST=x"})}, {0, info}}},
+        {"endless", {{0, endless}, {4, Comment({"ARTIST=x"})}}},
     };
     for (const auto& [name, blocks] : cases) {
         SCOPED_TRACE(name);
