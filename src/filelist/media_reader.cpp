@@ -105,7 +105,6 @@ void FillFromNamedFields(const FirstText& first, FileRow& row, RowWriter& writer
     }
 }
 
-
 // The tag reader's view of the file the stream step opened: reads only, from its head and
 // tail in memory or where they lie.
 class MediaFileStream : public TagLib::IOStream {
