@@ -218,7 +218,7 @@ void LoaderRun::ScanFolder(const QString& folder, bool includeSubfolders) {
             FillFileFacts(file, p.facts);
             p.image = IconFor(iconCache);
             p.path = file.absoluteFilePath();
-            readAhead_->Queue(p.path, p.facts);
+            readAhead_->Queue(p.path, p.facts, file.isFile() ? file.size() : -1);  // the scan's stat
             pending.push_back(std::move(p));
             ++filesPending;
             while (filesPending > depth && Going()) processFront();

@@ -23,6 +23,10 @@ namespace velmora::cli {
 const char* const kListUsage = "usage: velmora-cli list [--recursive] [--threads N] PATH...";
 
 QString TabSafeCell(const QString& text) {
+    // Most cells have none of them: those are shared, not copied (a write through the loop
+    // below copies the text).
+    auto breaks = [](QChar ch) { return ch == QLatin1Char('\t') || ch == QLatin1Char('\n') || ch == QLatin1Char('\r'); };
+    if (std::none_of(text.begin(), text.end(), breaks)) return text;
     QString cell = text;
     for (QChar& ch : cell)
         if (ch == QLatin1Char('\t') || ch == QLatin1Char('\n') || ch == QLatin1Char('\r')) ch = QLatin1Char(' ');
@@ -47,7 +51,8 @@ public:
     void AddFile(const QFileInfo& file) {
         FileRow facts;
         FillFileFacts(file, facts);
-        pool_.Queue(file.absoluteFilePath(), std::move(facts));
+        // The scan's stat (QFileInfo keeps it) serves the read too.
+        pool_.Queue(file.absoluteFilePath(), std::move(facts), file.isFile() ? file.size() : -1);
         Push(Entry{});
     }
     void AddMissing(const std::string& arg) { Push(Entry{true, arg}); }
@@ -85,10 +90,17 @@ private:
             std::fprintf(stderr, "%s: %s\n", QFile::encodeName(read->path).constData(),
                          read->writer.unreadable.toLocal8Bit().constData());
         }
-        QString line;
+        // One line buffer for every row (a resize to 0 keeps its room), the cells made tab-safe
+        // where they land in it.
+        QString& line = line_;
+        line.resize(0);
         for (int c = 0; c < kFileListColumnCount; ++c) {
             if (c) line += QLatin1Char('\t');
-            line += TabSafeCell(read->row.cells[static_cast<size_t>(c)]);
+            const qsizetype at = line.size();
+            line += read->row.cells[static_cast<size_t>(c)];
+            char16_t* const end = reinterpret_cast<char16_t*>(line.data()) + line.size();
+            for (char16_t* ch = end - (line.size() - at); ch != end; ++ch)
+                if (*ch == u'\t' || *ch == u'\n' || *ch == u'\r') *ch = u' ';
         }
         line += QLatin1Char('\n');
         const QByteArray bytes = line.toUtf8();
@@ -99,6 +111,7 @@ private:
     }
 
     MediaReadAhead pool_;
+    QString line_;
     std::deque<Entry> entries_;
     FileListTotals totals_;
     int status_ = kExitDone;

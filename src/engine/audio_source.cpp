@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -18,12 +19,6 @@ namespace velmora {
 namespace {
 
 constexpr const char* kLoadError = "Error loading velmora_ffmpeg.so";
-
-std::string LowerExtension(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 // The module, loaded once for the life of the process (never closed), beside the executable
 // or where an installed tree keeps it; null when it cannot be loaded.
@@ -92,8 +87,15 @@ std::string FfmpegVersion() {
 FfmpegModule* LoadFfmpegModule() { return Module(); }
 
 bool HasMpegAudioExtension(const std::string& path) {
-    const std::string ext = LowerExtension(path);
-    return ext == ".mp3" || ext == ".mp2" || ext == ".mpga";
+    // Asked once per listed file: the name's end is compared in place.
+    auto endsWith = [&](const char* ext) {
+        const size_t n = std::strlen(ext);
+        if (path.size() <= n || path[path.size() - n - 1] == '/') return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::tolower(static_cast<unsigned char>(path[path.size() - n + i])) != ext[i]) return false;
+        return true;
+    };
+    return endsWith(".mp3") || endsWith(".mp2") || endsWith(".mpga");
 }
 
 bool IsMpegAudioFile(const std::string& path) {

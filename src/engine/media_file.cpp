@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -49,32 +50,65 @@ void MediaFile::Close() {
     tailStart_ = 0;
     window_.clear();
     windowStart_ = 0;
+    pieces_.clear();
+    pieceBytes_ = 0;
     error_ = 0;
 }
 
-bool MediaFile::Open(const std::string& path) {
+void MediaFile::Bytes::resize(size_t n) {
+    if (n > capacity_) {
+        // Grown by half again at least: the head is read on a few times for large tags.
+        const size_t capacity = std::max(n, capacity_ + capacity_ / 2);
+        std::unique_ptr<unsigned char[]> bigger(new unsigned char[capacity]);
+        if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+        data_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+    size_ = n;
+}
+
+namespace {
+
+bool HasFlacExtension(const std::string& path) {
+    constexpr char kExt[] = ".flac";
+    constexpr size_t n = sizeof kExt - 1;
+    if (path.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(path[path.size() - n + i])) != kExt[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+bool MediaFile::Open(const std::string& path, int64_t regularBytes) {
     Close();
     path_ = path;
     reads_ = 0;
-    // Non-blocking so that a pipe's name cannot hang the reader; only regular files go on.
+    // One stat before the open (the caller's or ours), none after it: a pipe or a device is
+    // never opened (opening one can wait, or act on the device). Non-blocking all the same,
+    // so that a file swapped for a pipe since the stat cannot hang the reader; reading that
+    // pipe fails.
+    if (regularBytes < 0) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        regularBytes = st.st_size;
+    }
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) return false;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        Close();
-        return false;
-    }
-    size_ = st.st_size;
+    size_ = regularBytes;
 
-    head_.resize(static_cast<size_t>(std::min<int64_t>(size_, kHeadBytes)));
+    // The name only sizes the first read; the content decides what more is read.
+    const size_t first = HasFlacExtension(path) ? kFlacHeadBytes : kHeadBytes;
+    head_.resize(static_cast<size_t>(std::min<int64_t>(size_, static_cast<int64_t>(first))));
     head_.resize(ReadAt(0, head_.data(), head_.size()));
     int64_t tailStart = size_ - static_cast<int64_t>(kTailBytes);
-    if (head_.size() == kHeadBytes) {
+    if (head_.size() == first) {
         const unsigned char* h = head_.data();
         if (std::memcmp(h, "ID3", 3) == 0) {
             ReadWholeId3v2();
         } else if (std::memcmp(h, "fLaC", 4) == 0) {
-            ReadWholeFlacMetadata();
+            ReadFlacMetadata();
+            tailStart = size_ - static_cast<int64_t>(kFlacTailBytes);
         } else if (std::memcmp(h + 4, "ftyp", 4) == 0) {
             tailStart = ReadWholeMp4Index(tailStart);
         } else if (std::memcmp(h, "OggS", 4) == 0) {
@@ -110,23 +144,59 @@ void MediaFile::ReadWholeId3v2() {
     ExtendHead(tag + static_cast<int64_t>(kFramesBytes));
 }
 
-// FLAC's metadata blocks (a cover picture can be large) are read whole with the first frames
-// after them: FFmpeg's probe and the tag reader both parse every block.
-void MediaFile::ReadWholeFlacMetadata() {
+// FLAC's metadata blocks as the file list reads them: STREAMINFO and the Vorbis comment (and
+// the other small blocks) are read, a picture or padding is stepped over without reading it,
+// so that a cover of some megabytes costs one small read after it rather than the whole
+// cover. The content of everything read stays for the parsers; whatever else a reader wants
+// (FFmpeg's probe on an odd file) it reads where it lies.
+void MediaFile::ReadFlacMetadata() {
+    constexpr int kPadding = 1;
+    constexpr int kPicture = 6;
     int64_t at = 4;
-    while (at <= static_cast<int64_t>(kMaxMetadataBytes)) {
-        // A header past the head: read on, far enough for the small blocks that follow a
-        // picture and the first frames.
-        if (at + 4 > static_cast<int64_t>(head_.size()) &&
-            (!ExtendHead(at + static_cast<int64_t>(kHeadBytes)) || at + 4 > static_cast<int64_t>(head_.size())))
-            return;
-        const unsigned char* b = head_.data() + at;
-        at += 4 + ((int64_t(b[1]) << 16) | (int64_t(b[2]) << 8) | b[3]);
-        if (b[0] & 0x80) {  // the last block
-            if (at <= static_cast<int64_t>(kMaxMetadataBytes)) ExtendHead(at + static_cast<int64_t>(kFramesBytes));
-            return;
-        }
+    // Far more blocks than any encoder writes; a damaged file of empty blocks stops here.
+    for (int blocks = 0; blocks < 1024; ++blocks) {
+        unsigned char h[4];
+        if (!Fetch(at, sizeof h) || FromMemory(at, h, sizeof h) != sizeof h) return;
+        const int64_t length = (int64_t(h[1]) << 16) | (int64_t(h[2]) << 8) | h[3];
+        const int type = h[0] & 0x7F;
+        if (type != kPadding && type != kPicture && !Fetch(at + 4, static_cast<size_t>(length))) return;
+        at += 4 + length;
+        if ((h[0] & 0x80) || at >= size_) return;
     }
+}
+
+bool MediaFile::Fetch(int64_t offset, size_t count) {
+    const int64_t end = offset + static_cast<int64_t>(count);
+    if (offset < 0 || end > size_) return false;
+    const int64_t headEnd = static_cast<int64_t>(head_.size());
+    if (end <= headEnd) return true;
+    for (const Piece& p : pieces_)
+        if (offset >= p.start && end <= p.start + static_cast<int64_t>(p.bytes.size())) return true;
+    const int64_t least = static_cast<int64_t>(kFlacHeadBytes);
+    if (offset <= headEnd) {
+        // Contiguous with the head: read it on.
+        if (end > static_cast<int64_t>(kMaxMetadataBytes)) return false;
+        return ExtendHead(std::max(end, headEnd + least)) || static_cast<int64_t>(head_.size()) >= end;
+    }
+    // A block that runs on past the last piece read (the comment after a picture) extends it.
+    Piece* p = pieces_.empty() ? nullptr : &pieces_.back();
+    int64_t from = offset;
+    if (p && offset >= p->start && offset <= p->start + static_cast<int64_t>(p->bytes.size()))
+        from = p->start + static_cast<int64_t>(p->bytes.size());
+    else
+        p = nullptr;
+    const size_t want = static_cast<size_t>(std::min(std::max(end, from + least), size_) - from);
+    if (pieceBytes_ + want > kMaxMetadataBytes) return false;
+    if (!p) {
+        p = &pieces_.emplace_back();
+        p->start = from;
+    }
+    const size_t had = p->bytes.size();
+    p->bytes.resize(had + want);
+    const size_t got = ReadAt(from, p->bytes.data() + had, want);
+    p->bytes.resize(had + got);
+    pieceBytes_ += got;
+    return p->start + static_cast<int64_t>(p->bytes.size()) >= end;
 }
 
 // MP4 keeps its index and tags in the moov box, before or after the media data (mdat; after
@@ -222,7 +292,7 @@ size_t MediaFile::ReadSome(int64_t offset, void* into, size_t count) {
 }
 
 size_t MediaFile::FromMemory(int64_t offset, void* into, size_t count) const {
-    auto copy = [&](const std::vector<unsigned char>& bytes, int64_t start) -> size_t {
+    auto copy = [&](const Bytes& bytes, int64_t start) -> size_t {
         if (bytes.empty() || offset < start || offset >= start + static_cast<int64_t>(bytes.size())) return 0;
         const size_t n = std::min(count, static_cast<size_t>(start + static_cast<int64_t>(bytes.size()) - offset));
         std::memcpy(into, bytes.data() + (offset - start), n);
@@ -231,6 +301,7 @@ size_t MediaFile::FromMemory(int64_t offset, void* into, size_t count) const {
     size_t n = copy(head_, 0);
     if (n == 0) n = copy(tail_, tailStart_);
     if (n == 0) n = copy(window_, windowStart_);
+    for (size_t i = 0; n == 0 && i < pieces_.size(); ++i) n = copy(pieces_[i].bytes, pieces_[i].start);
     return n;
 }
 

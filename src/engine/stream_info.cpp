@@ -98,7 +98,7 @@ mpg123_handle* NewStreamInfoHandle(bool quiet) {
 
 StreamInfo ReadStreamInfo(mpg123_handle* handle, const std::string& path) {
     MediaFile file;
-    if (IsRegularFile(path)) file.Open(path);
+    file.Open(path);  // a regular file only
     return ReadStreamInfo(handle, file);
 }
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <charconv>
 #include <cstdio>
 
 namespace velmora {
@@ -105,11 +106,22 @@ unsigned long long WholeSeconds(double seconds) {
 
 }  // namespace
 
+// Both are written once per listed row: std::to_chars gives the text printf's "%02llu" and
+// "%.2f" give, without the format parsing.
 QString FormatHms(double seconds) {
     const unsigned long long s = WholeSeconds(seconds);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02llu:%02llu:%02llu", s / 3600, (s % 3600) / 60, s % 60);
-    return QString::fromLatin1(buf);
+    char buf[32];
+    char* p = buf;
+    auto put2 = [&p](unsigned long long v) {
+        if (v < 10) *p++ = '0';
+        p = std::to_chars(p, p + 20, v).ptr;
+    };
+    put2(s / 3600);
+    *p++ = ':';
+    put2((s % 3600) / 60);
+    *p++ = ':';
+    put2(s % 60);
+    return QString::fromLatin1(buf, p - buf);
 }
 
 QString DurationCellText(double seconds) {
@@ -117,9 +129,9 @@ QString DurationCellText(double seconds) {
 }
 
 QString SizeCellText(double sizeMB) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f", sizeMB);
-    return QString::fromLatin1(buf);
+    char buf[512];  // room for any double in fixed notation
+    const auto r = std::to_chars(buf, buf + sizeof buf, sizeMB, std::chars_format::fixed, 2);
+    return QString::fromLatin1(buf, r.ec == std::errc() ? r.ptr - buf : 0);
 }
 
 QString ListSummaryText(const FileListTotals& totals) {

@@ -25,7 +25,7 @@ void KeepFreedMemoryForTheNextFile() {
 }  // namespace
 
 void ReadFileMedia(MediaInfoReader& reader, MediaRead& read) {
-    reader.ReadMediaInfo(read.path, read.row, read.writer);
+    reader.ReadMediaInfo(read.path, read.row, read.writer, read.regularBytes);
     reader.ReadBitrate(read.path, read.row, read.writer);
 }
 
@@ -45,10 +45,11 @@ MediaReadAhead::~MediaReadAhead() {
     for (std::thread& t : threads_) t.join();
 }
 
-void MediaReadAhead::Queue(QString path, FileRow facts) {
+void MediaReadAhead::Queue(QString path, FileRow facts, int64_t regularBytes) {
     auto read = std::make_unique<MediaRead>();
     read->path = std::move(path);
     read->row = std::move(facts);
+    read->regularBytes = regularBytes;
     {
         std::lock_guard lock(mutex_);
         reads_.push_back(std::move(read));

@@ -19,6 +19,8 @@ namespace velmora {
 // A writer that keeps everything a read wrote, to be carried out later on another thread.
 class GatheringWriter : public RowWriter {
 public:
+    // Room for a row's usual writes (its cells, some twice), made once.
+    GatheringWriter() { cells.reserve(24); }
     void SetCellText(int column, const QString& text) override { cells.emplace_back(column, text); }
     void StoreRecord(const FileItemInfo& values) override {
         record = values;
@@ -39,6 +41,9 @@ struct MediaRead {
     QString path;
     FileRow row;
     GatheringWriter writer;
+    // The scan found a regular file of this size (its own stat, which the read then does
+    // without); -1: not known.
+    int64_t regularBytes = -1;
     bool done = false;  // under the pool's lock
 };
 
@@ -58,7 +63,7 @@ public:
     MediaReadAhead(const MediaReadAhead&) = delete;
     MediaReadAhead& operator=(const MediaReadAhead&) = delete;
 
-    void Queue(QString path, FileRow facts);
+    void Queue(QString path, FileRow facts, int64_t regularBytes = -1);
     size_t pending() const;
     // Waits for the oldest read not taken yet and hands it over (null when none is queued).
     std::unique_ptr<MediaRead> TakeFront();

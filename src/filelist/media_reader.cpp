@@ -1,6 +1,7 @@
 #include "filelist/media_reader.h"
 
 #include "engine/audio_source.h"
+#include "engine/flac_metadata.h"
 #include "engine/media_file.h"
 #include "engine/mp4_audio_config.h"
 #include "engine/stream_info.h"
@@ -78,6 +79,32 @@ void FillField(FileRow& row, RowWriter& writer, int column, const QString& text)
 
 QByteArray NativePath(const QString& path) { return QFile::encodeName(path); }
 
+// The tag fields of a format read by common names (TagLib's property names, Vorbis comment
+// names): `first(name)` gives the first text under that name, empty when there is none.
+template <class FirstText>
+void FillFromNamedFields(const FirstText& first, FileRow& row, RowWriter& writer) {
+    for (int column : kTagFieldColumns) {
+        QString text;
+        switch (column) {
+        case kColArtist: text = first("ARTIST"); break;
+        case kColAlbumArtist: text = first("ALBUMARTIST"); break;
+        case kColAlbum: text = first("ALBUM"); break;
+        case kColTrack: {
+            // Xiph comments keep the count apart; MP4 and ASF give "3/12" already.
+            text = first("TRACKNUMBER");
+            const QString total = first("TRACKTOTAL");
+            if (!text.isEmpty() && !text.contains(QLatin1Char('/')) && !total.isEmpty()) text += QLatin1Char('/') + total;
+            break;
+        }
+        case kColTitle: text = first("TITLE"); break;
+        case kColGenre: text = first("GENRE"); break;
+        case kColDate: text = first("DATE"); break;
+        case kColComment: text = first("COMMENT"); break;
+        }
+        if (!text.isEmpty()) FillField(row, writer, column, text);
+    }
+}
+
 // The tag reader's view of the file the stream step opened: reads only, from its head and
 // tail in memory or where they lie.
 class MediaFileStream : public TagLib::IOStream {
@@ -141,10 +168,10 @@ QString DecoderTroubleMessage(const char* decoderText) {
     return QString::fromLocal8Bit(StreamTroubleMessage(decoderText).c_str());
 }
 
-void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer) {
+void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes) {
     for (int column = kColTag; column <= kColComment; ++column) SetCell(row, writer, column, QString());
 
-    ReadStreamAndTags(path, row, writer);
+    ReadStreamAndTags(path, row, writer, regularBytes);
 
     const QString duration = DurationCellText(row.info.duration);
     if (!duration.isEmpty()) SetCell(row, writer, kColDuration, duration);
@@ -161,13 +188,13 @@ void MediaInfoReader::ReadMediaInfo(const QString& path, FileRow& row, RowWriter
     writer.StoreRecord(row.info);
 }
 
-void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer) {
+void MediaInfoReader::ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes) {
     const std::string nativePath = NativePath(path).toStdString();
     // One open for both steps (and the bit rate), whatever the format: the stream probe and
     // the tag reader work from the same head and tail in memory. Only a regular file is
     // opened: anything else reads as a file that cannot be opened.
     MediaFile media;
-    if (IsRegularFile(nativePath)) media.Open(nativePath);
+    media.Open(nativePath, regularBytes);
     // A name that says MPEG audio pays no FFmpeg probe; for any other name FFmpeg's probe
     // decides, and the same probe goes on to read the stream when it is not MPEG audio.
     if (HasMpegAudioExtension(nativePath)) {
@@ -277,6 +304,22 @@ bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRo
         return true;
     };
     if (std::memcmp(b, "fLaC", 4) == 0) {
+        // Our own parser for the plain file; TagLib's reader when it declines.
+        FlacMetadata flac;
+        if (ReadFlacMetadata(media, flac)) {
+            ApplyOtherStream(path, StreamOf("FLAC", static_cast<int>(flac.sampleRate), static_cast<int>(flac.channels),
+                                            flac.sampleFrames, flac.bitrateKbps),
+                             row, writer);
+            if (flac.comments.empty()) return true;
+            SetCell(row, writer, kColTag, QStringLiteral("Xiph"));
+            FillFromNamedFields(
+                [&](const char* key) {
+                    const std::string* value = flac.First(key);
+                    return value ? Utf8ToWide(*value) : QString();
+                },
+                row, writer);
+            return true;
+        }
         TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), true, TagLib::AudioProperties::Fast);
         const TagLib::FLAC::Properties* p = file.audioProperties();
         // STREAMINFO's sample count is the decoded length, exactly; without it, FFmpeg reads on.
@@ -325,23 +368,7 @@ bool MediaInfoReader::ReadByTagLib(const QString& path, MediaFile& media, FileRo
 
 void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
                                      RowWriter& writer, TagLib::File* tagged) {
-    FileItemInfo& info = row.info;
-
-    // Stream step: FFmpeg's probe or TagLib's parser, done by the caller.
-    constantPath_ = path;
-    constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
-    tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
-    if (stream.readable) {
-        info.totalSamples = stream.totalSamples;
-        info.channels = static_cast<int32_t>(stream.channels);
-        info.sampleRate = static_cast<int32_t>(stream.sampleRate);
-        info.duration = stream.duration;
-        SetCell(row, writer, kColType, QString::fromStdString(stream.typeName));
-        writer.AddSeconds(info.duration);
-    } else {
-        info.unreadable = 1;
-        writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
-    }
+    ApplyOtherStream(path, stream, row, writer);
 
     // Tag step, for unreadable files too, by TagLib's reader of the file's kind (chosen by
     // the name, then by the content, as for a path), on the same open file. No audio
@@ -372,31 +399,33 @@ void MediaInfoReader::ReadOtherAudio(const QString& path, MediaFile& media, cons
     FillFromProperties(properties, row, writer);
 }
 
-void MediaInfoReader::FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer) {
-    auto first = [&](const char* key) {
-        auto it = properties.find(TagLib::String(key));
-        return it == properties.end() || it->second.isEmpty() ? QString() : TagTextToWide(it->second.front());
-    };
-    for (int column : kTagFieldColumns) {
-        QString text;
-        switch (column) {
-        case kColArtist: text = first("ARTIST"); break;
-        case kColAlbumArtist: text = first("ALBUMARTIST"); break;
-        case kColAlbum: text = first("ALBUM"); break;
-        case kColTrack: {
-            // Xiph comments keep the count apart; MP4 and ASF give "3/12" already.
-            text = first("TRACKNUMBER");
-            const QString total = first("TRACKTOTAL");
-            if (!text.isEmpty() && !text.contains(QLatin1Char('/')) && !total.isEmpty()) text += QLatin1Char('/') + total;
-            break;
-        }
-        case kColTitle: text = first("TITLE"); break;
-        case kColGenre: text = first("GENRE"); break;
-        case kColDate: text = first("DATE"); break;
-        case kColComment: text = first("COMMENT"); break;
-        }
-        if (!text.isEmpty()) FillField(row, writer, column, text);
+void MediaInfoReader::ApplyOtherStream(const QString& path, const AudioFileInfo& stream, FileRow& row, RowWriter& writer) {
+    FileItemInfo& info = row.info;
+
+    // Stream step: FFmpeg's probe or a parser, done by the caller.
+    constantPath_ = path;
+    constantKbps_ = stream.readable ? stream.bitrateKbps : 0;
+    tagKbps_ = 0;  // the probe's figure is this file's bit rate: nothing more to open for it
+    if (stream.readable) {
+        info.totalSamples = stream.totalSamples;
+        info.channels = static_cast<int32_t>(stream.channels);
+        info.sampleRate = static_cast<int32_t>(stream.sampleRate);
+        info.duration = stream.duration;
+        SetCell(row, writer, kColType, QString::fromStdString(stream.typeName));
+        writer.AddSeconds(info.duration);
+    } else {
+        info.unreadable = 1;
+        writer.ReportUnreadable(QString::fromLocal8Bit(stream.message.c_str()));
     }
+}
+
+void MediaInfoReader::FillFromProperties(const TagLib::PropertyMap& properties, FileRow& row, RowWriter& writer) {
+    FillFromNamedFields(
+        [&](const char* key) {
+            auto it = properties.find(TagLib::String(key));
+            return it == properties.end() || it->second.isEmpty() ? QString() : TagTextToWide(it->second.front());
+        },
+        row, writer);
 }
 
 void MediaInfoReader::FillFromId3v2(TagLib::ID3v2::Tag& tag, FileRow& row, RowWriter& writer) {
@@ -500,7 +529,7 @@ void MediaInfoReader::ReadBitrate(const QString& path, FileRow& row, RowWriter& 
         // without blocking (a pipe's name must not hang the load).
         const std::string nativePath = NativePath(path).toStdString();
         MediaFile media;
-        if (IsRegularFile(nativePath)) media.Open(nativePath);
+        media.Open(nativePath);
         kbps = 0;
         if (media.isOpen()) {
             MediaFileStream stream(media);
@@ -562,39 +591,45 @@ QString Utf8ToWide(const char* bytes, size_t length) {
     QString out;
     if (!bytes) return out;
     const size_t end = ::strnlen(bytes, length);
-    out.reserve(static_cast<qsizetype>(end));
+    // Written in place into room for the longest result (one unit per byte), then cut to
+    // size: an append per character cost more than the decoding.
+    out.resize(static_cast<qsizetype>(end));
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
+    char16_t* const start = to;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
     constexpr char16_t kReplacement = 0xFFFD;
     size_t i = 0;
     while (i < end) {
         const unsigned char b0 = b[i];
         if (b0 < 0x80) {
-            out.append(QChar(char16_t(b0)));
+            *to++ = b0;
             i += 1;
         } else if (b0 <= 0xDF) {
-            if (i + 1 >= end) { out.append(QChar(kReplacement)); break; }
-            out.append(QChar(char16_t(((b0 & 0x3F) << 6) | (b[i + 1] & 0x3F))));
+            if (i + 1 >= end) { *to++ = kReplacement; break; }
+            *to++ = static_cast<char16_t>(((b0 & 0x3F) << 6) | (b[i + 1] & 0x3F));
             i += 2;
         } else if (b0 <= 0xEF) {
-            if (i + 2 >= end) { out.append(QChar(kReplacement)); break; }
-            out.append(QChar(char16_t(((b0 & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F))));
+            if (i + 2 >= end) { *to++ = kReplacement; break; }
+            *to++ = static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F));
             i += 3;
         } else if (b0 <= 0xF7) {
-            if (i + 3 >= end) { out.append(QChar(kReplacement)); break; }
+            if (i + 3 >= end) { *to++ = kReplacement; break; }
             const char32_t cp = (char32_t(b0 & 0x07) << 18) | (char32_t(b[i + 1] & 0x3F) << 12) |
                                 (char32_t(b[i + 2] & 0x3F) << 6) | char32_t(b[i + 3] & 0x3F);
             if (cp >= 0x10000 && cp <= 0x10FFFF) {
-                out.append(QChar(QChar::highSurrogate(cp)));
-                out.append(QChar(QChar::lowSurrogate(cp)));
+                // Four bytes make two units: still no more units than bytes.
+                *to++ = QChar::highSurrogate(cp);
+                *to++ = QChar::lowSurrogate(cp);
             } else {
-                out.append(QChar(kReplacement));
+                *to++ = kReplacement;
             }
             i += 4;
         } else {
-            out.append(QChar(kReplacement));
+            *to++ = kReplacement;
             i += 1;
         }
     }
+    out.truncate(static_cast<qsizetype>(to - start));
     return out;
 }
 

@@ -50,12 +50,13 @@ public:
 
     // Clears the tag cells, reads stream and tags, writes the duration, channel and
     // frequency cells.
-    void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer);
+    // `regularBytes`: the caller's stat found a regular file of that size (see MediaFile::Open).
+    void ReadMediaInfo(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes = -1);
     // MPEG audio goes to libmpg123 and the ID3/APE readers; FLAC, MP4 (AAC, ALAC), Ogg Vorbis
     // and Opus to TagLib's reader of their kind, stream properties and tags in one; every
     // other file to FFmpeg's probe and TagLib's reader of its kind (ReadOtherAudio). The file
     // is opened once for all of it, whatever its format.
-    void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer);
+    void ReadStreamAndTags(const QString& path, FileRow& row, RowWriter& writer, int64_t regularBytes = -1);
     // Cell 17 and the record's bit rate, from TagLib's audio properties.
     void ReadBitrate(const QString& path, FileRow& row, RowWriter& writer);
 
@@ -70,8 +71,11 @@ private:
     // `tagged`: TagLib's reader already open on the file, or null to open one here.
     void ReadOtherAudio(const QString& path, MediaFile& media, const AudioFileInfo& stream, FileRow& row,
                         RowWriter& writer, TagLib::File* tagged = nullptr);
-    // FLAC, MP4, Ogg Vorbis and Opus by TagLib's own parsers; false (nothing written) when
-    // the file is none of them or its properties are not to be trusted: FFmpeg then decides.
+    // The stream cells, the Type column and the bit rate of a file that is not MPEG audio.
+    void ApplyOtherStream(const QString& path, const AudioFileInfo& stream, FileRow& row, RowWriter& writer);
+    // FLAC (by our own parser; TagLib's for a file it declines), MP4, Ogg Vorbis and Opus by
+    // TagLib's parsers; false (nothing written) when the file is none of them or its
+    // properties are not to be trusted: FFmpeg then decides.
     bool ReadByTagLib(const QString& path, MediaFile& media, FileRow& row, RowWriter& writer);
 
     mpg123_handle* decoder_;

@@ -99,6 +99,11 @@ TEST(FileListSummary, TwoFileExample) {
 TEST(FileListSummary, CellTexts) {
     EXPECT_EQ(SizeCellText(0.0), "0.00");
     EXPECT_EQ(SizeCellText(3.5234), "3.52");
+    // Rounded as printf's "%.2f" rounds the exact binary value: half to even at a tie, up past it.
+    EXPECT_EQ(SizeCellText(0.125), "0.12");
+    EXPECT_EQ(SizeCellText(0.375), "0.38");
+    EXPECT_EQ(SizeCellText(2.675), "2.67");  // just below 2.675 in binary
+    EXPECT_EQ(SizeCellText(123456.999), "123457.00");
     EXPECT_EQ(DurationCellText(0.6), "");
     EXPECT_EQ(DurationCellText(1.0), "00:00:01");
     EXPECT_EQ(DurationCellText(36000.0), "10:00:00");

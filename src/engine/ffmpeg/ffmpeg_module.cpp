@@ -141,8 +141,10 @@ struct Container {
         format->pb = avio;
         // The name is a hint for the probe (its extension); the bytes decide.
         int r = avformat_open_input(&format, path.c_str(), SignedContainer(file), nullptr);
+        // A read that failed while the library looked at the file is the error, whatever the
+        // library made of the bytes that did not come (often the end of the file).
         if (r < 0) {  // the context is freed on failure
-            error = ErrorText(r);
+            error = ErrorText(file.failed() ? AVERROR(EIO) : r);
             return false;
         }
         if (stopAtMpeg && std::strcmp(format->iformat->name, "mp3") == 0) {
@@ -150,7 +152,7 @@ struct Container {
             return true;
         }
         if (findInfo && (r = avformat_find_stream_info(format, nullptr)) < 0) {
-            error = ErrorText(r);
+            error = ErrorText(file.failed() ? AVERROR(EIO) : r);
             return false;
         }
         for (unsigned i = 0; i < format->nb_streams; ++i) {
