@@ -158,7 +158,9 @@ TEST(BookParts, LengthsAndCutsAtChapterStarts) {
                           Case{"-5m", false, 0}, Case{"1001h", false, 0}}) {
         uint64_t ms = 7;
         EXPECT_EQ(velmora::ParseMaxLength(c.text, ms), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(ms, c.ms) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(ms, c.ms) << c.text;
+        }
     }
     // Four 10 s inputs; a chapters file whose marks start inputs 0 and 2 only (one 20 ms off
     // the listed start): parts of 25 s can only be cut at input 2.

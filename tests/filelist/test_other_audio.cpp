@@ -241,7 +241,9 @@ TEST(OtherAudio, AFileIsOpenedOnceAndReadInAFewLargeReads) {
         EXPECT_EQ(row.info.sampleRate, 32000);
         EXPECT_EQ(row.cells[kColDuration], "00:00:20");
         EXPECT_EQ(row.cells[kColType], c.type);
-        if (*c.type) EXPECT_EQ(row.cells[kColTitle], c.name);
+        if (*c.type) {
+            EXPECT_EQ(row.cells[kColTitle], c.name);
+        }
         EXPECT_EQ(opens.Take()[c.name], 1);
         EXPECT_LE(reads[c.name], c.maxReads);
     }
