@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/audio_source.h"
 #include "engine/join_sink.h"
 #include "engine/join_task.h"
 #include "engine/media_file.h"
@@ -261,8 +262,13 @@ bool PlanBookChapters(const std::vector<CFileToBeJoin>& files, int32_t source, c
     }
     case kChaptersKeep:
         for (size_t i = 0; i < files.size(); ++i) {
+            // MPEG audio keeps its ID3v2 chapters; the other formats their container's (an MP4
+            // chapter track, CHAPTERnn comments), as FFmpeg reads them.
             std::vector<ChapterEntry> own;
-            if (ReadChapters(files[i].path, own) && !own.empty()) {
+            std::string unreadable;
+            const bool read = HasMpegAudioExtension(files[i].path) ? ReadChapters(files[i].path, own)
+                                                                  : ReadAudioChapters(files[i].path, own, unreadable);
+            if (read && !own.empty()) {
                 std::stable_sort(own.begin(), own.end(),
                                  [](const ChapterEntry& a, const ChapterEntry& b) { return a.startMs < b.startMs; });
                 for (const ChapterEntry& e : own)

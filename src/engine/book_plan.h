@@ -58,7 +58,8 @@ std::string DefaultChapterTitle(const CFileToBeJoin& file);
 // The plan of a join of `files` into `outputPath` with nothing edited: the carried tags (the
 // title from the first Album, else the output's file name without its extension), the cover
 // from the first input that has one, and chapters from `source` (kChaptersNone, PerFile,
-// PerTitle, Keep, FromFile). For kChaptersKeep the inputs' own ID3v2 chapters are read; for
+// PerTitle, Keep, FromFile). For kChaptersKeep the inputs' own chapters are read (ID3v2 in MPEG
+// audio, the container's in other formats); for
 // kChaptersFromFile `chaptersFile` is parsed. False with `error` when the chapters file cannot
 // be read or has a bad line; the plan is then untouched.
 bool PlanBook(const std::vector<CFileToBeJoin>& files, const std::string& outputPath, int32_t source,

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 using velmora::testing::CliRun;
 using velmora::testing::MakeToneWithFfmpeg;
@@ -80,5 +81,29 @@ TEST(CliChapters, ChaptersOfOtherFormatsWithExactTimesAndTitles) {
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.out, c.out);
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+
+    // Kept in a join: each input's own chapters, moved by the length of the inputs before it.
+    const fs::path joined = tmp / "joined.mp3";
+    auto r = RunCliProcess(CliRun{{"join", "--chapters", "keep", "-o", joined.string(), m4a.string(), flac.string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunCliProcess(CliRun{{"chapters", joined.string()}, tmp.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::pair<double, std::string>> starts;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t tab = line.find('\t'), title = line.find('\t', tab + 1);
+        const std::string t = line.substr(0, tab);
+        starts.emplace_back(std::stoi(t.substr(0, 2)) * 3600 + std::stoi(t.substr(3, 2)) * 60 + std::stod(t.substr(6)),
+                            line.substr(title + 1));
+    }
+    ASSERT_EQ(starts.size(), 4u) << r.out;
+    const double second = 3.0 + 1024.0 / 44100;  // the M4A decodes to 3 s and at most one AAC frame more
+    const double expected[] = {0.0, 1.5, 3.0, 4.25};
+    const char* titles[] = {"Opening \xC3\xA9", "Ending", "Opening \xC3\xA9", "Second part"};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_GE(starts[i].first, expected[i] - 0.001) << i;
+        EXPECT_LE(starts[i].first, expected[i] + (i >= 2 ? second - 3.0 : 0.0) + 0.001) << i;
+        EXPECT_EQ(starts[i].second, titles[i]) << i;
     }
 }

@@ -288,7 +288,7 @@ TEST(ReportHeaderMenu, KeyboardOrListAreaRequestsOpenNoHeaderMenu) {
             QApplication::activePopupWidget()->close();
         }
     });
-    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(5, 5));
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
     QApplication::sendEvent(e.list.header()->viewport(), &keyboard);
     QContextMenuEvent rows(QContextMenuEvent::Mouse, e.CellCentre(0, 0), e.list.viewport()->mapToGlobal(e.CellCentre(0, 0)));
     QApplication::sendEvent(e.list.viewport(), &rows);
