@@ -1,5 +1,7 @@
 // velmora_ffmpeg.so: everything the engine asks of FFmpeg's libraries (see ffmpeg_module.h).
 #include "engine/ffmpeg_module.h"
+
+#include "engine/ffmpeg/av_error.h"
 #include "engine/ffmpeg/m4b_encoder.h"
 
 extern "C" {
@@ -26,12 +28,6 @@ extern "C" {
 namespace velmora {
 
 namespace {
-
-std::string ErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) < 0) return "Unknown error";
-    return text;
-}
 
 // The libraries log to stderr by default; the join reports through its own lines, and a
 // damaged file would otherwise flood the terminal of velmora-cli.
@@ -120,9 +116,9 @@ struct Container {
         if (!file.isOpen()) {
             std::error_code ec;
             if (!file.regularFile())
-                error = std::filesystem::exists(path, ec) ? "Not a regular file" : ErrorText(AVERROR(ENOENT));
+                error = std::filesystem::exists(path, ec) ? "Not a regular file" : AvErrorText(AVERROR(ENOENT));
             else
-                error = ErrorText(file.failed() ? AVERROR(EIO) : AVERROR(ENOENT));
+                error = AvErrorText(file.failed() ? AVERROR(EIO) : AVERROR(ENOENT));
             return false;
         }
         constexpr int kBufferBytes = 64 * 1024;
@@ -130,12 +126,12 @@ struct Container {
         if (buffer) avio = avio_alloc_context(buffer, kBufferBytes, 0, &io, &FileIo::ReadPacket, nullptr, &FileIo::Seek);
         if (!avio) {
             av_free(buffer);
-            error = ErrorText(AVERROR(ENOMEM));
+            error = AvErrorText(AVERROR(ENOMEM));
             return false;
         }
         format = avformat_alloc_context();
         if (!format) {
-            error = ErrorText(AVERROR(ENOMEM));
+            error = AvErrorText(AVERROR(ENOMEM));
             return false;
         }
         format->pb = avio;
@@ -144,7 +140,7 @@ struct Container {
         // A read that failed while the library looked at the file is the error, whatever the
         // library made of the bytes that did not come (often the end of the file).
         if (r < 0) {  // the context is freed on failure
-            error = ErrorText(file.failed() ? AVERROR(EIO) : r);
+            error = AvErrorText(file.failed() ? AVERROR(EIO) : r);
             return false;
         }
         if (stopAtMpeg && std::strcmp(format->iformat->name, "mp3") == 0) {
@@ -152,7 +148,7 @@ struct Container {
             return true;
         }
         if (findInfo && (r = avformat_find_stream_info(format, nullptr)) < 0) {
-            error = ErrorText(file.failed() ? AVERROR(EIO) : r);
+            error = AvErrorText(file.failed() ? AVERROR(EIO) : r);
             return false;
         }
         for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -164,7 +160,7 @@ struct Container {
             }
         }
         if (stream < 0) {
-            error = ErrorText(AVERROR_STREAM_NOT_FOUND);
+            error = AvErrorText(AVERROR_STREAM_NOT_FOUND);
             return false;
         }
         return true;
@@ -214,11 +210,11 @@ AudioFileInfo ProbeContainer(const std::string& path, Container& c, bool opened)
     const AVStream* st = c.Stream();
     const AVCodecParameters* par = st->codecpar;
     if (!avcodec_find_decoder(par->codec_id)) {
-        info.message = "Trouble with " + path + ": " + ErrorText(AVERROR_DECODER_NOT_FOUND);
+        info.message = "Trouble with " + path + ": " + AvErrorText(AVERROR_DECODER_NOT_FOUND);
         return info;
     }
     if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0) {
-        info.message = "Trouble with " + path + ": " + ErrorText(AVERROR_INVALIDDATA);
+        info.message = "Trouble with " + path + ": " + AvErrorText(AVERROR_INVALIDDATA);
         return info;
     }
     info.readable = true;
@@ -316,7 +312,7 @@ struct Decoding {
 
     void Fail(int code) {
         failed = true;
-        error = ErrorText(code);
+        error = AvErrorText(code);
         decoderDone = true;
     }
 
@@ -344,7 +340,7 @@ struct Decoding {
                 }
                 // Damaged container data: the demuxer resyncs past it.
                 damaged = true;
-                error = ErrorText(r);
+                error = AvErrorText(r);
                 const int64_t at = avio_tell(pb);
                 if (at == lastPosition && ++stuck > 16) {
                     Fail(r);
@@ -361,7 +357,7 @@ struct Decoding {
             av_packet_unref(packet);
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 damaged = true;  // the packet is left out; the next one decodes
-                error = ErrorText(sent);
+                error = AvErrorText(sent);
             }
             return;
         }
@@ -384,7 +380,7 @@ struct Decoding {
                 decoderDone = true;
             } else {
                 damaged = true;
-                error = ErrorText(r);
+                error = AvErrorText(r);
                 if (inputDone) decoderDone = true;
             }
         }
@@ -408,19 +404,19 @@ public:
         }
         const AVStream* st = s.container.Stream();
         const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-        if (!codec) return fail(ErrorText(AVERROR_DECODER_NOT_FOUND));
+        if (!codec) return fail(AvErrorText(AVERROR_DECODER_NOT_FOUND));
         s.decoder = avcodec_alloc_context3(codec);
         s.packet = av_packet_alloc();
         s.frame = av_frame_alloc();
-        if (!s.decoder || !s.packet || !s.frame) return fail(ErrorText(AVERROR(ENOMEM)));
+        if (!s.decoder || !s.packet || !s.frame) return fail(AvErrorText(AVERROR(ENOMEM)));
         int r = avcodec_parameters_to_context(s.decoder, st->codecpar);
-        if (r < 0) return fail(ErrorText(r));
+        if (r < 0) return fail(AvErrorText(r));
         // The time base lets the decoder place the skip side data (pre-skip, edit lists, end
         // padding). AV_CODEC_FLAG2_SKIP_MANUAL stays off: the decoder trims them itself.
         s.decoder->pkt_timebase = st->time_base;
-        if ((r = avcodec_open2(s.decoder, codec, nullptr)) < 0) return fail(ErrorText(r));
+        if ((r = avcodec_open2(s.decoder, codec, nullptr)) < 0) return fail(AvErrorText(r));
         if (s.decoder->sample_rate <= 0 || s.decoder->ch_layout.nb_channels <= 0)
-            return fail(ErrorText(AVERROR_INVALIDDATA));
+            return fail(AvErrorText(AVERROR_INVALIDDATA));
         s.rate = static_cast<uint32_t>(s.decoder->sample_rate);
         s.channels = OutputChannels(s.decoder->ch_layout.nb_channels);
         return true;

@@ -2,6 +2,8 @@
 // its iPod flavour, the one Apple's players and the audiobook apps read as a book.
 #include "engine/ffmpeg/m4b_encoder.h"
 
+#include "engine/ffmpeg/av_error.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -17,12 +19,6 @@ extern "C" {
 namespace velmora {
 
 namespace {
-
-std::string AvText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) < 0) return "Unknown error";
-    return text;
-}
 
 // The picture's own bytes decide, not the MIME type a tag claimed: the container only knows
 // JPEG and PNG covers.
@@ -198,7 +194,7 @@ public:
 private:
     bool Fail(int code) {
         failed_ = true;
-        if (error_.empty()) error_ = AvText(code);
+        if (error_.empty()) error_ = AvErrorText(code);
         return false;
     }
 
