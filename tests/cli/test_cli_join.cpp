@@ -18,6 +18,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_process.h"
 #include "engine/stream_info.h"
+#include "support/m4b_reader.h"
 #include "support/mp3_fixtures.h"
 
 using velmora::ReadStreamInfo;
@@ -26,6 +27,8 @@ using velmora::testing::CliRun;
 using velmora::testing::DecodeMp3;
 using velmora::testing::EstimateFrequency;
 using velmora::testing::MakeToneMp3;
+using velmora::testing::ReadM4b;
+using velmora::testing::ReadM4bFile;
 using velmora::testing::ReadWholeFile;
 using velmora::testing::RunCliProcess;
 using velmora::testing::TempDir;
@@ -47,9 +50,10 @@ protected:
         EXPECT_TRUE(MakeToneMp3(p, toneSpec));
         return p;
     }
+    CliResult RunCommand(std::vector<std::string> args) { return RunCliProcess(CliRun{std::move(args), home_, tmp_.path()}); }
     CliResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), "join");
-        return RunCliProcess(CliRun{args, home_, tmp_.path()});
+        return RunCommand(std::move(args));
     }
     void WriteConfig(const std::string& text) {
         fs::create_directories(home_ / ".config/Velmora");
@@ -202,26 +206,69 @@ TEST_F(CliJoin, ExistingOutputIsRefusedWithoutOverwrite) {
     EXPECT_EQ(Frames(out), 44100u);
 }
 
-// The disk fills up half-way (a file size limit stands in for it): the join fails, and the
-// file it was to replace is still there, with no temporary file left beside it.
+// The disk fills up half-way (a file size limit stands in for it): the join fails, in either
+// format, and the file it was to replace is still there, with no temporary file left beside it.
 TEST_F(CliJoin, AFailedOverwriteLeavesTheOldFile) {
-    const auto a = Tone("a.mp3", {44100, 2, 3.0, 440.0, 128, true});
-    const auto b = Tone("b.mp3", {44100, 2, 3.0, 660.0, 128, true});
-    const fs::path out = tmp_.path() / "book.mp3";
-    const std::string old(2000, 'p');
-    std::ofstream(out, std::ios::binary) << old;
-    const auto before = std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator());
-    // Writes past 32 KiB fail with EFBIG (the signal that would end the program is ignored).
-    CliRun run({"-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"", velmora::testing::CliExecutable().string(),
-                "join", "--overwrite", "-o", out.string(), a.string(), b.string()},
-               home_, tmp_.path());
-    run.executable = "/bin/sh";
-    const CliResult r = RunCliProcess(run);
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("Output file write error"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Joining status: ERROR."), std::string::npos) << r.err;
-    EXPECT_EQ(ReadWholeFile(out), old);
-    EXPECT_EQ(std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator()), before);
+    const auto a = Tone("a.mp3", {44100, 2, 4.0, 440.0, 128, true});
+    const auto b = Tone("b.mp3", {44100, 2, 4.0, 660.0, 128, true});
+    for (const std::string format : {"mp3", "m4b"}) {
+        SCOPED_TRACE(format);
+        const fs::path out = tmp_.path() / ("book." + format);
+        const std::string old(2000, 'p');
+        std::ofstream(out, std::ios::binary) << old;
+        const auto before = std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator());
+        // Writes past 32 KiB fail with EFBIG (the signal that would end the program is ignored).
+        CliRun run({"-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"", velmora::testing::CliExecutable().string(),
+                    "join", "--format", format, "--bitrate", "128", "--overwrite", "-o", out.string(), a.string(),
+                    b.string()},
+                   home_, tmp_.path());
+        run.executable = "/bin/sh";
+        const CliResult r = RunCliProcess(run);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("Output file write error"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Joining status: ERROR."), std::string::npos) << r.err;
+        EXPECT_EQ(ReadWholeFile(out), old);
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp_.path()), fs::directory_iterator()), before);
+    }
+}
+
+// A folder of MP3 parts into an audiobook, read back through FFmpeg's libraries and through the
+// program's own chapters and list commands.
+TEST_F(CliJoin, AFolderOfPartsBecomesAnM4bWithItsChapters) {
+    size_t frames[3];
+    const char* names[] = {"01 Arrival.mp3", "02 Storm.mp3", "03 Home.mp3"};
+    for (int i = 0; i < 3; ++i) frames[i] = Frames(Tone(names[i], {44100, 2, 0.8 + 0.3 * i, 440.0 + 220 * i, 128, true}));
+
+    // No -o: the settings' folder and name, with the format's extension.
+    // A title that is not UTF-8 keeps its readable part.
+    const CliResult r = Run({"--format", "m4b", "--bitrate", "48", "--title", "Bad \xff title", in_.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path out = r.out.substr(0, r.out.size() - 1);
+    EXPECT_EQ(out.extension(), ".m4b") << r.out;
+    const ReadM4b m = ReadM4bFile(out);
+    ASSERT_TRUE(m.ok) << m.error;
+    EXPECT_EQ(m.codec, "aac");
+    EXPECT_EQ(m.tags.at("title"), "Bad \xEF\xBF\xBD title");
+    EXPECT_EQ(static_cast<size_t>(m.indexFrames), frames[0] + frames[1] + frames[2]);
+    ASSERT_EQ(m.chapters.size(), 3u);
+    EXPECT_EQ(m.chapters[1].title, "Storm");
+    EXPECT_NEAR(m.chapters[2].start, static_cast<double>(frames[0] + frames[1]) / 44100.0, 0.001);
+
+    // The program reads its own output back: chapters and properties.
+    const CliResult chapters = RunCommand({"chapters", out.string()});
+    ASSERT_EQ(chapters.status, 0) << chapters.err;
+    EXPECT_EQ(chapters.out.substr(0, chapters.out.find('\n')), "00:00:00.000\t00:00:00.800\tArrival");
+    const CliResult list = RunCommand({"list", out.string()});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("\tM4B\t"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("44100 Hz\t2 (Stereo)\t"), std::string::npos) << list.out;
+
+    // MP3-only choices are refused for an M4B, with nothing written.
+    const fs::path other = tmp_.path() / "other.m4b";
+    const CliResult refused = Run({"--format", "m4b", "--bitrate", "320", "-o", other.string(), in_.string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("32 40 48"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(other));
 }
 
 // --dry-run prints what the join would write and writes nothing; the real join then writes

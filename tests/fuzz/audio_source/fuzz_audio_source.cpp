@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/audio_source.h"
+#include "fuzz_input_file.h"
 
 namespace {
 
@@ -18,26 +19,11 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-// One file per process, rewritten for every input.
-const std::string& InputPath() {
-    static const std::string path = [] {
-        char name[] = "/tmp/fuzz_audio_source_XXXXXX";
-        const int fd = mkstemp(name);
-        Check(fd >= 0);
-        close(fd);
-        return std::string(name);
-    }();
-    return path;
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = InputPath();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    Check(f != nullptr);
-    Check(std::fwrite(data, 1, size, f) == size);
-    std::fclose(f);
+    const std::string& path = velmora::fuzzing::WriteInputFile(data, size, "");
 
     const velmora::AudioFileInfo info = velmora::ProbeAudioFile(path);
     Check(info.readable || !info.message.empty());

@@ -3,6 +3,7 @@
 // TagLib's FLAC reader gives: the stream figures and every comment field, in order.
 #include "engine/flac_metadata.h"
 #include "engine/media_file.h"
+#include "fuzz_input_file.h"
 
 #include <taglib/flacfile.h>
 #include <taglib/tpropertymap.h>
@@ -17,39 +18,18 @@
 
 using namespace velmora;
 
-namespace {
-
-const std::string& FilePath() {
-    static const std::string path = [] {
-        char name[] = "/tmp/velmora-fuzz-flac-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        std::string p = std::string(name) + ".flac";
-        std::rename(name, p.c_str());
-        std::atexit([] { std::remove(FilePath().c_str()); });
-        return p;
-    }();
-    return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<FlacComment> comments;
     ParseVorbisComment(data, size, comments);
 
-    FILE* f = std::fopen(FilePath().c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-
-    MediaFile file(FilePath());
+    const std::string& path = fuzzing::WriteInputFile(data, size, ".flac");
+    MediaFile file(path);
     FlacMetadata ours;
     if (!ReadFlacMetadata(file, ours)) return 0;
     if (ours.sampleRate == 0 || ours.sampleFrames == 0 || ours.channels < 1 || ours.channels > 8 || ours.lengthMs <= 0)
         std::abort();
 
-    TagLib::FLAC::File theirs(FilePath().c_str(), true, TagLib::AudioProperties::Fast);
+    TagLib::FLAC::File theirs(path.c_str(), true, TagLib::AudioProperties::Fast);
     const TagLib::FLAC::Properties* p = theirs.audioProperties();
     if (!theirs.isValid() || !p) std::abort();
     if (static_cast<uint32_t>(p->sampleRate()) != ours.sampleRate || static_cast<uint32_t>(p->channels()) != ours.channels ||

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the media information reader as an ".mp3" file, and to the text
 // helpers it uses. Nothing may crash, read out of bounds or leave the row inconsistent.
 #include "filelist/media_reader.h"
+#include "fuzz_input_file.h"
 
 #include <QString>
 
@@ -28,18 +29,6 @@ public:
     }
 };
 
-const std::string& FilePath() {
-    static const std::string path = [] {
-        char name[] = "/tmp/velmora-fuzz-media-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        std::string p = std::string(name) + ".mp3";
-        std::rename(name, p.c_str());
-        std::atexit([] { std::remove(FilePath().c_str()); });
-        return p;
-    }();
-    return path;
-}
 
 }  // namespace
 
@@ -49,16 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FileItemInfo track;
     ApplyTrackText(QString::fromLatin1(reinterpret_cast<const char*>(data), static_cast<qsizetype>(std::min<size_t>(size, 64))), track);
 
-    FILE* f = std::fopen(FilePath().c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    const std::string& file = fuzzing::WriteInputFile(data, size, ".mp3");
 
     static ReaderDecoder decoder(true);
     MediaInfoReader reader(decoder.handle());
     FileRow row;
     CheckingWriter writer;
-    const QString path = QString::fromStdString(FilePath());
+    const QString path = QString::fromStdString(file);
     reader.ReadMediaInfo(path, row, writer);
     reader.ReadBitrate(path, row, writer);
     // A readable stream has a format; an unreadable one has none.
