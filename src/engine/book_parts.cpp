@@ -158,6 +158,15 @@ std::string ClockText(uint64_t ms) {
     return text;
 }
 
+std::string PlayerClockText(uint64_t ms) {
+    if (ms >= 3600 * 1000) return ClockText(ms);
+    const uint64_t s = ms / 1000;
+    char text[16];
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(s / 60),
+                  static_cast<unsigned long long>(s % 60));
+    return text;
+}
+
 bool ResolveBookCover(const BookPlan& plan, const std::vector<CFileToBeJoin>& files, std::vector<uint8_t>& cover,
                       std::string& mime) {
     OutputTagRequest request;

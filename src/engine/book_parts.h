@@ -46,6 +46,8 @@ bool ParseMaxLength(const std::string& text, uint64_t& ms);
 
 // "H:MM:SS" of a length in milliseconds, for log lines.
 std::string ClockText(uint64_t ms);
+// The same as players show lengths: "M:SS" under an hour, "H:MM:SS" from there.
+std::string PlayerClockText(uint64_t ms);
 
 // The cover a book's plan gives its output, read once: the image, the chosen input's or the
 // first input's picture. False when there is none.

@@ -93,11 +93,8 @@ void RunUnderProgressDialog(const JoinCommandContext& context, const AppSettings
 
 QString CancelledStatusText(const std::string& path, double seconds, double totalSeconds) {
     if (path.empty()) return {};
-    // m:ss under an hour, h:mm:ss from there, as players show lengths.
-    auto clock = [](double value) {
-        const long long s = value > 0 ? static_cast<long long>(value) : 0;
-        return s >= 3600 ? QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60)
-                         : QString::asprintf("%lld:%02lld", s / 60, s % 60);
+    auto clock = [](double seconds) {
+        return QString::fromStdString(PlayerClockText(seconds > 0 ? static_cast<uint64_t>(seconds * 1000) : 0));
     };
     return QStringLiteral("Cancelled: %1 holds %2 of %3")
         .arg(QFileInfo(QString::fromStdString(path)).fileName(), clock(seconds), clock(totalSeconds));
